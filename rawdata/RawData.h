@@ -1,0 +1,134 @@
+#pragma once
+
+// The raw-data library's interface as the precursor-list builder sees it: two byte records shared with
+// the scan functions, the scan functions themselves, and the reader classes. Functions and scans count
+// from 1 in the records and scan functions, from 0 in CRawDatafile (whose function 0 is the survey
+// function). Behind it sits our mzML/mzXML reader; nothing here exposes it.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Filled from a data-set path by ConvertPathToTarnFile. The caller owns the four fields below.
+struct RawPathRecord {
+    static constexpr std::size_t kSize = 788;
+    static constexpr std::size_t kOffsetProcess = 776;       // int32, set to 1 before each scan count
+    static constexpr std::size_t kOffsetScanCount = 780;     // int32, the count DmRawScansInFunction gave
+    static constexpr std::size_t kOffsetFunction = 784;      // int16, 1 = survey, 2.. = MS/MS
+    static constexpr std::size_t kOffsetStatsSelector = 786; // int16, 0 before each statistics read
+
+    unsigned char bytes[kSize];
+
+    void Zero();
+    void SetInt32(std::size_t offset, std::int32_t value);
+    void SetInt16(std::size_t offset, std::int16_t value);
+    std::int32_t GetInt32(std::size_t offset) const;
+    std::int16_t GetInt16(std::size_t offset) const;
+};
+static_assert(sizeof(RawPathRecord) == RawPathRecord::kSize);
+
+// Filled by DmRawReadScanStatsVB; only the two floats below have a meaning for callers.
+struct ScanStatsRecord {
+    static constexpr std::size_t kSize = 248;
+    static constexpr std::size_t kOffsetRetentionTime = 16; // float, minutes
+    static constexpr std::size_t kOffsetSetMass = 192;      // float, m/z; 0.0 for survey scans
+
+    unsigned char bytes[kSize];
+
+    float GetFloat(std::size_t offset) const;
+    void SetFloat(std::size_t offset, float value);
+};
+static_assert(sizeof(ScanStatsRecord) == ScanStatsRecord::kSize);
+
+// Returns nonzero on success; the record is filled either way.
+int ConvertPathToTarnFile(RawPathRecord& record, const char* path);
+// Scan count of the record's function; 0 when the data set or the function cannot be read.
+std::uint32_t DmRawScansInFunction(RawPathRecord& record);
+// Statistics of scan `scan` (from 1) of the record's function. Returns nonzero on success; on failure
+// the buffer is left as it was.
+int DmRawReadScanStatsVB(RawPathRecord& record, std::uint32_t scan, int reserved, ScanStatsRecord& stats);
+
+class CDatafileSampleInfo {
+public:
+    CDatafileSampleInfo();
+    ~CDatafileSampleInfo();
+    int GetNumFunctions() const;
+    // `function` from 1; empty for a function that does not exist.
+    std::string GetFunctionDescription(int function) const;
+
+private:
+    friend class CDMRawDatafile;
+    int functionCount_ = 0;
+    std::vector<std::string> descriptions_;
+};
+
+class CDMRawDatafile {
+public:
+    CDMRawDatafile();
+    ~CDMRawDatafile();
+    // Returns 0 on failure.
+    int Open(const char* path, int flags);
+    int ReadSampleInfo(CDatafileSampleInfo& info);
+
+private:
+    struct Impl;
+    std::shared_ptr<const Impl> impl_;
+};
+
+class CChromatogramType {
+public:
+    void SetTrace(const char* trace, bool flag);
+    const std::string& Trace() const { return trace_; }
+
+private:
+    std::string trace_;
+};
+
+class CChromatogram {
+public:
+    std::vector<float> rtMinutes;
+    std::vector<float> values;
+};
+
+class CRawDatafile {
+public:
+    CRawDatafile();
+    ~CRawDatafile();
+    CRawDatafile(const CRawDatafile&) = delete;
+    CRawDatafile& operator=(const CRawDatafile&) = delete;
+
+    bool Open(const char* path, int flags);
+    bool IsOpen() const;
+    // `function` from 0; 0 is the survey function.
+    bool SelectFunction(int function);
+    // Scan `scan` (from 0) of the selected function. On success the arrays are allocated with new[] and
+    // ownership passes to the caller (QXSpectrum::SetData adopts them). A scan index outside the function
+    // gives two empty, non-null arrays and a count of 0; only a spectrum that cannot be decoded leaves
+    // both outputs null and returns false.
+    bool GetScan(long long scan, float*& masses, float*& intensities, int& count);
+    // Fills `chromatogram` for the selected function; only the "TIC" trace is known. A zero range
+    // means the whole run.
+    bool ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type, double& fromMinutes,
+                          double& toMinutes);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A spectrum that owns the arrays handed to SetData.
+class QXSpectrum {
+public:
+    QXSpectrum() = default;
+    virtual ~QXSpectrum();
+    QXSpectrum(const QXSpectrum&) = delete;
+    QXSpectrum& operator=(const QXSpectrum&) = delete;
+
+    virtual void SetData(float* masses, float* intensities, int count);
+
+    float* m_pMasses = nullptr;
+    float* m_pIntensities = nullptr;
+    std::int32_t m_nPoints = 0;
+};

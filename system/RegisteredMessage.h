@@ -1,0 +1,73 @@
+#pragma once
+
+// Registered window messages across processes.
+//
+// RegisterWindowMessageA gives every process the same id for the same name: a case-insensitive FNV-1a
+// hash of the name folded into the registered-message range 0xC000..0xFFFF. Two different names can in
+// principle share an id; a program registers few names, and the id only routes to one handler.
+//
+// A window that wants such messages from other processes opens a RegisteredMessageEndpoint: a Unix
+// stream socket "window-<pid>.sock" in the per-user runtime directory (VARNEX_RUNTIME_DIR, default
+// ${XDG_RUNTIME_DIR}/varnex, else /tmp/varnex-<uid>; created 0700 and refused when it is a symlink,
+// another user's, or open to group or others). Only peers of the same uid are served (SO_PEERCRED). A sender
+// writes one fixed-size frame (magic, id, wParam, lParam) and reads the handler's 64-bit result back, as with
+// SendMessage.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+inline constexpr std::uint32_t kFirstRegisteredMessage = 0xC000;
+inline constexpr std::uint32_t kLastRegisteredMessage = 0xFFFF;
+
+// 0 for a null or empty name, as the platform does on failure.
+std::uint32_t RegisterWindowMessageA(const char* name);
+
+// The per-user directory of local endpoints, created 0700 when missing. Empty when it cannot be
+// created or is not private to this user.
+std::string VarnexRuntimeDirectory();
+
+struct RegisteredMessageFrame {
+    std::uint32_t message = 0;
+    std::uint64_t wParam = 0;
+    std::int64_t lParam = 0;
+};
+
+class RegisteredMessageEndpoint final {
+public:
+    using Handler = std::function<std::int64_t(const RegisteredMessageFrame&)>;
+
+    RegisteredMessageEndpoint() = default;
+    ~RegisteredMessageEndpoint();
+    RegisteredMessageEndpoint(const RegisteredMessageEndpoint&) = delete;
+    RegisteredMessageEndpoint& operator=(const RegisteredMessageEndpoint&) = delete;
+
+    // Binds this process's socket; false when the runtime directory is unusable or binding fails.
+    bool Open();
+    void Close();
+    bool IsOpen() const { return listenFd_ >= 0; }
+    // Non-blocking listening socket, for the caller's event loop to watch for readability.
+    int FileDescriptor() const { return listenFd_; }
+    const std::string& SocketPath() const { return socketPath_; }
+
+    // Accepts at most one pending sender, reads its frame (waiting at most `readTimeout`), calls
+    // `handler` and writes the result back. Returns true when a frame was handled. Peers of another
+    // user, short or malformed frames and slow senders are dropped without calling the handler.
+    bool ServiceOne(const Handler& handler,
+                    std::chrono::milliseconds readTimeout = std::chrono::milliseconds(1000));
+
+private:
+    int listenFd_ = -1;
+    std::string socketPath_;
+};
+
+// Delivers the message to every running window endpoint of this user (or only to the one of
+// `targetPid` when given) and waits at most `timeout` for each reply. Endpoints whose process is gone
+// are removed. Returns the number of endpoints that handled the message; `firstResult` receives the
+// first reply.
+int SendRegisteredMessage(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam,
+                          std::optional<int> targetPid = std::nullopt,
+                          std::chrono::milliseconds timeout = std::chrono::milliseconds(5000),
+                          std::int64_t* firstResult = nullptr);

@@ -1,0 +1,180 @@
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "model/PrecursorList.h"
+#include "model/SpectrumPoints.h"
+#include "model/SurveyScanTimes.h"
+#include "numeric/ChargeState.h"
+
+namespace {
+
+constexpr float kRelativeTolerance = 0.00065f;
+constexpr float kHydrogenMassDa = 1.00782f;
+constexpr int kSurveyFunctionIndex = 0;
+
+struct SurveySpectrum {
+    unsigned int scanIndex = 0;
+    QXSpectrum spectrum;
+    bool massesAscending = false;
+};
+
+// Survey spectra of one pass. Precursors are visited in order of their survey scan, so a handful of
+// entries is enough for every spectrum to be decoded once, however many precursors share it.
+class SurveySpectrumCache final {
+public:
+    explicit SurveySpectrumCache(CPrecursorList& list) : list_(list) {}
+
+    // Null when the data set no longer opens.
+    const SurveySpectrum* get(unsigned int scanIndex) {
+        for (auto& entry : entries_) {
+            if (entry && entry->scanIndex == scanIndex) {
+                return entry.get();
+            }
+        }
+        auto entry = std::make_unique<SurveySpectrum>();
+        entry->scanIndex = scanIndex;
+        if (!list_.ReadSpectrum(entry->spectrum, kSurveyFunctionIndex, scanIndex)) {
+            return nullptr;
+        }
+        entry->massesAscending = massesAscending(entry->spectrum.m_pMasses, entry->spectrum.m_nPoints);
+        next_ = (next_ + 1) % entries_.size();
+        entries_[next_] = std::move(entry);
+        return entries_[next_].get();
+    }
+
+private:
+    CPrecursorList& list_;
+    std::array<std::unique_ptr<SurveySpectrum>, 3> entries_;
+    std::size_t next_ = 0;
+};
+
+struct Assignment {
+    int chargeState = -1;
+    float intensity = 0.0f;
+};
+
+bool isDecoded(const QXSpectrum& spectrum) {
+    return spectrum.m_pMasses != nullptr && spectrum.m_pIntensities != nullptr;
+}
+
+// The first attempt: the survey scan at or before the run.
+Assignment firstAttempt(const SurveySpectrum& survey, float setMass) {
+    const QXSpectrum& spectrum = survey.spectrum;
+    if (!isDecoded(spectrum)) {
+        return {};
+    }
+    Assignment result;
+    if (setMass > 0.0f) {
+        float massOut = 0.0f;
+        float intensityOut = 0.0f;
+        result.chargeState =
+            FindChargeState(setMass, 0, spectrum.m_pMasses, spectrum.m_pIntensities, spectrum.m_nPoints,
+                            kRelativeTolerance, kHydrogenMassDa, massOut, intensityOut);
+    } else {
+        result.chargeState = 0;
+    }
+    result.intensity = nearestPointIntensity(spectrum.m_pMasses, spectrum.m_pIntensities, spectrum.m_nPoints,
+                                             setMass, survey.massesAscending);
+    return result;
+}
+
+// The second attempt, one survey scan earlier: charge and the routine's peak height replace the first.
+Assignment secondAttempt(const SurveySpectrum& survey, float setMass) {
+    const QXSpectrum& spectrum = survey.spectrum;
+    if (!isDecoded(spectrum)) {
+        return {};
+    }
+    float massOut = 0.0f;
+    float intensityOut = 0.0f;
+    Assignment result;
+    result.chargeState =
+        FindChargeState(setMass, 0, spectrum.m_pMasses, spectrum.m_pIntensities, spectrum.m_nPoints,
+                        kRelativeTolerance, kHydrogenMassDa, massOut, intensityOut);
+    result.intensity = intensityOut;
+    return result;
+}
+
+} // namespace
+
+bool CPrecursorList::ReadSpectrum(QXSpectrum& spectrum, int function, unsigned int scan) {
+    {
+        // Only a test that the data set still opens; the spectrum comes from the list's own reader.
+        CRawDatafile probe;
+        if (!probe.Open(m_strRawPath.c_str(), 0)) {
+            return false;
+        }
+    }
+    m_RawDatafile.SelectFunction(function);
+    float* masses = nullptr;
+    float* intensities = nullptr;
+    int count = 0;
+    m_RawDatafile.GetScan(scan, masses, intensities, count);
+    spectrum.SetData(masses, intensities, count);
+    return true;
+}
+
+bool CPrecursorList::AssignChargeStates() {
+    const int count = m_Precursors.GetSize();
+    if (count == 0) {
+        return true;
+    }
+    RawPathRecord record;
+    record.Zero();
+    ConvertPathToTarnFile(record, m_strRawPath.c_str());
+    ScanStatsRecord stats{};
+    const SurveyScanTimes survey = SurveyScanTimes::read(record, stats);
+    const auto surveyCount = static_cast<long long>(survey.count());
+
+    // The first attempt reads the last survey scan at or before the run (as a reader index, from 0);
+    // a run after the last survey scan gets the last one, like every other run gets its own.
+    std::vector<long long> firstScanIndex(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const auto later =
+            static_cast<long long>(survey.firstStrictlyLater(m_Precursors.ElementAt(i).m_fRetentionTime));
+        firstScanIndex[static_cast<std::size_t>(i)] = later <= surveyCount ? later - 2 : surveyCount - 1;
+    }
+    std::vector<int> visitOrder(static_cast<std::size_t>(count));
+    std::iota(visitOrder.begin(), visitOrder.end(), 0);
+    std::stable_sort(visitOrder.begin(), visitOrder.end(), [&](int a, int b) {
+        return firstScanIndex[static_cast<std::size_t>(a)] < firstScanIndex[static_cast<std::size_t>(b)];
+    });
+
+    // Indexes before the first survey scan wrap to values past the end, which read as empty spectra.
+    SurveySpectrumCache cache(*this);
+    std::vector<Assignment> assignments(static_cast<std::size_t>(count));
+    for (const int i : visitOrder) {
+        const float setMass = m_Precursors.ElementAt(i).m_fSetMass;
+        const long long first = firstScanIndex[static_cast<std::size_t>(i)];
+        const SurveySpectrum* firstSurvey = cache.get(static_cast<unsigned int>(first));
+        if (firstSurvey == nullptr) {
+            return false; // the data set no longer opens: the list stays as it was
+        }
+        Assignment assignment = firstAttempt(*firstSurvey, setMass);
+        if (assignment.chargeState == -1) {
+            const SurveySpectrum* earlierSurvey = cache.get(static_cast<unsigned int>(first - 1));
+            if (earlierSurvey == nullptr) {
+                return false;
+            }
+            assignment = secondAttempt(*earlierSurvey, setMass);
+        }
+        assignments[static_cast<std::size_t>(i)] = assignment;
+    }
+
+    CPrecursorArray processed;
+    for (int i = 0; i < count; ++i) {
+        CPrecursor precursor = m_Precursors.GetAt(i);
+        precursor.m_nChargeState = assignments[static_cast<std::size_t>(i)].chargeState;
+        precursor.m_fIntensity = assignments[static_cast<std::size_t>(i)].intensity;
+        processed.Add(std::move(precursor));
+    }
+    m_Precursors.RemoveAll();
+    for (int i = 0; i < count; ++i) {
+        m_Precursors.Add(std::move(processed.ElementAt(i)));
+    }
+    return true;
+}

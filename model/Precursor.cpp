@@ -1,0 +1,3 @@
+#include "model/Precursor.h"
+
+CPrecursor::~CPrecursor() = default;

@@ -1,0 +1,4 @@
+#include "model/PrecursorList.h"
+
+// Members go in reverse order of declaration: the reader first, the records last.
+CPrecursorList::~CPrecursorList() = default;

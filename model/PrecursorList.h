@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+
+#include "model/PrecursorArray.h"
+#include "rawdata/RawData.h"
+
+// The precursors of one raw data set, with the data set's path and the reader the host commands and
+// the charge-state pass use. Built once on a worker thread, then only read and reordered.
+class CPrecursorList {
+public:
+    CPrecursorList() = default;
+    virtual ~CPrecursorList();
+    CPrecursorList(const CPrecursorList&) = delete;
+    CPrecursorList& operator=(const CPrecursorList&) = delete;
+
+    void SetRawPath(std::string path) { m_strRawPath = std::move(path); }
+    bool GetRawPath(std::string& path) const {
+        path = m_strRawPath;
+        return true;
+    }
+
+    // The build: runs of one set mass in every MS/MS function, placed against the survey scans, then
+    // charge states and intensities. False only when a survey spectrum could not be read because the
+    // data set no longer opens.
+    bool CreatePrecursorList();
+    bool ReadFunctionCount(int& functionCount);
+    bool ReadFunctionDescription(std::string& description, int function);
+    bool FindSwitchingEvents();
+    bool FindSurveyScans();
+    bool ReadTicChromatogram(int function);
+    bool AssignChargeStates();
+    // `function` and `scan` count from 0; function 0 holds the survey scans. A scan that does not exist
+    // reads as an empty spectrum.
+    bool ReadSpectrum(QXSpectrum& spectrum, int function, unsigned int scan);
+
+    // Ascending by one of the five list columns (see PrecursorColumn); any other key changes nothing.
+    bool SortByColumn(int column);
+
+    CPrecursorArray m_Precursors;
+
+private:
+    std::string m_strRawPath;
+    // 0 until the data set's count is read: with fewer than two functions no MS/MS function is walked.
+    int m_nFunctions = 0;
+    CRawDatafile m_RawDatafile;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Writes small mzML files with an exact scan layout, so that the builder can be run through the real
+// reader on the cases that matter. Native ids are function-numbered ("function=F process=0 scan=N").
+struct TestScan {
+    int function = 1; // 1: survey scan; 2 and up: MS/MS
+    double rtMinutes = 0.0;
+    std::string setMass; // MS/MS only: isolation target as written ("500.25", "NaN"); empty: none
+    std::vector<double> masses;
+    std::vector<float> intensities;
+    std::string activation = "HCD"; // MS/MS only: "HCD" or "CID"
+    bool undecodable = false;       // arrays flagged zlib but holding bytes no inflater accepts
+};
+
+TestScan surveyScan(double rtMinutes, std::vector<double> masses = {}, std::vector<float> intensities = {});
+TestScan msmsScan(int function, double rtMinutes, std::string setMass, std::string activation = "HCD");
+
+void writeMzml(const std::filesystem::path& path, const std::vector<TestScan>& scans);
+
+// A per-test scratch directory, removed with the object.
+class ScratchDir final {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::filesystem::path file(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+// The host's side of the link: listens at the endpoint, accepts only the same user's connections,
+// reads framed commands and answers each one with the handler's reply. Memory is bounded: at most
+// maxClients connections, each buffering at most one frame; a client that announces an oversized frame,
+// stops reading its replies or stays idle too long is dropped.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "hostlink/Framing.h"
+#include "hostlink/UnixSocket.h"
+
+namespace hostlink {
+
+class HostCommandServer final {
+public:
+    struct Limits {
+        std::size_t maxFrameBytes = kMaxFrameBytes;
+        std::size_t maxClients = 32;
+        int idleTimeoutMs = 10000;
+    };
+    // Called on the thread that runs Run(), once per frame, in arrival order; returns the reply
+    // (kReplyOk to accept).
+    using Handler = std::function<std::string(std::string_view command)>;
+
+    HostCommandServer() : HostCommandServer(Limits{}) {}
+    explicit HostCommandServer(Limits limits);
+    ~HostCommandServer();
+    HostCommandServer(const HostCommandServer&) = delete;
+    HostCommandServer& operator=(const HostCommandServer&) = delete;
+
+    // Listens at the default endpoint. A socket file without a listener (a crashed host) is replaced;
+    // a live host at the endpoint makes this fail.
+    bool Listen(std::string& error);
+    bool Listen(const std::string& socketPath, std::string& error);
+    const std::string& SocketPath() const { return socketPath_; }
+
+    // Serves until Stop(), then stops listening and removes the socket file; returns at once if not
+    // listening.
+    void Run(const Handler& handler);
+    // Safe from any thread and from a signal handler.
+    void Stop();
+
+    // Counters for monitoring and tests.
+    std::size_t DroppedClients() const { return droppedClients_.load(); }
+    std::size_t FramesHandled() const { return framesHandled_.load(); }
+
+private:
+    void RemoveSocketFile();
+
+    Limits limits_;
+    UniqueFd listener_;
+    UniqueFd wakeRead_;
+    UniqueFd wakeWrite_;
+    std::string socketPath_;
+    dev_t socketDevice_ = 0;
+    ino_t socketInode_ = 0;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<std::size_t> droppedClients_{0};
+    std::atomic<std::size_t> framesHandled_{0};
+};
+
+} // namespace hostlink

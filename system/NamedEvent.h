@@ -1,0 +1,60 @@
+#pragma once
+
+// Windows event objects over POSIX semaphores. A named event is a named semaphore of this user (its
+// name carries the uid and a hash of the runtime directory, so test runs with their own
+// VARNEX_RUNTIME_DIR do not meet). As on Windows, CreateEventA creates the event or opens the one that
+// exists and then reports ERROR_ALREADY_EXISTS, the event lives as long as some handle to it is open in
+// any process, and the creator's reset mode holds for every handle. Who holds a handle is tracked with
+// open-file-description locks on a lock file in the runtime directory, which the kernel releases when a
+// process dies, so an event left behind by a crashed program counts as gone.
+
+#include "system/WinTypes.h"
+
+using LPSECURITY_ATTRIBUTES = void*;
+
+#ifndef ERROR_SUCCESS
+#define ERROR_SUCCESS 0UL
+#endif
+#ifndef ERROR_PATH_NOT_FOUND
+#define ERROR_PATH_NOT_FOUND 3UL
+#endif
+#ifndef ERROR_ACCESS_DENIED
+#define ERROR_ACCESS_DENIED 5UL
+#endif
+#ifndef ERROR_INVALID_HANDLE
+#define ERROR_INVALID_HANDLE 6UL
+#endif
+#ifndef ERROR_INVALID_NAME
+#define ERROR_INVALID_NAME 123UL
+#endif
+#ifndef ERROR_ALREADY_EXISTS
+#define ERROR_ALREADY_EXISTS 183UL
+#endif
+#ifndef INFINITE
+#define INFINITE 0xFFFFFFFFUL
+#endif
+#ifndef WAIT_OBJECT_0
+#define WAIT_OBJECT_0 0UL
+#endif
+#ifndef WAIT_TIMEOUT
+#define WAIT_TIMEOUT 258UL
+#endif
+#ifndef WAIT_FAILED
+#define WAIT_FAILED 0xFFFFFFFFUL
+#endif
+
+// Security attributes are not supported and must be null. lpName null gives an unnamed event. Returns
+// null on failure (GetLastError says why).
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                    LPCSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
+BOOL ResetEvent(HANDLE hEvent);
+// WAIT_OBJECT_0 when signalled (an automatic-reset event is reset by the wait), WAIT_TIMEOUT after
+// dwMilliseconds, WAIT_FAILED for an invalid handle.
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+// Closes an event handle; the event ends with its last handle in any process.
+BOOL CloseHandle(HANDLE hObject);
+// The error code of this thread's last failing call, or ERROR_ALREADY_EXISTS after CreateEventA opened an
+// existing event.
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);

@@ -1,0 +1,317 @@
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "hostlink/Framing.h"
+#include "hostlink/HostLink.h"
+#include "hostlink/HostServer.h"
+#include "hostlink/TestHost.h"
+#include "hostlink/UnixSocket.h"
+
+using namespace std::chrono_literals;
+using hostlink::SendStatus;
+
+namespace {
+
+// A listening socket at the endpoint that never accepts: connects succeed, nothing is ever answered.
+hostlink::UniqueFd ListenWithoutServing(const std::filesystem::path& path) {
+    hostlink::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = hostlink::MakeUnixAddress(path.string());
+    EXPECT_EQ(::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)), 0);
+    EXPECT_EQ(::listen(fd.Get(), 4), 0);
+    return fd;
+}
+
+// Leaves a socket file without a listener, as a crashed host does.
+void LeaveStaleSocket(const std::filesystem::path& path) {
+    hostlink::UniqueFd fd = ListenWithoutServing(path);
+    fd.Reset();
+    ASSERT_TRUE(std::filesystem::exists(path));
+}
+
+hostlink::UniqueFd ConnectRaw(const std::filesystem::path& path) {
+    hostlink::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = hostlink::MakeUnixAddress(path.string());
+    EXPECT_EQ(::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)), 0);
+    return fd;
+}
+
+double ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+const std::vector<std::string> kEightCommands = {
+    "app.command[chrodisplay:clear]()",
+    "app.command[chrodisplay:add](TIC:3)",
+    "app.command[chrodisplay:add](TIC:1)",
+    "app.command[chrodisplay:setpointer](SCAN:152)",
+    "app.command[specdisplay:DDALaunch](/data/sample01.mzML)",
+    "app.command[specdisplay:clear]()",
+    "app.command[specdisplay:combine](12:15:3:/data/sample01.mzML)",
+    "app.command[specdisplay:add](1:152)",
+};
+
+} // namespace
+
+TEST(FrameDecoder, ReassemblesFramesFedByteByByte) {
+    const std::string stream = hostlink::EncodeFrame("first") + hostlink::EncodeFrame("") +
+                               hostlink::EncodeFrame(std::string("with\0nul", 8));
+    hostlink::FrameDecoder decoder;
+    std::vector<std::string> frames;
+    std::string payload;
+    for (const char byte : stream) {
+        decoder.Feed(&byte, 1);
+        while (decoder.Next(payload) == hostlink::FrameDecoder::Status::Frame)
+            frames.push_back(payload);
+    }
+    EXPECT_EQ(frames, (std::vector<std::string>{"first", "", std::string("with\0nul", 8)}));
+    EXPECT_EQ(decoder.BufferedBytes(), 0u);
+}
+
+TEST(FrameDecoder, RejectsAnnouncedFrameAboveLimitBeforeItsBytesArrive) {
+    hostlink::FrameDecoder decoder(16);
+    const std::string header = hostlink::EncodeFrame(std::string(17, 'x')).substr(0, 4);
+    decoder.Feed(header.data(), header.size());
+    std::string payload;
+    EXPECT_EQ(decoder.Next(payload), hostlink::FrameDecoder::Status::Oversized);
+}
+
+class HostLinkTest : public ::testing::Test {
+protected:
+    ScopedRuntimeDirectory runtime_;
+};
+
+TEST_F(HostLinkTest, NotRunningWithoutSocket) {
+    EXPECT_FALSE(IsQuorixRunning());
+    const auto result = hostlink::SendCommand(kEightCommands[0], 1000);
+    EXPECT_EQ(result.status, SendStatus::NoHost);
+    EXPECT_EQ(SendHostCommand(kEightCommands[0].c_str(), 1000), 0);
+}
+
+TEST_F(HostLinkTest, StaleSocketOfCrashedHostCountsAsNotRunning) {
+    LeaveStaleSocket(runtime_.SocketPath());
+    EXPECT_FALSE(IsQuorixRunning());
+    EXPECT_EQ(hostlink::SendCommand("app.command[chrodisplay:clear]()", 1000).status, SendStatus::NoHost);
+}
+
+TEST_F(HostLinkTest, NewHostReplacesStaleSocketAndIsSeenRunning) {
+    LeaveStaleSocket(runtime_.SocketPath());
+    ThreadedHost host;
+    EXPECT_TRUE(IsQuorixRunning());
+    host.Stop();
+    EXPECT_FALSE(IsQuorixRunning());
+    EXPECT_FALSE(std::filesystem::exists(runtime_.SocketPath())) << "a host that ends removes its socket";
+}
+
+TEST_F(HostLinkTest, SecondHostRefusesToTakeOverLiveEndpoint) {
+    ThreadedHost first;
+    hostlink::HostCommandServer second;
+    std::string error;
+    EXPECT_FALSE(second.Listen(error));
+    EXPECT_NE(error.find("already listening"), std::string::npos) << error;
+    EXPECT_EQ(SendHostCommand("still served", 1000), 1);
+}
+
+TEST_F(HostLinkTest, HostRefusesToDeleteFileThatIsNotSocket) {
+    std::FILE* file = std::fopen(runtime_.SocketPath().c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    hostlink::HostCommandServer server;
+    std::string error;
+    EXPECT_FALSE(server.Listen(error));
+    EXPECT_TRUE(std::filesystem::is_regular_file(runtime_.SocketPath()));
+}
+
+TEST_F(HostLinkTest, EightCommandsArriveInOrderAndAreAccepted) {
+    ThreadedHost host;
+    ASSERT_TRUE(IsQuorixRunning());
+    for (const std::string& command : kEightCommands)
+        EXPECT_EQ(SendHostCommand(command.c_str(), 10000), 1);
+    EXPECT_EQ(host.Received(), kEightCommands);
+}
+
+TEST_F(HostLinkTest, OddPathsArriveAsExactlyOneCommandEach) {
+    const std::vector<std::string> paths = {
+        "/data/my run/sample 01.mzML",
+        "D:\\data\\sample01",
+        "/data/a:b:c/x:y.mzML",
+        "/données/échantillon_µ/試料.mzML",
+        std::string("/latin1/\xE9\xE8.mzML"),
+        "/new\nline/and\r\nreturn.mzML",
+        "/trailing)/paren)",
+        std::string(60000, 'p'),
+    };
+    ThreadedHost host;
+    std::vector<std::string> sent;
+    for (const std::string& path : paths) {
+        sent.push_back("app.command[specdisplay:combine](12:15:3:" + path + ")");
+        const auto result = hostlink::SendCommand(sent.back(), 10000);
+        EXPECT_EQ(result.status, SendStatus::Accepted) << result.reply;
+    }
+    const std::string withNul("app.command[specdisplay:DDALaunch](/a\0b)", 40);
+    sent.push_back(withNul);
+    EXPECT_EQ(hostlink::SendCommand(withNul, 10000).status, SendStatus::Accepted);
+    EXPECT_EQ(host.Received(), sent);
+}
+
+TEST_F(HostLinkTest, CommandLongerThanFrameLimitIsNotSent) {
+    ThreadedHost host;
+    const auto result = hostlink::SendCommand(std::string(hostlink::kMaxFrameBytes + 1, 'x'), 1000);
+    EXPECT_EQ(result.status, SendStatus::Failed);
+    EXPECT_TRUE(host.Received().empty());
+}
+
+TEST_F(HostLinkTest, HostRejectionIsReportedWithItsReason) {
+    ThreadedHost host({}, [](std::string_view) { return std::string("error: unknown verb"); });
+    const auto result = hostlink::SendCommand("app.command[nodisplay:dance]()", 1000);
+    EXPECT_EQ(result.status, SendStatus::Rejected);
+    EXPECT_EQ(result.reply, "error: unknown verb");
+    EXPECT_EQ(SendHostCommand("app.command[nodisplay:dance]()", 1000), 0);
+}
+
+TEST_F(HostLinkTest, HostThatNeverAcceptsCostsAtMostTheTimeout) {
+    hostlink::UniqueFd listener = ListenWithoutServing(runtime_.SocketPath());
+    ASSERT_TRUE(IsQuorixRunning());
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = hostlink::SendCommand(kEightCommands[0], 300);
+    const double elapsedMs = ElapsedMs(start);
+    EXPECT_EQ(result.status, SendStatus::TimedOut);
+    EXPECT_GE(elapsedMs, 290.0);
+    EXPECT_LT(elapsedMs, 3000.0);
+}
+
+TEST_F(HostLinkTest, HostThatStopsAnsweringCostsAtMostTheTimeoutPerCommand) {
+    std::mutex release;
+    release.lock();
+    ThreadedHost host({}, [&](std::string_view) {
+        std::lock_guard<std::mutex> wait(release); // hangs until the test ends
+        return std::string(hostlink::kReplyOk);
+    });
+    for (int i = 0; i < 2; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(SendHostCommand(kEightCommands[i].c_str(), 200), 0);
+        EXPECT_LT(ElapsedMs(start), 3000.0);
+    }
+    release.unlock();
+}
+
+TEST_F(HostLinkTest, HostDyingMidSequenceLeavesTheRestUndeliveredWithoutHanging) {
+    std::vector<int> results;
+    {
+        ThreadedHost host;
+        for (std::size_t i = 0; i < 3; ++i)
+            results.push_back(SendHostCommand(kEightCommands[i].c_str(), 10000));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 3; i < kEightCommands.size(); ++i)
+        results.push_back(SendHostCommand(kEightCommands[i].c_str(), 10000));
+    EXPECT_LT(ElapsedMs(start), 3000.0);
+    EXPECT_EQ(results, (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(HostLinkTest, HostClosingBeforeReadingDoesNotRaiseSigpipe) {
+    hostlink::UniqueFd listener = ListenWithoutServing(runtime_.SocketPath());
+    std::thread rude([&] {
+        for (int i = 0; i < 5; ++i)
+            hostlink::UniqueFd(::accept(listener.Get(), nullptr, nullptr)); // closed at once
+    });
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(
+            hostlink::SendCommand(std::string(200000, 'x').substr(0, hostlink::kMaxFrameBytes), 2000).status,
+            SendStatus::Failed);
+    rude.join();
+}
+
+TEST_F(HostLinkTest, RuntimeDirectoryOpenToOthersIsRefused) {
+    ThreadedHost host;
+    ASSERT_EQ(::chmod(runtime_.Path().c_str(), 0755), 0);
+    EXPECT_FALSE(IsQuorixRunning());
+    EXPECT_EQ(hostlink::SendCommand("x", 1000).status, SendStatus::Failed);
+    ASSERT_EQ(::chmod(runtime_.Path().c_str(), 0700), 0);
+    EXPECT_TRUE(IsQuorixRunning());
+}
+
+TEST_F(HostLinkTest, RuntimeDirectoryThatIsSymlinkIsRefused) {
+    const auto link = runtime_.Path().string() + "-link";
+    std::filesystem::create_directory_symlink(runtime_.Path(), link);
+    ThreadedHost host;
+    ::setenv("VARNEX_RUNTIME_DIR", link.c_str(), 1);
+    EXPECT_FALSE(IsQuorixRunning());
+    ::setenv("VARNEX_RUNTIME_DIR", runtime_.Path().c_str(), 1);
+    std::filesystem::remove(link);
+}
+
+TEST_F(HostLinkTest, OversizedFrameDropsOnlyThatClient) {
+    hostlink::HostCommandServer::Limits limits;
+    limits.maxFrameBytes = 1024;
+    ThreadedHost host(limits);
+    hostlink::UniqueFd garbage = ConnectRaw(runtime_.SocketPath());
+    const std::string header = hostlink::EncodeFrame(std::string(1025, 'g')).substr(0, 4);
+    ASSERT_EQ(::send(garbage.Get(), header.data(), header.size(), MSG_NOSIGNAL), 4);
+    char buffer[256];
+    ssize_t total = 0;
+    for (ssize_t got; (got = ::recv(garbage.Get(), buffer, sizeof(buffer), 0)) > 0;)
+        total += got; // the error reply, then end of stream: the host hung up
+    EXPECT_GT(total, 0);
+    EXPECT_EQ(host.Server().DroppedClients(), 1u);
+    EXPECT_EQ(SendHostCommand("after the garbage", 1000), 1);
+    EXPECT_EQ(host.Received(), std::vector<std::string>{"after the garbage"});
+}
+
+TEST_F(HostLinkTest, IdleClientsAreDroppedSoTheyCannotHoldEverySlot) {
+    hostlink::HostCommandServer::Limits limits;
+    limits.maxClients = 3;
+    limits.idleTimeoutMs = 200;
+    ThreadedHost host(limits);
+    std::vector<hostlink::UniqueFd> idle;
+    for (int i = 0; i < 3; ++i)
+        idle.push_back(ConnectRaw(runtime_.SocketPath()));
+    const std::string partial = hostlink::EncodeFrame("never finished").substr(0, 7);
+    ASSERT_EQ(::send(idle[0].Get(), partial.data(), partial.size(), MSG_NOSIGNAL), 7);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(SendHostCommand("served once the idle clients are gone", 2000), 1);
+    EXPECT_GE(host.Server().DroppedClients(), 3u);
+}
+
+TEST_F(HostLinkTest, FloodOfPipelinedCommandsIsServedInOrder) {
+    ThreadedHost host;
+    hostlink::UniqueFd client = ConnectRaw(runtime_.SocketPath());
+    std::string burst;
+    std::vector<std::string> sent;
+    for (int i = 0; i < 2000; ++i) {
+        sent.push_back("app.command[chrodisplay:add](TIC:" + std::to_string(i) + ")");
+        burst += hostlink::EncodeFrame(sent.back());
+    }
+    std::thread reader([&] {
+        hostlink::FrameDecoder decoder;
+        std::string reply;
+        std::size_t replies = 0;
+        char buffer[4096];
+        while (replies < sent.size()) {
+            const ssize_t got = ::recv(client.Get(), buffer, sizeof(buffer), 0);
+            if (got <= 0)
+                break;
+            decoder.Feed(buffer, static_cast<std::size_t>(got));
+            while (decoder.Next(reply) == hostlink::FrameDecoder::Status::Frame)
+                ++replies;
+        }
+        EXPECT_EQ(replies, sent.size());
+    });
+    std::size_t offset = 0;
+    while (offset < burst.size()) {
+        const ssize_t written =
+            ::send(client.Get(), burst.data() + offset, burst.size() - offset, MSG_NOSIGNAL);
+        ASSERT_GT(written, 0);
+        offset += static_cast<std::size_t>(written);
+    }
+    reader.join();
+    EXPECT_EQ(host.Received(), sent);
+}

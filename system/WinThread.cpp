@@ -1,0 +1,173 @@
+#include "system/WinThread.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+namespace {
+
+// What the thread and its handle share; the handle may go before the thread ends, and the reverse.
+struct ThreadState {
+    std::mutex mutex;
+    std::condition_variable resumed;
+    DWORD suspendCount = 0;
+    bool abandoned = false; // the handle was closed before the thread ever ran
+    bool finished = false;
+    DWORD exitCode = STILL_ACTIVE;
+};
+
+std::atomic<int> liveThreadObjects{0};
+std::atomic<DWORD> nextThreadId{1};
+
+// Open handles, so that a stale or foreign handle is refused rather than followed.
+class HandleTable final {
+public:
+    HANDLE Open(std::shared_ptr<ThreadState> state) {
+        const std::lock_guard lock(mutex_);
+        auto* key = state.get();
+        table_.emplace(key, std::move(state));
+        return key;
+    }
+    std::shared_ptr<ThreadState> Find(HANDLE handle) {
+        const std::lock_guard lock(mutex_);
+        const auto it = table_.find(handle);
+        return it != table_.end() ? it->second : nullptr;
+    }
+    std::shared_ptr<ThreadState> Close(HANDLE handle) {
+        const std::lock_guard lock(mutex_);
+        const auto it = table_.find(handle);
+        if (it == table_.end()) {
+            return nullptr;
+        }
+        auto state = std::move(it->second);
+        table_.erase(it);
+        return state;
+    }
+    int Size() {
+        const std::lock_guard lock(mutex_);
+        return static_cast<int>(table_.size());
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<HANDLE, std::shared_ptr<ThreadState>> table_;
+};
+
+HandleTable& handles() {
+    static HandleTable table;
+    return table;
+}
+
+void closeThreadHandle(HANDLE handle) {
+    const std::shared_ptr<ThreadState> state = handles().Close(handle);
+    if (state == nullptr) {
+        return;
+    }
+    const std::lock_guard lock(state->mutex);
+    if (state->suspendCount > 0) {
+        // Nobody can resume it any more: let it end without running the procedure.
+        state->abandoned = true;
+        state->suspendCount = 0;
+        state->resumed.notify_all();
+    }
+}
+
+void threadMain(std::shared_ptr<ThreadState> state, CWinThread* thread, AFX_THREADPROC proc, LPVOID param) {
+    BOOL autoDelete = FALSE;
+    {
+        std::unique_lock lock(state->mutex);
+        state->resumed.wait(lock, [&] { return state->suspendCount == 0; });
+        if (state->abandoned) {
+            state->finished = true;
+            return;
+        }
+        // Settled before the resume that woke us; after this the owner may delete the object at will.
+        autoDelete = thread->m_bAutoDelete;
+    }
+    const UINT exitCode = proc(param);
+    {
+        const std::lock_guard lock(state->mutex);
+        state->exitCode = exitCode;
+        state->finished = true;
+    }
+    if (autoDelete) {
+        delete thread;
+    }
+}
+
+} // namespace
+
+CWinThread::CWinThread() {
+    ++liveThreadObjects;
+}
+
+CWinThread::~CWinThread() {
+    if (m_hThread != nullptr) {
+        closeThreadHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+    --liveThreadObjects;
+}
+
+DWORD CWinThread::ResumeThread() {
+    return ::ResumeThread(m_hThread);
+}
+
+CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int, UINT, DWORD dwCreateFlags,
+                           LPSECURITY_ATTRIBUTES lpSecurityAttrs) {
+    if (pfnThreadProc == nullptr || lpSecurityAttrs != nullptr) {
+        return nullptr;
+    }
+    auto state = std::make_shared<ThreadState>();
+    // Always start held: the thread must not read the object before AfxBeginThread has finished it.
+    state->suspendCount = 1;
+    auto* thread = new CWinThread;
+    thread->m_hThread = handles().Open(state);
+    thread->m_nThreadID = nextThreadId++;
+    try {
+        std::thread(threadMain, state, thread, pfnThreadProc, pParam).detach();
+    } catch (const std::system_error&) {
+        delete thread;
+        return nullptr;
+    }
+    if ((dwCreateFlags & CREATE_SUSPENDED) == 0) {
+        ::ResumeThread(thread->m_hThread);
+    }
+    return thread;
+}
+
+DWORD ResumeThread(HANDLE hThread) {
+    const std::shared_ptr<ThreadState> state = handles().Find(hThread);
+    if (state == nullptr) {
+        return 0xFFFFFFFF;
+    }
+    const std::lock_guard lock(state->mutex);
+    const DWORD previous = state->suspendCount;
+    if (state->suspendCount > 0 && --state->suspendCount == 0) {
+        state->resumed.notify_all();
+    }
+    return previous;
+}
+
+BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+    const std::shared_ptr<ThreadState> state = handles().Find(hThread);
+    if (state == nullptr || lpExitCode == nullptr) {
+        return FALSE;
+    }
+    // The lock also hands over everything the procedure wrote before it returned.
+    const std::lock_guard lock(state->mutex);
+    *lpExitCode = state->finished ? state->exitCode : STILL_ACTIVE;
+    return TRUE;
+}
+
+int LiveThreadObjectCount() {
+    return liveThreadObjects.load();
+}
+
+int OpenThreadHandleCount() {
+    return handles().Size();
+}

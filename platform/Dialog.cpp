@@ -307,9 +307,15 @@ void CDialog::ApplyDialogUnits() {
     }
     for (QWidget* child : findChildren<QWidget*>()) {
         const QVariant units = child->property("dialogUnits");
-        if (units.isValid()) {
-            child->setGeometry(DialogUnits::ToPixels(units.toRect()));
+        if (!units.isValid()) {
+            continue;
         }
+        QRect geometry = DialogUnits::ToPixels(units.toRect());
+        // A drop-down list's template height is that of its open list; the closed control keeps its own.
+        if (qobject_cast<QComboBox*>(child) != nullptr) {
+            geometry.setHeight(child->sizeHint().height());
+        }
+        child->setGeometry(geometry);
     }
 }
 

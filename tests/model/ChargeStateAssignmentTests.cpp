@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "MzmlWriter.h"
+#include "model/PrecursorList.h"
+#include "model/SpectrumPoints.h"
+
+// The nearest-point rule on its own.
+
+TEST(NearestPointIntensity, HalfwayBetweenTwoPointsTakesTheLowerOne) {
+    const float masses[] = {100.0f, 101.0f, 102.0f};
+    const float intensities[] = {1.0f, 2.0f, 3.0f};
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.5f, true), 2.0f);
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.4f, true), 2.0f);
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.6f, true), 3.0f);
+}
+
+TEST(NearestPointIntensity, SetMassOnAPointTakesThatPoint) {
+    const float masses[] = {100.0f, 101.0f, 102.0f};
+    const float intensities[] = {1.0f, 2.0f, 3.0f};
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.0f, true), 2.0f);
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 100.0f, true), 1.0f);
+}
+
+TEST(NearestPointIntensity, AtOrAboveTheHighestPointGivesZero) {
+    const float masses[] = {100.0f, 101.0f, 102.0f};
+    const float intensities[] = {1.0f, 2.0f, 3.0f};
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 102.0f, true), 0.0f);
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 150.0f, true), 0.0f);
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 0, 101.0f, true), 0.0f);
+    EXPECT_EQ(nearestPointIntensity(nullptr, nullptr, 3, 101.0f, true), 0.0f);
+}
+
+TEST(NearestPointIntensity, BelowTheFirstPointTakesTheFirstPoint) {
+    const float masses[] = {100.0f, 101.0f};
+    const float intensities[] = {7.0f, 2.0f};
+    EXPECT_EQ(nearestPointIntensity(masses, intensities, 2, 20.0f, true), 7.0f);
+}
+
+TEST(NearestPointIntensity, BinarySearchAnswersAsTheWalkFromTheFirstPoint) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float sorted[] = {100.0f, 100.0f, 101.0f, 103.0f};
+    const float unsorted[] = {100.0f, 105.0f, 101.0f, nan, 103.0f};
+    const float intensities[] = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f};
+    EXPECT_TRUE(massesAscending(sorted, 4));
+    EXPECT_FALSE(massesAscending(unsorted, 5));
+    for (float setMass = 99.0f; setMass < 106.0f; setMass += 0.25f) {
+        EXPECT_EQ(nearestPointIntensity(sorted, intensities, 4, setMass, true),
+                  nearestPointIntensity(sorted, intensities, 4, setMass, false));
+    }
+    // The walk stops at 105 although 101 lies nearer.
+    EXPECT_EQ(nearestPointIntensity(unsorted, intensities, 5, 101.0f, false), 1.0f);
+}
+
+// The pass over the list, through the real reader and the real charge-state routine.
+
+namespace {
+
+constexpr double kMonoMz = 500.2700;
+constexpr float kMonoHeight = 1.0e6f;
+
+// A clean charge-2 isotope envelope (averagine near 1,000 Da) with far-away companions below and above.
+TestScan surveyWithEnvelope(double rtMinutes) {
+    const double step = 1.00286 / 2.0;
+    return surveyScan(
+        rtMinutes, {300.0, kMonoMz, kMonoMz + step, kMonoMz + 2 * step, kMonoMz + 3 * step, 900.0},
+        {5000.0f, kMonoHeight, 0.536f * kMonoHeight, 0.167f * kMonoHeight, 0.039f * kMonoHeight, 4000.0f});
+}
+
+// One peak at the set mass and nothing that could be an isotope of it.
+TestScan surveyWithLonePeak(double rtMinutes, float height) {
+    return surveyScan(rtMinutes, {300.0, kMonoMz, 900.0}, {5000.0f, height, 4000.0f});
+}
+
+const std::string kSetMass = "500.27";
+
+class ChargeStatePass : public ::testing::Test {
+protected:
+    void build(const std::vector<TestScan>& scans) {
+        writeMzml(path(), scans);
+        list.SetRawPath(path());
+        result = list.CreatePrecursorList();
+    }
+
+    CPrecursor at(int index) const { return list.m_Precursors.GetAt(index); }
+    std::string path() const { return scratch.file("run.mzML").string(); }
+
+    ScratchDir scratch;
+    CPrecursorList list;
+    bool result = false;
+};
+
+} // namespace
+
+TEST_F(ChargeStatePass, EnvelopeInTheSurveyScanGivesChargeAndPeakIntensity) {
+    build({surveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
+    ASSERT_TRUE(result);
+    ASSERT_EQ(list.m_Precursors.GetSize(), 1);
+    EXPECT_EQ(at(0).m_nChargeState, 2);
+    EXPECT_EQ(at(0).m_fIntensity, kMonoHeight);
+}
+
+TEST_F(ChargeStatePass, UndeterminedChargeIsRetriedOnTheSurveyScanBefore) {
+    // The run's own survey scan shows a lone peak; the one before shows the envelope.
+    build({surveyWithEnvelope(0.0), surveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 1);
+    EXPECT_EQ(at(0).m_nSurveyScan, 2);
+    EXPECT_EQ(at(0).m_nChargeState, 2);
+    EXPECT_EQ(at(0).m_fIntensity, kMonoHeight); // the routine's peak height from the earlier scan
+}
+
+TEST_F(ChargeStatePass, ChargeStaysUndeterminedWhenNeitherScanTells) {
+    build({surveyWithLonePeak(0.0, 2.0e5f), surveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 1);
+    EXPECT_EQ(at(0).m_nChargeState, -1);
+    EXPECT_EQ(at(0).m_fIntensity, 2.0e5f); // the second attempt's height replaces the first
+}
+
+// Regression: a run after the last survey scan used to skip its own survey scan and take charge and
+// intensity from the one before.
+TEST_F(ChargeStatePass, RunAfterTheLastSurveyScanUsesThatScan) {
+    build({surveyWithLonePeak(0.0, 2.0e5f), surveyWithEnvelope(0.02), msmsScan(2, 0.03, kSetMass),
+           msmsScan(2, 0.04, kSetMass)});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 1);
+    EXPECT_EQ(at(0).m_nSurveyScan, 2);
+    EXPECT_EQ(at(0).m_nChargeState, 2);
+    EXPECT_EQ(at(0).m_fIntensity, kMonoHeight);
+}
+
+TEST_F(ChargeStatePass, RunBeforeEverySurveyScanHasNoCharge) {
+    build({msmsScan(2, 0.01, kSetMass), surveyWithEnvelope(0.02), msmsScan(2, 0.03, "612.5")});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 2);
+    EXPECT_EQ(at(0).m_nSurveyScan, 0);
+    EXPECT_EQ(at(0).m_nChargeState, -1);
+    EXPECT_EQ(at(0).m_fIntensity, 0.0f);
+}
+
+// Regression: a survey spectrum that could not be decoded used to end the pass and drop every later
+// precursor.
+TEST_F(ChargeStatePass, UndecodableSurveySpectrumKeepsEveryPrecursor) {
+    TestScan broken = surveyWithEnvelope(0.0);
+    broken.undecodable = true;
+    build({broken, msmsScan(2, 0.01, kSetMass), surveyWithEnvelope(0.02), msmsScan(2, 0.03, "500.2701"),
+           surveyScan(0.04), msmsScan(2, 0.05, "612.5")});
+    ASSERT_TRUE(result);
+    ASSERT_EQ(list.m_Precursors.GetSize(), 3);
+    EXPECT_EQ(at(0).m_nChargeState, -1);
+    EXPECT_EQ(at(0).m_fIntensity, 0.0f);
+    EXPECT_EQ(at(1).m_nChargeState, 2);
+    EXPECT_EQ(at(1).m_fIntensity, kMonoHeight);
+    // An empty survey scan is a spectrum with no points, not a failure.
+    EXPECT_EQ(at(2).m_nSurveyScan, 3);
+    EXPECT_EQ(at(2).m_fIntensity, 0.0f);
+}
+
+TEST_F(ChargeStatePass, SetMassNotAboveZeroGetsChargeZeroAndTheNearestPoint) {
+    build({surveyWithLonePeak(0.0, 2.0e5f), surveyWithLonePeak(0.02, 3.0e5f)});
+    CPrecursor manual;
+    manual.m_fSetMass = 0.0f;
+    manual.m_fRetentionTime = 0.03f;
+    list.m_Precursors.Add(manual);
+    ASSERT_TRUE(list.ReadTicChromatogram(1));
+    EXPECT_TRUE(list.AssignChargeStates());
+    ASSERT_EQ(list.m_Precursors.GetSize(), 1);
+    EXPECT_EQ(at(0).m_nChargeState, 0);
+    EXPECT_EQ(at(0).m_fIntensity, 5000.0f); // the first point: nothing lies below the set mass
+}
+
+TEST_F(ChargeStatePass, DataSetThatNoLongerOpensLeavesTheListUnchanged) {
+    build({surveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
+    CPrecursor manual = at(0);
+    manual.m_nChargeState = -1;
+    manual.m_fIntensity = 0.0f;
+    list.m_Precursors.RemoveAll();
+    list.m_Precursors.Add(manual);
+    std::filesystem::remove(path());
+    EXPECT_FALSE(list.AssignChargeStates());
+    ASSERT_EQ(list.m_Precursors.GetSize(), 1);
+    EXPECT_EQ(at(0).m_nChargeState, -1);
+    EXPECT_EQ(at(0).m_fIntensity, 0.0f);
+    EXPECT_EQ(at(0).m_nFirstScan, 1);
+}
+
+TEST_F(ChargeStatePass, EmptyListReadsNothingAndSucceeds) {
+    list.SetRawPath(scratch.file("missing.mzML").string());
+    EXPECT_TRUE(list.AssignChargeStates());
+    EXPECT_EQ(list.m_Precursors.GetSize(), 0);
+}

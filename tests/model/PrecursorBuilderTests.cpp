@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "MzmlWriter.h"
+#include "model/PrecursorList.h"
+
+namespace {
+
+struct Run {
+    int function;
+    int firstScan;
+    int lastScan;
+    float setMass;
+};
+
+std::vector<Run> runsOf(const CPrecursorList& list) {
+    std::vector<Run> runs;
+    for (int i = 0; i < list.m_Precursors.GetSize(); ++i) {
+        const CPrecursor p = list.m_Precursors.GetAt(i);
+        runs.push_back({p.m_nFunction, p.m_nFirstScan, p.m_nLastScan, p.m_fSetMass});
+    }
+    return runs;
+}
+
+void expectRuns(const CPrecursorList& list, const std::vector<Run>& expected) {
+    const auto runs = runsOf(list);
+    ASSERT_EQ(runs.size(), expected.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        EXPECT_EQ(runs[i].function, expected[i].function) << "run " << i;
+        EXPECT_EQ(runs[i].firstScan, expected[i].firstScan) << "run " << i;
+        EXPECT_EQ(runs[i].lastScan, expected[i].lastScan) << "run " << i;
+        EXPECT_EQ(runs[i].setMass, expected[i].setMass) << "run " << i;
+    }
+}
+
+class PrecursorBuilder : public ::testing::Test {
+protected:
+    // Survey scan at 0.0 then MS/MS scans of function 2 with the given set masses, 0.01 min apart.
+    void buildFromSetMasses(const std::vector<std::string>& setMasses) {
+        std::vector<TestScan> scans = {surveyScan(0.0)};
+        double rt = 0.0;
+        for (const auto& setMass : setMasses) {
+            scans.push_back(msmsScan(2, rt += 0.01, setMass));
+        }
+        build(scans);
+    }
+
+    void build(const std::vector<TestScan>& scans) {
+        writeMzml(path(), scans);
+        list.SetRawPath(path());
+        result = list.CreatePrecursorList();
+    }
+
+    std::string path() const { return scratch.file("run.mzML").string(); }
+
+    ScratchDir scratch;
+    CPrecursorList list;
+    bool result = false;
+};
+
+} // namespace
+
+TEST_F(PrecursorBuilder, OneSetMassOnEveryScanIsOneRun) {
+    buildFromSetMasses({"500.5", "500.5", "500.5", "500.5"});
+    EXPECT_TRUE(result);
+    expectRuns(list, {{2, 1, 4, 500.5f}});
+}
+
+TEST_F(PrecursorBuilder, ReturningToAnEarlierSetMassOpensANewRun) {
+    buildFromSetMasses({"500.5", "500.5", "612.25", "612.25", "612.25", "500.5"});
+    expectRuns(list, {{2, 1, 2, 500.5f}, {2, 3, 5, 612.25f}, {2, 6, 6, 500.5f}});
+}
+
+TEST_F(PrecursorBuilder, RunOpenAtAScanWithoutSetMassIsDropped) {
+    // A scan without isolation target reads as set mass 0.0.
+    buildFromSetMasses({"500.5", "500.5", ""});
+    expectRuns(list, {});
+}
+
+TEST_F(PrecursorBuilder, RunsClosedBeforeAScanWithoutSetMassStay) {
+    buildFromSetMasses({"500.5", "612.25", "", "700.75"});
+    expectRuns(list, {{2, 1, 1, 500.5f}});
+}
+
+TEST_F(PrecursorBuilder, NotANumberSetMassEndsTheFunctionLikeZero) {
+    buildFromSetMasses({"500.5", "612.25", "NaN", "700.75"});
+    expectRuns(list, {{2, 1, 1, 500.5f}});
+}
+
+TEST_F(PrecursorBuilder, EachFunctionOpensItsOwnRunAtItsFirstScan) {
+    // Function 2 ends and function 3 starts on the same set mass; the file interleaves them.
+    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), msmsScan(3, 0.02, "612.25", "CID"),
+           msmsScan(2, 0.03, "700.75"), msmsScan(3, 0.04, "700.75", "CID"), msmsScan(2, 0.05, "800.5"),
+           msmsScan(3, 0.06, "800.5", "CID")});
+    expectRuns(
+        list,
+        {{2, 1, 1, 500.5f}, {2, 2, 2, 700.75f}, {2, 3, 3, 800.5f}, {3, 1, 1, 612.25f}, {3, 2, 3, 700.75f}});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 5);
+    const std::string function2 = list.m_Precursors.GetAt(0).m_strFunctionName;
+    const std::string function3 = list.m_Precursors.GetAt(3).m_strFunctionName;
+    EXPECT_FALSE(function2.empty());
+    EXPECT_NE(function2, function3);
+    EXPECT_EQ(list.m_Precursors.GetAt(4).m_strFunctionName, function3);
+    std::string read;
+    EXPECT_TRUE(list.ReadFunctionDescription(read, 3));
+    EXPECT_EQ(read, function3);
+}
+
+TEST_F(PrecursorBuilder, RunCarriesTheRetentionTimeOfItsFirstScan) {
+    build(
+        {surveyScan(0.0), msmsScan(2, 0.25, "500.5"), msmsScan(2, 0.5, "500.5"), msmsScan(2, 0.75, "600.5")});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 2);
+    EXPECT_FLOAT_EQ(list.m_Precursors.GetAt(0).m_fRetentionTime, 0.25f);
+    EXPECT_FLOAT_EQ(list.m_Precursors.GetAt(1).m_fRetentionTime, 0.75f);
+}
+
+TEST_F(PrecursorBuilder, SurveyOnlyDataSetGivesAnEmptyList) {
+    build({surveyScan(0.0), surveyScan(0.1)});
+    EXPECT_TRUE(result);
+    EXPECT_EQ(list.m_Precursors.GetSize(), 0);
+}
+
+TEST_F(PrecursorBuilder, DataSetThatCannotBeReadGivesAnEmptyList) {
+    list.SetRawPath(scratch.file("missing.mzML").string());
+    EXPECT_TRUE(list.CreatePrecursorList());
+    EXPECT_EQ(list.m_Precursors.GetSize(), 0);
+    int count = 42;
+    EXPECT_FALSE(list.ReadFunctionCount(count));
+    EXPECT_EQ(count, 42);
+    std::string description = "kept";
+    EXPECT_FALSE(list.ReadFunctionDescription(description, 2));
+    EXPECT_EQ(description, "kept");
+}
+
+TEST_F(PrecursorBuilder, RebuildingStartsFromNothing) {
+    buildFromSetMasses({"500.5", "612.25"});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 2);
+    EXPECT_TRUE(list.CreatePrecursorList());
+    expectRuns(list, {{2, 1, 1, 500.5f}, {2, 2, 2, 612.25f}});
+}
+
+// Placement against the survey scans.
+
+namespace {
+
+struct Placement {
+    float switchingTime;
+    int surveyScan;
+};
+
+Placement placementOf(const CPrecursorList& list, int index) {
+    const CPrecursor p = list.m_Precursors.GetAt(index);
+    return {p.m_fSwitchingTime, p.m_nSurveyScan};
+}
+
+} // namespace
+
+TEST_F(PrecursorBuilder, RunsArePlacedOnTheLastSurveyScanAtOrBeforeThem) {
+    build({msmsScan(2, 0.05, "400.5"),                              // before every survey scan
+           surveyScan(0.1), msmsScan(2, 0.1, "500.5"),              // at exactly survey scan 1's time
+           msmsScan(2, 0.15, "510.5"), surveyScan(0.2),             //
+           msmsScan(2, 0.25, "520.5"), surveyScan(0.3),             //
+           msmsScan(2, 0.35, "530.5"), msmsScan(2, 0.4, "540.5")}); // after the last survey scan
+    ASSERT_EQ(list.m_Precursors.GetSize(), 6);
+    const Placement expected[] = {{-1.0f, 0}, {0.1f, 1}, {0.1f, 1}, {0.2f, 2}, {0.3f, 3}, {0.3f, 3}};
+    for (int i = 0; i < 6; ++i) {
+        const Placement actual = placementOf(list, i);
+        EXPECT_FLOAT_EQ(actual.switchingTime, expected[i].switchingTime) << "run " << i;
+        EXPECT_EQ(actual.surveyScan, expected[i].surveyScan) << "run " << i;
+    }
+}
+
+// Regression: a survey scan acquired at time 0.0 used to count as "not placed", and its runs showed
+// the time of the next survey scan.
+TEST_F(PrecursorBuilder, RunAfterASurveyScanAtTimeZeroKeepsTimeZero) {
+    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), surveyScan(0.02), msmsScan(2, 0.03, "600.5")});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 2);
+    EXPECT_EQ(placementOf(list, 0).switchingTime, 0.0f);
+    EXPECT_EQ(placementOf(list, 0).surveyScan, 1);
+    EXPECT_FLOAT_EQ(placementOf(list, 1).switchingTime, 0.02f);
+    EXPECT_EQ(placementOf(list, 1).surveyScan, 2);
+}
+
+TEST_F(PrecursorBuilder, RunAfterTheOnlySurveyScanAtTimeZeroGetsIt) {
+    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5")});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 1);
+    EXPECT_EQ(placementOf(list, 0).switchingTime, 0.0f);
+    EXPECT_EQ(placementOf(list, 0).surveyScan, 1);
+}
+
+TEST_F(PrecursorBuilder, WithoutSurveyScansEveryRunLiesBeforeThem) {
+    build({msmsScan(2, 0.01, "500.5"), msmsScan(2, 0.02, "600.5")});
+    ASSERT_EQ(list.m_Precursors.GetSize(), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(placementOf(list, i).switchingTime, -1.0f);
+        EXPECT_EQ(placementOf(list, i).surveyScan, 0);
+    }
+}

@@ -192,9 +192,8 @@ class ListCtrlEvents final : public QObject {
 public:
     ListCtrlEvents(CListCtrl& control, QTableView& view) : QObject(&view), control_(control), view_(view) {
         view.viewport()->installEventFilter(this);
-        connect(view.horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
-            control_.Notify({LVN_COLUMNCLICK, -1, column});
-        });
+        connect(view.horizontalHeader(), &QHeaderView::sectionClicked, this,
+                [this](int column) { control_.Notify(LVN_COLUMNCLICK, -1, column, {}); });
     }
 
 protected:
@@ -204,12 +203,10 @@ protected:
             if (mouse->button() == Qt::LeftButton) {
                 // The view handles the click itself first, as the platform's control does before it
                 // tells its parent.
-                const int row = view_.rowAt(mouse->position().toPoint().y());
+                const QPoint point = mouse->position().toPoint();
+                const int row = view_.rowAt(point.y());
                 QMetaObject::invokeMethod(
-                    this,
-                    [this, row] {
-                        control_.Notify({NM_DBLCLK, row, 0});
-                    },
+                    this, [this, row, point] { control_.Notify(NM_DBLCLK, row, 0, point); },
                     Qt::QueuedConnection);
             }
         }
@@ -261,9 +258,17 @@ bool CListCtrl::HasWindow() const {
     return view_ && model_;
 }
 
-void CListCtrl::Notify(const ListNotification& notification) const {
-    if (notifyHandler_)
-        notifyHandler_(notification);
+void CListCtrl::Notify(UINT code, int item, int subItem, QPoint point) const {
+    if (!notifyHandler_ || !view_)
+        return;
+    NMLISTVIEW notification;
+    notification.hdr.hwndFrom = view_;
+    notification.hdr.idFrom = view_->property("controlId").toUInt();
+    notification.hdr.code = code;
+    notification.iItem = item;
+    notification.iSubItem = subItem;
+    notification.ptAction = point;
+    notifyHandler_(&notification.hdr);
 }
 
 int CListCtrl::GetItemCount() const {

@@ -12,12 +12,14 @@
 #include <memory>
 #include <string>
 
+#include <QPoint>
 #include <QPointer>
 #include <QRect>
 
 #include "system/WinTypes.h"
 
 class QTableView;
+class QWidget;
 class CDataExchange;
 class ListCtrlModel;
 
@@ -42,9 +44,9 @@ inline constexpr UINT LVIS_SELECTED = 0x2;
 inline constexpr int LVNI_ALL = 0x0;
 inline constexpr int LVNI_FOCUSED = 0x1;
 inline constexpr int LVNI_SELECTED = 0x2;
-// Notification codes.
-inline constexpr int NM_DBLCLK = -3;
-inline constexpr int LVN_COLUMNCLICK = -108;
+// Notification codes, as the platform's negative values in an unsigned field.
+inline constexpr UINT NM_DBLCLK = static_cast<UINT>(-3);
+inline constexpr UINT LVN_COLUMNCLICK = static_cast<UINT>(-108);
 
 struct LVCOLUMNA {
     UINT mask = 0;
@@ -67,17 +69,30 @@ struct LVITEMA {
     LPARAM lParam = 0;
 };
 
-// What a notification tells its receiver: the code, and for LVN_COLUMNCLICK the clicked column in
-// iSubItem; for NM_DBLCLK the row under the pointer in iItem (-1 below the last row).
-struct ListNotification {
-    int code = 0;
+// What a control tells its parent (WM_NOTIFY): who sends it (the control's id) and what happened.
+struct NMHDR {
+    QWidget* hwndFrom = nullptr;
+    UINT_PTR idFrom = 0;
+    UINT code = 0;
+};
+
+// List-view notifications: for LVN_COLUMNCLICK the clicked column in iSubItem; for NM_DBLCLK the row
+// under the pointer in iItem (-1 below the last row).
+struct NMLISTVIEW {
+    NMHDR hdr;
     int iItem = -1;
-    int iSubItem = -1;
+    int iSubItem = 0;
+    UINT uNewState = 0;
+    UINT uOldState = 0;
+    UINT uChanged = 0;
+    QPoint ptAction;
+    LPARAM lParam = 0;
 };
 
 class CListCtrl final {
 public:
-    using NotifyHandler = std::function<void(const ListNotification&)>;
+    // Receives the notifications; the NMHDR is the head of an NMLISTVIEW.
+    using NotifyHandler = std::function<void(NMHDR* pNMHDR)>;
 
     CListCtrl();
     ~CListCtrl();
@@ -127,7 +142,7 @@ public:
 
 private:
     friend class ListCtrlEvents;
-    void Notify(const ListNotification& notification) const;
+    void Notify(UINT code, int item, int subItem, QPoint point) const;
 
     QPointer<QTableView> view_;
     QPointer<ListCtrlModel> model_;

@@ -29,6 +29,7 @@ protected:
     void SetUp() override {
         app();
         view = std::make_unique<QTableView>();
+        view->setProperty("controlId", 1000);
         control.Attach(view.get());
         view->resize(400, 300);
     }
@@ -195,14 +196,16 @@ TEST_F(ListCtrlTest, ExtendedStyleGivesGridLinesAndFullRowSelection) {
 
 TEST_F(ListCtrlTest, HeaderClickNotifiesTheColumn) {
     AddColumns(3);
-    std::vector<ListNotification> received;
-    control.SetNotifyHandler([&](const ListNotification& n) { received.push_back(n); });
+    std::vector<NMLISTVIEW> received;
+    control.SetNotifyHandler(
+        [&](NMHDR* header) { received.push_back(*reinterpret_cast<NMLISTVIEW*>(header)); });
     view->show();
     QHeaderView* header = view->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                       QPoint(header->sectionViewportPosition(2) + 5, header->height() / 2));
     ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0].code, LVN_COLUMNCLICK);
+    EXPECT_EQ(received[0].hdr.code, LVN_COLUMNCLICK);
+    EXPECT_EQ(received[0].hdr.idFrom, 1000u);
     EXPECT_EQ(received[0].iSubItem, 2);
 }
 
@@ -213,16 +216,16 @@ TEST_F(ListCtrlTest, DoubleClickNotifiesAfterTheViewSelectedTheRow) {
     view->show();
     QCoreApplication::processEvents();
     int selectedWhenNotified = -2;
-    std::vector<ListNotification> received;
-    control.SetNotifyHandler([&](const ListNotification& n) {
-        received.push_back(n);
+    std::vector<NMLISTVIEW> received;
+    control.SetNotifyHandler([&](NMHDR* header) {
+        received.push_back(*reinterpret_cast<NMLISTVIEW*>(header));
         selectedWhenNotified = control.GetNextItem(-1, LVNI_SELECTED);
     });
     const QRect cell = view->visualRect(view->model()->index(1, 1));
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
     QCoreApplication::processEvents();
     ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0].code, NM_DBLCLK);
+    EXPECT_EQ(received[0].hdr.code, NM_DBLCLK);
     EXPECT_EQ(received[0].iItem, 1);
     EXPECT_EQ(selectedWhenNotified, 1);
 }

@@ -1,0 +1,695 @@
+#include "rawdata/MsRun.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <utility>
+
+#include <sys/stat.h>
+
+#include "rawdata/ByteSource.h"
+#include "rawdata/MzParse.h"
+#include "rawdata/TextWindow.h"
+
+namespace varnex::rawdata {
+namespace {
+
+constexpr std::size_t kScanChunk = 4 << 20;
+constexpr std::size_t kHeaderFirstRead = 4096;
+constexpr std::size_t kMaxHeaderBytes = 1 << 20;
+constexpr std::uint64_t kMaxSpectrumBytes = std::uint64_t{256} << 20;
+constexpr std::uint64_t kMaxIndexBytes = std::uint64_t{256} << 20;
+constexpr std::size_t kMaxSpectra = 4'000'000;
+constexpr std::size_t kMaxIdLength = 1024;
+constexpr int kMaxFunctions = 1000;
+constexpr std::size_t kRunCacheEntries = 4;
+constexpr std::size_t kDecodedSpectraKept = 8;
+
+struct IndexEntry {
+    std::string id;
+    std::uint64_t offset = 0;
+};
+
+std::string UnescapeXml(std::string_view text) {
+    if (text.find('&') == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '&') {
+            out += text[i];
+            continue;
+        }
+        const std::size_t semi = text.find(';', i);
+        if (semi == std::string_view::npos) {
+            out += text.substr(i);
+            break;
+        }
+        const std::string_view entity = text.substr(i + 1, semi - i - 1);
+        if (entity == "amp") {
+            out += '&';
+        } else if (entity == "lt") {
+            out += '<';
+        } else if (entity == "gt") {
+            out += '>';
+        } else if (entity == "quot") {
+            out += '"';
+        } else if (entity == "apos") {
+            out += '\'';
+        } else {
+            out += text.substr(i, semi - i + 1);
+        }
+        i = semi;
+    }
+    return out;
+}
+
+bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
+    while (!text.empty() &&
+           (text.front() == ' ' || text.front() == '\n' || text.front() == '\r' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc{} && result.ptr != text.data();
+}
+
+// The number after `key=` where the key starts the id or follows a space; 0 when absent or invalid.
+int IdNumber(std::string_view id, std::string_view key) {
+    std::size_t at = 0;
+    while ((at = id.find(key, at)) != std::string_view::npos) {
+        if (at == 0 || id[at - 1] == ' ') {
+            int value = 0;
+            const char* begin = id.data() + at + key.size();
+            const char* end = id.data() + id.size();
+            const auto result = std::from_chars(begin, end, value);
+            if (result.ec == std::errc{} && result.ptr != begin &&
+                (result.ptr == end || *result.ptr == ' ')) {
+                return value;
+            }
+            return 0;
+        }
+        ++at;
+    }
+    return 0;
+}
+
+struct RunCacheKey {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t mtimeSeconds = 0;
+    long mtimeNanoseconds = 0;
+    bool operator==(const RunCacheKey&) const = default;
+};
+
+struct RunCacheEntry {
+    RunCacheKey key;
+    std::shared_ptr<const MsRun> run;
+    std::string error;
+};
+
+std::mutex g_runCacheMutex;
+std::list<RunCacheEntry> g_runCache; // most recently used first
+
+} // namespace
+
+class MsRun::DecodeCache {
+public:
+    std::mutex mutex;
+    // Most recently used first; a null spectrum records one that cannot be decoded.
+    std::list<std::pair<std::size_t, std::shared_ptr<const Spectrum>>> entries;
+};
+
+// Builds the index of a run: by the file's own index when it is sound, else by a sequential scan.
+class MsRun::Builder {
+public:
+    explicit Builder(MsRun& run) : run_(run), source_(*run.source_) {}
+
+    bool Build(std::string& error) {
+        if (!DetectFormat(error)) {
+            return false;
+        }
+        if (!TryIndexed()) {
+            run_.scans_.clear();
+            run_.locations_.clear();
+            run_.damagedSpectra_ = 0;
+            ScanSequentially();
+        }
+        if (run_.scans_.empty()) {
+            error = "no spectrum could be read";
+            return false;
+        }
+        AssignFunctions();
+        return true;
+    }
+
+private:
+    bool Mzml() const { return run_.format_ == FileFormat::Mzml; }
+    std::string_view SpectrumTag() const { return Mzml() ? "spectrum" : "scan"; }
+
+    bool DetectFormat(std::string& error) {
+        std::string head(64 * 1024, '\0');
+        head.resize(source_.ReadAt(0, head.data(), head.size()));
+        if (head.find("<mzML") != std::string::npos || head.find("<indexedmzML") != std::string::npos) {
+            run_.format_ = FileFormat::Mzml;
+        } else if (head.find("<mzXML") != std::string::npos) {
+            run_.format_ = FileFormat::Mzxml;
+        } else {
+            error = "not an mzML or mzXML file";
+            return false;
+        }
+        return true;
+    }
+
+    // Reads what lies before the first spectrum: referenceable param groups (mzML) or the run's
+    // centroid default (mzXML). Returns the position of the first spectrum tag.
+    std::uint64_t ReadRunHeader(TextWindow& window) {
+        int which = 0;
+        std::uint64_t pos = 0;
+        while (true) {
+            pos = Mzml() ? window.FindTag(pos, {"spectrum", "referenceableParamGroupList"}, which)
+                         : window.FindTag(pos, {"scan", "dataProcessing"}, which);
+            if (pos == kNoPosition || which == 0) {
+                return pos;
+            }
+            if (Mzml()) {
+                const std::uint64_t end =
+                    window.Find(pos, "</referenceableParamGroupList>", pos + kMaxIndexBytes);
+                if (end == kNoPosition) {
+                    return kNoPosition;
+                }
+                const std::size_t length = end - pos + std::strlen("</referenceableParamGroupList>");
+                std::string xml(window.At(pos, length).substr(0, length));
+                ParseParamGroups(xml, *run_.paramGroups_);
+                pos = end;
+            } else {
+                const std::string_view tag = window.At(pos, 4096).substr(0, 4096);
+                const std::string_view start = tag.substr(0, tag.find('>'));
+                if (start.find("centroided=\"1\"") != std::string_view::npos) {
+                    defaultCentroid_ = true;
+                }
+                pos += 1;
+            }
+        }
+    }
+
+    // The header of one spectrum from its start tag text: closes the fragment and parses it.
+    bool ParseHeader(std::string_view text, ScanInfo& info) {
+        fragment_.assign(text);
+        fragment_ += Mzml() ? "</spectrum>" : "</scan>";
+        const bool ok = Mzml() ? ParseMzmlHeader(fragment_, *run_.paramGroups_, info)
+                               : ParseMzxmlHeader(fragment_, defaultCentroid_, info);
+        if (ok && info.nativeId.size() > kMaxIdLength) {
+            info.nativeId.resize(kMaxIdLength);
+        }
+        return ok;
+    }
+
+    // Length of the header part of a spectrum that starts at `text`: up to its arrays or its end.
+    // npos when the text does not hold all of it.
+    std::size_t HeaderLength(std::string_view text) const {
+        std::size_t pos = 1;
+        while ((pos = text.find('<', pos)) != std::string_view::npos) {
+            const std::string_view rest = text.substr(pos + 1);
+            auto is = [&](std::string_view name) {
+                return rest.size() > name.size() && rest.compare(0, name.size(), name) == 0 &&
+                       EndsName(rest[name.size()]);
+            };
+            if (Mzml() ? (is("binaryDataArrayList") || is("/spectrum") || is("spectrum"))
+                       : (is("peaks") || is("scan") || is("/scan"))) {
+                return pos;
+            }
+            ++pos;
+        }
+        return std::string_view::npos;
+    }
+
+    static bool SelfClosing(std::string_view text) {
+        const std::size_t gt = text.find('>');
+        return gt != std::string_view::npos && gt > 0 && text[gt - 1] == '/';
+    }
+
+    void Add(ScanInfo info, std::uint64_t offset, std::uint64_t length) {
+        run_.scans_.push_back(std::move(info));
+        run_.locations_.push_back({offset, length});
+    }
+
+    // Start of the index element: at `stated` (whitespace allowed before it), else the last one found
+    // before `end`. kNoPosition when there is none.
+    std::uint64_t LocateIndex(std::uint64_t stated, std::uint64_t end) const {
+        const std::string_view element = Mzml() ? "<indexList" : "<index ";
+        if (stated < end) {
+            std::string probe(std::min<std::uint64_t>(256, end - stated), '\0');
+            probe.resize(source_.ReadAt(stated, probe.data(), probe.size()));
+            const std::size_t first = probe.find_first_not_of(" \t\r\n");
+            if (first != std::string::npos && probe.compare(first, element.size(), element) == 0) {
+                return stated + first;
+            }
+        }
+        constexpr std::size_t kStep = 1 << 20;
+        std::string chunk;
+        for (std::uint64_t high = end; high > 0 && end - high < kMaxIndexBytes;) {
+            const std::uint64_t low = high > kStep ? high - kStep : 0;
+            chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(end, high + element.size()) - low));
+            chunk.resize(source_.ReadAt(low, chunk.data(), chunk.size()));
+            const std::size_t found = chunk.rfind(element);
+            if (found != std::string::npos) {
+                return low + found;
+            }
+            high = low;
+        }
+        return kNoPosition;
+    }
+
+    bool ReadIndex(std::vector<IndexEntry>& entries, std::uint64_t& indexOffset) {
+        if (!source_.HasKnownSize()) {
+            return false;
+        }
+        const std::uint64_t size = source_.KnownSize();
+        const std::uint64_t tailStart = size > 8192 ? size - 8192 : 0;
+        std::string tail(size - tailStart, '\0');
+        tail.resize(source_.ReadAt(tailStart, tail.data(), tail.size()));
+        const std::string_view open = Mzml() ? "<indexListOffset>" : "<indexOffset>";
+        const std::size_t at = tail.rfind(open);
+        if (at == std::string::npos ||
+            !ParseUnsigned(std::string_view(tail).substr(at + open.size()), indexOffset)) {
+            return false;
+        }
+        // Converters and hand edits often leave this offset a little off; the spectrum offsets are
+        // checked one by one anyway, so look for the index itself when it is not where it is said to be.
+        indexOffset = LocateIndex(indexOffset, tailStart + at);
+        if (indexOffset == kNoPosition) {
+            return false;
+        }
+        std::string index(tailStart + at - indexOffset, '\0');
+        index.resize(source_.ReadAt(indexOffset, index.data(), index.size()));
+        const std::string_view section = Mzml() ? "<index name=\"spectrum\"" : "<index name=\"scan\"";
+        const std::size_t begin = index.find(section);
+        if (begin == std::string::npos) {
+            return false;
+        }
+        const std::size_t end = std::min(index.find("</index>", begin), index.size());
+        const std::string_view body = std::string_view(index).substr(begin, end - begin);
+        const std::string_view attribute = Mzml() ? "idRef=\"" : "id=\"";
+        std::size_t pos = 0;
+        while ((pos = body.find("<offset", pos)) != std::string_view::npos) {
+            const std::size_t gt = body.find('>', pos);
+            if (gt == std::string_view::npos) {
+                return false;
+            }
+            const std::string_view tag = body.substr(pos, gt - pos);
+            const std::size_t a = tag.find(attribute);
+            const std::size_t q = a == std::string_view::npos ? a : tag.find('"', a + attribute.size());
+            std::uint64_t offset = 0;
+            if (q == std::string_view::npos || !ParseUnsigned(body.substr(gt + 1), offset)) {
+                return false;
+            }
+            entries.push_back(
+                {UnescapeXml(tag.substr(a + attribute.size(), q - a - attribute.size())), offset});
+            if (entries.size() > kMaxSpectra) {
+                return false;
+            }
+            pos = gt;
+        }
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const IndexEntry& x, const IndexEntry& y) { return x.offset < y.offset; });
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].offset >= indexOffset || (i > 0 && entries[i].offset == entries[i - 1].offset)) {
+                return false;
+            }
+        }
+        return !entries.empty();
+    }
+
+    // Reads the spectra through the file's index; false when there is none or it does not match the
+    // spectra it points at.
+    bool TryIndexed() {
+        std::vector<IndexEntry> entries;
+        std::uint64_t indexOffset = 0;
+        if (!ReadIndex(entries, indexOffset)) {
+            return false;
+        }
+        {
+            TextWindow window(source_, 1 << 20);
+            if (ReadRunHeader(window) != entries.front().offset) {
+                return false;
+            }
+        }
+        run_.dataEnd_ = indexOffset;
+        std::string text;
+        const std::string_view tag = SpectrumTag();
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::uint64_t offset = entries[i].offset;
+            const std::uint64_t bound = i + 1 < entries.size() ? entries[i + 1].offset : indexOffset;
+            std::size_t headerLength = std::string_view::npos;
+            for (std::size_t want = kHeaderFirstRead;; want *= 4) {
+                want = std::min<std::uint64_t>({want, bound - offset, kMaxHeaderBytes});
+                text.resize(want);
+                text.resize(source_.ReadAt(offset, text.data(), want));
+                if (text.size() <= tag.size() + 1 || text[0] != '<' ||
+                    text.compare(1, tag.size(), tag) != 0 || !EndsName(text[tag.size() + 1])) {
+                    return false;
+                }
+                headerLength = SelfClosing(text) ? text.find('>') + 1 : HeaderLength(text);
+                if (headerLength != std::string_view::npos || want >= bound - offset ||
+                    want >= kMaxHeaderBytes || text.size() < want) {
+                    break;
+                }
+            }
+            ScanInfo info;
+            if (headerLength == std::string_view::npos ||
+                !ParseHeader(std::string_view(text).substr(0, headerLength), info)) {
+                ++run_.damagedSpectra_;
+                continue;
+            }
+            const std::string expectedId = Mzml() ? entries[i].id : "scan=" + entries[i].id;
+            if (info.nativeId != expectedId.substr(0, kMaxIdLength)) {
+                return false;
+            }
+            Add(std::move(info), offset, 0);
+        }
+        run_.usedIndex_ = true;
+        return true;
+    }
+
+    void ScanSequentially() {
+        TextWindow window(source_, kScanChunk);
+        std::uint64_t pos = ReadRunHeader(window);
+        const std::string_view tag = SpectrumTag();
+        const std::string closing = "/" + std::string(tag);
+        int which = 0;
+        while (pos != kNoPosition && run_.scans_.size() < kMaxSpectra) {
+            const std::uint64_t start = pos;
+            const std::string_view head = window.At(start, kHeaderFirstRead);
+            if (SelfClosing(head.substr(0, head.find('>') + 1))) {
+                const std::size_t length = head.find('>') + 1;
+                ScanInfo info;
+                if (ParseHeader(head.substr(0, length), info)) {
+                    Add(std::move(info), start, length);
+                } else {
+                    ++run_.damagedSpectra_;
+                }
+                pos = window.FindTag(start + length, {tag}, which);
+                continue;
+            }
+            // Where the header ends: at the arrays, at this spectrum's end, or (damage) at the next one.
+            std::uint64_t headerEnd = 0;
+            if (Mzml()) {
+                headerEnd = window.FindTag(start + 1, {"binaryDataArrayList", "/spectrum", "spectrum"}, which,
+                                           start + kMaxHeaderBytes);
+            } else {
+                headerEnd =
+                    window.FindTag(start + 1, {"peaks", "/scan", "scan"}, which, start + kMaxHeaderBytes);
+            }
+            if (headerEnd == kNoPosition) {
+                ++run_.damagedSpectra_;
+                pos = window.FindTag(start + 1, {tag}, which);
+                continue;
+            }
+            ScanInfo info;
+            const bool headerOk =
+                ParseHeader(window.At(start, headerEnd - start).substr(0, headerEnd - start), info);
+            if (!headerOk) {
+                ++run_.damagedSpectra_;
+                pos = window.FindTag(start + 1, {tag}, which);
+                continue;
+            }
+            // The spectrum's extent: mzML to its closing tag, mzXML to the end of its peaks (child scans
+            // follow the peaks). A spectrum cut short keeps its start; decoding it fails later.
+            std::uint64_t end = kNoPosition;
+            std::uint64_t next = kNoPosition;
+            if (Mzml()) {
+                int closeWhich = 0;
+                std::uint64_t close = headerEnd;
+                if (which == 2) {
+                    closeWhich = 1;
+                } else if (which == 0) {
+                    close = window.FindTag(headerEnd, {"/spectrum", "spectrum"}, closeWhich);
+                }
+                if (close != kNoPosition && closeWhich == 0) {
+                    end = close + closing.size() + 2;
+                    next = window.FindTag(end, {tag}, which);
+                } else {
+                    next = close;
+                }
+            } else if (which == 0) {
+                const std::uint64_t close = window.Find(headerEnd, "</peaks>");
+                if (close != kNoPosition) {
+                    end = close + std::strlen("</peaks>");
+                    next = window.FindTag(end, {tag}, which);
+                }
+            } else {
+                end = headerEnd;
+                next = which == 2 ? headerEnd : window.FindTag(headerEnd, {tag}, which);
+            }
+            Add(std::move(info), start, end == kNoPosition ? 0 : end - start);
+            pos = next;
+        }
+        run_.dataEnd_ = kNoPosition;
+    }
+
+    void AssignFunctions() {
+        // One id layout for the whole file: function=F, else experiment=E, else the MS level.
+        auto allHave = [&](std::string_view key) {
+            return std::all_of(run_.scans_.begin(), run_.scans_.end(), [&](const ScanInfo& s) {
+                const int n = IdNumber(s.nativeId, key);
+                return n >= 1 && n <= kMaxFunctions;
+            });
+        };
+        std::string_view key;
+        if (allHave("function=")) {
+            key = "function=";
+        } else if (allHave("experiment=")) {
+            key = "experiment=";
+        }
+        for (std::size_t i = 0; i < run_.scans_.size(); ++i) {
+            ScanInfo& scan = run_.scans_[i];
+            scan.function =
+                key.empty() ? std::clamp(scan.msLevel, 1, kMaxFunctions) : IdNumber(scan.nativeId, key);
+            if (static_cast<int>(run_.functions_.size()) < scan.function) {
+                run_.functions_.resize(static_cast<std::size_t>(scan.function));
+            }
+            Function& function = run_.functions_[static_cast<std::size_t>(scan.function - 1)];
+            if (function.scans.empty()) {
+                function.description = DescribeFunction(scan);
+            }
+            function.scans.push_back(i);
+            scan.scanNumber = static_cast<int>(function.scans.size());
+        }
+    }
+
+    MsRun& run_;
+    const ByteSource& source_;
+    bool defaultCentroid_ = false;
+    std::string fragment_;
+};
+
+double ScanInfo::SetMass() const {
+    if (msLevel <= 1) {
+        return 0.0;
+    }
+    if (isolationTargetMz > 0.0) {
+        return isolationTargetMz;
+    }
+    if (selectedIonMz > 0.0) {
+        return selectedIonMz;
+    }
+    return 0.0;
+}
+
+MsRun::MsRun()
+    : paramGroups_(std::make_unique<ParamGroups>()), decodeCache_(std::make_unique<DecodeCache>()) {}
+MsRun::~MsRun() = default;
+
+std::shared_ptr<const MsRun> MsRun::Build(std::unique_ptr<ByteSource> source, std::string* error) {
+    std::string message;
+    if (!source) {
+        return nullptr;
+    }
+    std::shared_ptr<MsRun> run(new MsRun());
+    run->source_ = std::move(source);
+    Builder builder(*run);
+    if (!builder.Build(message)) {
+        if (error) {
+            *error = message;
+        }
+        return nullptr;
+    }
+    return run;
+}
+
+std::shared_ptr<const MsRun> MsRun::OpenUncached(const std::string& path, std::string* error) {
+    std::string message;
+    std::unique_ptr<ByteSource> source = OpenFileSource(path, message);
+    if (!source) {
+        if (error) {
+            *error = message;
+        }
+        return nullptr;
+    }
+    return Build(std::move(source), error);
+}
+
+std::shared_ptr<const MsRun> MsRun::OpenBytes(std::string bytes, std::string* error) {
+    std::string message;
+    std::unique_ptr<ByteSource> source = OpenMemorySource(std::move(bytes), message);
+    if (!source) {
+        if (error) {
+            *error = message;
+        }
+        return nullptr;
+    }
+    return Build(std::move(source), error);
+}
+
+std::shared_ptr<const MsRun> MsRun::Open(const std::string& path, std::string* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (error) {
+            *error = std::string("cannot open: ") + std::strerror(errno);
+        }
+        return nullptr;
+    }
+    RunCacheKey key{path, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    {
+        std::lock_guard lock(g_runCacheMutex);
+        for (auto it = g_runCache.begin(); it != g_runCache.end(); ++it) {
+            if (it->key == key) {
+                g_runCache.splice(g_runCache.begin(), g_runCache, it);
+                if (!it->run && error) {
+                    *error = it->error;
+                }
+                return it->run;
+            }
+        }
+    }
+    std::string message;
+    std::shared_ptr<const MsRun> run = OpenUncached(path, &message);
+    if (error && !run) {
+        *error = message;
+    }
+    std::lock_guard lock(g_runCacheMutex);
+    std::erase_if(g_runCache, [&](const RunCacheEntry& e) { return e.key.path == path; });
+    g_runCache.push_front({std::move(key), run, message});
+    if (g_runCache.size() > kRunCacheEntries) {
+        g_runCache.pop_back();
+    }
+    return run;
+}
+
+void MsRun::ClearCache() {
+    std::list<RunCacheEntry> dropped;
+    std::lock_guard lock(g_runCacheMutex);
+    dropped.swap(g_runCache);
+}
+
+const std::vector<std::size_t>& MsRun::ScansOfFunction(int function) const {
+    static const std::vector<std::size_t> kNone;
+    if (function < 1 || function > FunctionCount()) {
+        return kNone;
+    }
+    return functions_[static_cast<std::size_t>(function - 1)].scans;
+}
+
+const std::string& MsRun::FunctionDescription(int function) const {
+    static const std::string kNone;
+    if (function < 1 || function > FunctionCount()) {
+        return kNone;
+    }
+    return functions_[static_cast<std::size_t>(function - 1)].description;
+}
+
+std::uint64_t MsRun::SpectrumEndBound(std::size_t index) const {
+    const Location& location = locations_[index];
+    if (location.length != 0) {
+        return location.offset + location.length;
+    }
+    std::uint64_t bound = index + 1 < locations_.size() ? locations_[index + 1].offset : dataEnd_;
+    if (bound == kNoPosition || bound <= location.offset) {
+        bound = location.offset + kMaxSpectrumBytes;
+    }
+    return std::min(bound, location.offset + kMaxSpectrumBytes);
+}
+
+bool MsRun::DecodeUncached(std::size_t index, Spectrum& out) const {
+    const Location& location = locations_[index];
+    const std::uint64_t bound = SpectrumEndBound(index);
+    thread_local std::string text;
+    if (text.capacity() > (std::size_t{16} << 20)) {
+        std::string().swap(text);
+    }
+    text.clear();
+    if (location.length != 0) {
+        text.resize(static_cast<std::size_t>(location.length));
+        if (source_->ReadAt(location.offset, text.data(), text.size()) != text.size()) {
+            return false;
+        }
+    } else {
+        // Known only by its start: read on until the end of the spectrum (mzXML: of its peaks).
+        const std::string_view close = format_ == FileFormat::Mzml ? "</spectrum>" : "</peaks>";
+        std::size_t chunk = 256 * 1024;
+        std::size_t searchFrom = 0;
+        while (true) {
+            const std::size_t have = text.size();
+            const std::uint64_t remaining = bound - location.offset - have;
+            if (remaining == 0) {
+                return false;
+            }
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, remaining));
+            text.resize(have + want);
+            const std::size_t got = source_->ReadAt(location.offset + have, text.data() + have, want);
+            text.resize(have + got);
+            const std::size_t end = text.find(close, searchFrom);
+            if (end != std::string::npos) {
+                text.resize(end + close.size());
+                break;
+            }
+            if (got < want) {
+                return false;
+            }
+            searchFrom = text.size() - close.size() + 1;
+            chunk *= 2;
+        }
+    }
+    if (format_ == FileFormat::Mzml) {
+        return DecodeMzmlSpectrum(text, *paramGroups_, out);
+    }
+    // Our extent of an mzXML scan stops at its peaks; close the scan element for the parser.
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, "/>") != 0) {
+        text += "</scan>";
+    }
+    return DecodeMzxmlSpectrum(text, out);
+}
+
+std::shared_ptr<const Spectrum> MsRun::Decode(std::size_t index) const {
+    if (index >= scans_.size()) {
+        return nullptr;
+    }
+    {
+        std::lock_guard lock(decodeCache_->mutex);
+        auto& entries = decodeCache_->entries;
+        for (auto it = entries.begin(); it != entries.end(); ++it) {
+            if (it->first == index) {
+                entries.splice(entries.begin(), entries, it);
+                return it->second;
+            }
+        }
+    }
+    auto spectrum = std::make_shared<Spectrum>();
+    std::shared_ptr<const Spectrum> result;
+    if (DecodeUncached(index, *spectrum)) {
+        result = std::move(spectrum);
+    }
+    std::lock_guard lock(decodeCache_->mutex);
+    auto& entries = decodeCache_->entries;
+    entries.emplace_front(index, result);
+    if (entries.size() > kDecodedSpectraKept) {
+        entries.pop_back();
+    }
+    return result;
+}
+
+} // namespace varnex::rawdata

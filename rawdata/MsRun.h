@@ -1,0 +1,129 @@
+#pragma once
+
+// MsRun: our reader of one LC-MS run stored as mzML (indexed or not, optionally gzip-compressed) or
+// mzXML (indexed or not).
+//
+// Opening a run builds an index of its spectra with their metadata (level, retention time, precursor,
+// centroid flag, polarity, scan range, activation, total ion current) without decoding any array.
+// Indexed files are read by random access through their index; when the index is missing, stale or
+// points anywhere but at the spectrum it names, the whole file is scanned sequentially instead. Only
+// small per-spectrum header fragments are ever parsed as XML, so memory stays small whatever the file
+// size. Spectra whose header is broken are left out of the index (see DamagedSpectrumCount); spectra
+// whose arrays are broken are listed and fail only when decoded.
+//
+// Functions and scans: ids carrying `function=F` put the spectrum into function F, ids carrying
+// `experiment=E` (cycle/experiment layouts) into function E, otherwise the MS level L gives function L.
+// The id layout is decided once for the whole file: only when every spectrum's id names a function
+// (or every one an experiment) is that layout used. Function 1 holds the survey scans. The scans of a
+// function are numbered 1..S in file order.
+//
+// Runs are shared: MsRun::Open hands out the same parsed run for the same unchanged file (path, size
+// and modification time) from a small process-wide cache, and every run keeps the last few decoded
+// spectra. All const members may be called from several threads at once.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace varnex::rawdata {
+
+class ByteSource;
+struct ParamGroups;
+
+enum class Polarity { Unknown, Positive, Negative };
+
+struct ScanInfo {
+    std::string nativeId; // the spectrum's id (mzXML: "scan=<num>")
+    int function = 0;     // from 1
+    int scanNumber = 0;   // from 1, within the function
+    int msLevel = 0;
+    double rtMinutes = 0.0;
+    double isolationTargetMz = 0.0; // 0 when the file gives none
+    double selectedIonMz = 0.0;     // 0 when the file gives none
+    int charge = 0;                 // 0 when the file gives none
+    bool centroid = false;
+    Polarity polarity = Polarity::Unknown;
+    bool hasTic = false;
+    double tic = 0.0;
+    double scanLowMz = 0.0; // scan window; both 0 when the file gives none
+    double scanHighMz = 0.0;
+    std::string activation; // "HCD", "CID", "ETD", "EThcD" ...; empty for survey scans
+
+    // Isolation target, else selected-ion m/z, else 0; always 0 for MS1 scans.
+    double SetMass() const;
+};
+
+// One decoded spectrum. Masses ascend (points are sorted when the file stores them otherwise; points
+// without a usable mass are dropped).
+struct Spectrum {
+    std::vector<double> mz;
+    std::vector<double> intensity;
+};
+
+enum class FileFormat { Mzml, Mzxml };
+
+class MsRun {
+public:
+    // Opens `path` through the process-wide cache. Null with `error` set when the file cannot be read as
+    // mzML or mzXML or holds no spectrum.
+    static std::shared_ptr<const MsRun> Open(const std::string& path, std::string* error = nullptr);
+    // Opens without the cache (benchmarks measure a cold parse with it).
+    static std::shared_ptr<const MsRun> OpenUncached(const std::string& path, std::string* error = nullptr);
+    // Opens bytes held in memory, for the fuzz target and tests.
+    static std::shared_ptr<const MsRun> OpenBytes(std::string bytes, std::string* error = nullptr);
+    // Empties the process-wide cache of parsed runs.
+    static void ClearCache();
+
+    ~MsRun();
+    MsRun(const MsRun&) = delete;
+    MsRun& operator=(const MsRun&) = delete;
+
+    FileFormat Format() const { return format_; }
+    bool UsedIndex() const { return usedIndex_; } // read through the file's index, not by a full scan
+    std::size_t DamagedSpectrumCount() const { return damagedSpectra_; }
+
+    // All spectra in file order.
+    const std::vector<ScanInfo>& Scans() const { return scans_; }
+    // Highest function number; functions without scans in between have none.
+    int FunctionCount() const { return static_cast<int>(functions_.size()); }
+    // Indexes into Scans() of function `function` (from 1), in scan order; empty outside the range.
+    const std::vector<std::size_t>& ScansOfFunction(int function) const;
+    // The function's method line from its first spectrum, e.g. "MS2 HCD 100-2000 +"; empty when none.
+    const std::string& FunctionDescription(int function) const;
+
+    // Decodes spectrum `index` (into Scans()). Null when its data cannot be decoded. Recently decoded
+    // spectra are kept, so asking again is cheap.
+    std::shared_ptr<const Spectrum> Decode(std::size_t index) const;
+
+private:
+    struct Location {
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0; // 0: not known yet, ends at the closing tag
+    };
+    struct Function {
+        std::vector<std::size_t> scans;
+        std::string description;
+    };
+    class Builder;
+    class DecodeCache;
+
+    MsRun();
+    static std::shared_ptr<const MsRun> Build(std::unique_ptr<ByteSource> source, std::string* error);
+    bool DecodeUncached(std::size_t index, Spectrum& out) const;
+    std::uint64_t SpectrumEndBound(std::size_t index) const;
+
+    std::unique_ptr<ByteSource> source_;
+    FileFormat format_ = FileFormat::Mzml;
+    bool usedIndex_ = false;
+    std::size_t damagedSpectra_ = 0;
+    std::uint64_t dataEnd_ = 0; // where the spectra end (the index's offset), when known
+    std::vector<ScanInfo> scans_;
+    std::vector<Location> locations_;
+    std::vector<Function> functions_;
+    std::unique_ptr<ParamGroups> paramGroups_;
+    std::unique_ptr<DecodeCache> decodeCache_;
+};
+
+} // namespace varnex::rawdata

@@ -1,0 +1,611 @@
+#include "rawdata/MzParse.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+
+#include <pugixml.hpp>
+
+#include "rawdata/BinaryDecode.h"
+
+namespace varnex::rawdata {
+namespace {
+
+// Accessions used below (PSI-MS unless noted).
+enum : int {
+    kMsLevel = 1000511,
+    kMs1Spectrum = 1000579,
+    kMsnSpectrum = 1000580,
+    kCentroid = 1000127,
+    kProfile = 1000128,
+    kPositive = 1000130,
+    kNegative = 1000129,
+    kTotalIonCurrent = 1000285,
+    kScanStartTime = 1000016,
+    kWindowLower = 1000501,
+    kWindowUpper = 1000500,
+    kIsolationTarget = 1000827,
+    kSelectedIonMz = 1000744,
+    kMzLegacy = 1000040,
+    kChargeState = 1000041,
+    kFloat32 = 1000521,
+    kFloat64 = 1000523,
+    kInt32 = 1000519,
+    kInt64 = 1000522,
+    kZlib = 1000574,
+    kNumpressLinear = 1002312,
+    kNumpressPic = 1002313,
+    kNumpressSlof = 1002314,
+    kNumpressLinearZlib = 1002746,
+    kNumpressPicZlib = 1002747,
+    kNumpressSlofZlib = 1002748,
+    kMzArray = 1000514,
+    kIntensityArray = 1000515,
+    kUnitSecond = kUnitOntology + 10,
+    kUnitMinute = kUnitOntology + 31,
+    kUnitHour = kUnitOntology + 32,
+};
+
+constexpr unsigned kParseFlags = pugi::parse_minimal | pugi::parse_escapes;
+
+// Activation types as bits; the method line names the combination.
+enum ActivationBit : unsigned {
+    kActHcd = 1u << 0,
+    kActCid = 1u << 1,
+    kActEtd = 1u << 2,
+    kActEcd = 1u << 3,
+    kActPqd = 1u << 4,
+    kActIrmpd = 1u << 5,
+    kActUvpd = 1u << 6,
+    kActPd = 1u << 7,
+    kActSid = 1u << 8,
+    kActSupplementalHcd = 1u << 9,
+    kActSupplementalCid = 1u << 10,
+    kActEthcd = 1u << 11,
+};
+
+unsigned ActivationOf(int accession) {
+    switch (accession) {
+    case 1000422:
+    case 1002481:
+        return kActHcd;
+    case 1000133:
+    case 1002472:
+    case 1001880:
+        return kActCid;
+    case 1000598:
+        return kActEtd;
+    case 1000250:
+        return kActEcd;
+    case 1000599:
+        return kActPqd;
+    case 1000262:
+        return kActIrmpd;
+    case 1003246:
+        return kActUvpd;
+    case 1000435:
+        return kActPd;
+    case 1000136:
+        return kActSid;
+    case 1002678:
+        return kActSupplementalHcd;
+    case 1002679:
+        return kActSupplementalCid;
+    case 1002631:
+        return kActEthcd;
+    default:
+        return 0;
+    }
+}
+
+std::string ActivationName(unsigned bits) {
+    if ((bits & kActEthcd) || ((bits & kActEtd) && (bits & (kActHcd | kActSupplementalHcd)))) {
+        return "EThcD";
+    }
+    if ((bits & kActEtd) && (bits & (kActCid | kActSupplementalCid))) {
+        return "ETciD";
+    }
+    static const std::pair<unsigned, const char*> names[] = {
+        {kActHcd, "HCD"},
+        {kActCid, "CID"},
+        {kActEtd, "ETD"},
+        {kActEcd, "ECD"},
+        {kActPqd, "PQD"},
+        {kActIrmpd, "IRMPD"},
+        {kActUvpd, "UVPD"},
+        {kActPd, "PD"},
+        {kActSid, "SID"},
+        {kActSupplementalHcd, "HCD"},
+        {kActSupplementalCid, "CID"},
+    };
+    for (const auto& [bit, name] : names) {
+        if (bits & bit) {
+            return name;
+        }
+    }
+    return {};
+}
+
+bool ParseNumber(const char* text, double& value) {
+    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '+') {
+        ++text;
+    }
+    const char* end = text + std::strlen(text);
+    const auto result = std::from_chars(text, end, value);
+    return result.ec == std::errc{} && result.ptr != text;
+}
+
+double NumberOr(const char* text, double fallback) {
+    double value = 0.0;
+    return ParseNumber(text, value) ? value : fallback;
+}
+
+int ChargeFrom(const char* text) {
+    double value = 0.0;
+    if (!ParseNumber(text, value) || !std::isfinite(value) || std::fabs(value) > 100.0) {
+        return 0;
+    }
+    return static_cast<int>(value);
+}
+
+int LevelFrom(const char* text) {
+    double value = 0.0;
+    if (!ParseNumber(text, value) || !(value >= 1.0 && value <= 100.0)) {
+        return 0;
+    }
+    return static_cast<int>(value);
+}
+
+double MinutesFrom(double value, int unitAccession, const char* unitName) {
+    if (unitAccession == kUnitMinute || std::strcmp(unitName, "minute") == 0) {
+        return value;
+    }
+    if (unitAccession == kUnitHour || std::strcmp(unitName, "hour") == 0) {
+        return value * 60.0;
+    }
+    return value / 60.0; // seconds, also when the unit is missing
+}
+
+// Calls `visit(accession, node)` for every cvParam of `element`, including those of the referenceable
+// param groups it refers to.
+template <typename Visit>
+void ForEachParam(const pugi::xml_node& element, const ParamGroups& groups, Visit&& visit) {
+    for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+        const char* name = child.name();
+        if (std::strcmp(name, "cvParam") == 0) {
+            visit(AccessionKey(child.attribute("accession").value()), child.attribute("value").value(),
+                  AccessionKey(child.attribute("unitAccession").value()),
+                  child.attribute("unitName").value());
+        } else if (std::strcmp(name, "referenceableParamGroupRef") == 0) {
+            const auto it = groups.groups.find(child.attribute("ref").value());
+            if (it == groups.groups.end()) {
+                continue;
+            }
+            for (const CvParam& p : it->second) {
+                visit(p.accession, p.value.c_str(), p.unitAccession, p.unitName.c_str());
+            }
+        }
+    }
+}
+
+// The first descendant element of `root` named `name`, depth first; null when none.
+pugi::xml_node FirstDescendant(const pugi::xml_node& root, const char* name) {
+    for (pugi::xml_node n = root.first_child(); n;) {
+        if (n.type() == pugi::node_element && std::strcmp(n.name(), name) == 0) {
+            return n;
+        }
+        if (n.first_child()) {
+            n = n.first_child();
+            continue;
+        }
+        while (n && !n.next_sibling() && n != root) {
+            n = n.parent();
+        }
+        if (!n || n == root) {
+            break;
+        }
+        n = n.next_sibling();
+    }
+    return {};
+}
+
+pugi::xml_document& ThreadDocument() {
+    thread_local pugi::xml_document document;
+    return document;
+}
+
+// Drops points without a finite mass and sorts by mass when the file does not.
+void Normalize(std::vector<double>& mz, std::vector<double>& intensity) {
+    const std::size_t n = std::min(mz.size(), intensity.size());
+    mz.resize(n);
+    intensity.resize(n);
+    const bool allFinite = std::all_of(mz.begin(), mz.end(), [](double m) { return std::isfinite(m); });
+    if (allFinite && std::is_sorted(mz.begin(), mz.end())) {
+        return;
+    }
+    std::vector<std::size_t> order;
+    order.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (std::isfinite(mz[i])) {
+            order.push_back(i);
+        }
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return mz[a] < mz[b]; });
+    std::vector<double> sortedMz(order.size());
+    std::vector<double> sortedIntensity(order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        sortedMz[i] = mz[order[i]];
+        sortedIntensity[i] = intensity[order[i]];
+    }
+    mz = std::move(sortedMz);
+    intensity = std::move(sortedIntensity);
+}
+
+// Parses "PT4200.76S"-style durations (also bare numbers of seconds) into minutes.
+bool DurationMinutes(const char* text, double& minutes) {
+    double seconds = 0.0;
+    const char* p = text;
+    while (*p == ' ') {
+        ++p;
+    }
+    if (*p != 'P') {
+        double value = 0.0;
+        if (!ParseNumber(p, value)) {
+            return false;
+        }
+        minutes = value / 60.0;
+        return true;
+    }
+    ++p;
+    bool inTime = false;
+    bool any = false;
+    const char* end = p + std::strlen(p);
+    while (p < end) {
+        if (*p == 'T') {
+            inTime = true;
+            ++p;
+            continue;
+        }
+        double value = 0.0;
+        const auto result = std::from_chars(p, end, value);
+        if (result.ec != std::errc{} || result.ptr == end) {
+            return false;
+        }
+        p = result.ptr;
+        const char unit = *p++;
+        if (unit == 'D' && !inTime) {
+            seconds += value * 86400.0;
+        } else if (unit == 'H' && inTime) {
+            seconds += value * 3600.0;
+        } else if (unit == 'M' && inTime) {
+            seconds += value * 60.0;
+        } else if (unit == 'S' && inTime) {
+            seconds += value;
+        } else {
+            return false;
+        }
+        any = true;
+    }
+    minutes = seconds / 60.0;
+    return any;
+}
+
+std::string FormatMz(double value) {
+    char buffer[64];
+    if (std::fabs(value - std::round(value)) < 1e-6) {
+        std::snprintf(buffer, sizeof buffer, "%.0f", value);
+        return buffer;
+    }
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    std::string text = buffer;
+    while (!text.empty() && text.back() == '0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+} // namespace
+
+int AccessionKey(const char* accession) {
+    int base = 0;
+    if (std::strncmp(accession, "MS:", 3) == 0) {
+        base = 0;
+    } else if (std::strncmp(accession, "UO:", 3) == 0) {
+        base = kUnitOntology;
+    } else {
+        return 0;
+    }
+    int number = 0;
+    const char* end = accession + std::strlen(accession);
+    const auto result = std::from_chars(accession + 3, end, number);
+    if (result.ec != std::errc{} || result.ptr != end || number < 0 || number >= kUnitOntology) {
+        return 0;
+    }
+    return base + number;
+}
+
+void ParseParamGroups(std::string& xml, ParamGroups& groups) {
+    pugi::xml_document document;
+    if (!document.load_buffer_inplace(xml.data(), xml.size(), kParseFlags, pugi::encoding_utf8)) {
+        return;
+    }
+    for (pugi::xml_node group : document.first_child().children("referenceableParamGroup")) {
+        std::vector<CvParam>& params = groups.groups[group.attribute("id").value()];
+        for (pugi::xml_node param : group.children("cvParam")) {
+            params.push_back({AccessionKey(param.attribute("accession").value()),
+                              param.attribute("value").value(),
+                              AccessionKey(param.attribute("unitAccession").value()),
+                              param.attribute("unitName").value()});
+        }
+    }
+}
+
+bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo& info) {
+    pugi::xml_document& document = ThreadDocument();
+    if (!document.load_buffer_inplace(fragment.data(), fragment.size(), kParseFlags, pugi::encoding_utf8)) {
+        return false;
+    }
+    const pugi::xml_node spectrum = document.first_child();
+    if (std::strcmp(spectrum.name(), "spectrum") != 0) {
+        return false;
+    }
+    info.nativeId = spectrum.attribute("id").value();
+    int level = 0;
+    int levelHint = 0;
+    auto spectrumParam = [&](int accession, const char* value, int, const char*) {
+        switch (accession) {
+        case kMsLevel:
+            level = LevelFrom(value);
+            break;
+        case kMs1Spectrum:
+            levelHint = 1;
+            break;
+        case kMsnSpectrum:
+            levelHint = 2;
+            break;
+        case kCentroid:
+            info.centroid = true;
+            break;
+        case kProfile:
+            info.centroid = false;
+            break;
+        case kPositive:
+            info.polarity = Polarity::Positive;
+            break;
+        case kNegative:
+            info.polarity = Polarity::Negative;
+            break;
+        case kTotalIonCurrent:
+            info.hasTic = ParseNumber(value, info.tic);
+            break;
+        default:
+            break;
+        }
+    };
+    ForEachParam(spectrum, groups, spectrumParam);
+    // mzML 1.0 keeps these one level down.
+    if (const pugi::xml_node description = spectrum.child("spectrumDescription")) {
+        ForEachParam(description, groups, spectrumParam);
+    }
+    if (const pugi::xml_node scan = FirstDescendant(spectrum, "scan")) {
+        ForEachParam(scan, groups, [&](int accession, const char* value, int unit, const char* unitName) {
+            if (accession == kScanStartTime) {
+                info.rtMinutes = MinutesFrom(NumberOr(value, 0.0), unit, unitName);
+            } else {
+                spectrumParam(accession, value, unit, unitName);
+            }
+        });
+        pugi::xml_node window = FirstDescendant(scan, "scanWindow");
+        if (!window) {
+            window = FirstDescendant(scan, "selectionWindow");
+        }
+        ForEachParam(window, groups, [&](int accession, const char* value, int, const char*) {
+            if (accession == kWindowLower) {
+                info.scanLowMz = NumberOr(value, 0.0);
+            } else if (accession == kWindowUpper) {
+                info.scanHighMz = NumberOr(value, 0.0);
+            }
+        });
+    }
+    const pugi::xml_node precursor = FirstDescendant(spectrum, "precursor");
+    if (precursor) {
+        ForEachParam(precursor.child("isolationWindow"), groups,
+                     [&](int accession, const char* value, int, const char*) {
+                         if (accession == kIsolationTarget) {
+                             info.isolationTargetMz = NumberOr(value, 0.0);
+                         }
+                     });
+        pugi::xml_node ion = FirstDescendant(precursor, "selectedIon");
+        if (!ion) {
+            ion = precursor.child("ionSelection");
+        }
+        ForEachParam(ion, groups, [&](int accession, const char* value, int, const char*) {
+            if (accession == kSelectedIonMz || (accession == kMzLegacy && info.selectedIonMz == 0.0)) {
+                info.selectedIonMz = NumberOr(value, 0.0);
+            } else if (accession == kChargeState) {
+                info.charge = ChargeFrom(value);
+            }
+        });
+        unsigned activation = 0;
+        ForEachParam(
+            precursor.child("activation"), groups,
+            [&](int accession, const char*, int, const char*) { activation |= ActivationOf(accession); });
+        info.activation = ActivationName(activation);
+    }
+    if (level == 0) {
+        level = levelHint != 0 ? levelHint : (precursor ? 2 : 1);
+    }
+    info.msLevel = level;
+    return true;
+}
+
+bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& info) {
+    pugi::xml_document& document = ThreadDocument();
+    if (!document.load_buffer_inplace(fragment.data(), fragment.size(), kParseFlags, pugi::encoding_utf8)) {
+        return false;
+    }
+    const pugi::xml_node scan = document.first_child();
+    if (std::strcmp(scan.name(), "scan") != 0) {
+        return false;
+    }
+    info.nativeId = std::string("scan=") + scan.attribute("num").value();
+    const pugi::xml_node precursor = scan.child("precursorMz");
+    info.msLevel = LevelFrom(scan.attribute("msLevel").value());
+    if (info.msLevel == 0) {
+        info.msLevel = precursor ? 2 : 1;
+    }
+    const std::string_view polarity = scan.attribute("polarity").value();
+    info.polarity = polarity == "+"   ? Polarity::Positive
+                    : polarity == "-" ? Polarity::Negative
+                                      : Polarity::Unknown;
+    DurationMinutes(scan.attribute("retentionTime").value(), info.rtMinutes);
+    const pugi::xml_attribute centroided = scan.attribute("centroided");
+    info.centroid = centroided ? (centroided.as_int() != 0 || centroided.as_bool()) : defaultCentroid;
+    const char* low = scan.attribute("startMz") ? "startMz" : "lowMz";
+    const char* high = scan.attribute("endMz") ? "endMz" : "highMz";
+    info.scanLowMz = NumberOr(scan.attribute(low).value(), 0.0);
+    info.scanHighMz = NumberOr(scan.attribute(high).value(), 0.0);
+    if (const pugi::xml_attribute tic = scan.attribute("totIonCurrent")) {
+        info.hasTic = ParseNumber(tic.value(), info.tic);
+    }
+    if (precursor) {
+        info.selectedIonMz = NumberOr(precursor.child_value(), 0.0);
+        info.charge = ChargeFrom(precursor.attribute("precursorCharge").value());
+        info.activation = precursor.attribute("activationMethod").value();
+        if (info.activation.size() > 16) {
+            info.activation.resize(16);
+        }
+    }
+    return true;
+}
+
+bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& out) {
+    pugi::xml_document& document = ThreadDocument();
+    if (!document.load_buffer_inplace(text.data(), text.size(), kParseFlags, pugi::encoding_utf8)) {
+        return false;
+    }
+    const pugi::xml_node spectrum = document.first_child();
+    if (std::strcmp(spectrum.name(), "spectrum") != 0) {
+        return false;
+    }
+    bool haveMz = false;
+    bool haveIntensity = false;
+    out.mz.clear();
+    out.intensity.clear();
+    for (pugi::xml_node array : spectrum.child("binaryDataArrayList").children("binaryDataArray")) {
+        ArrayEncoding encoding;
+        int role = 0;
+        ForEachParam(array, groups, [&](int accession, const char*, int, const char*) {
+            switch (accession) {
+            case kFloat32:
+                encoding.bits = 32;
+                encoding.integer = false;
+                break;
+            case kFloat64:
+                encoding.bits = 64;
+                encoding.integer = false;
+                break;
+            case kInt32:
+                encoding.bits = 32;
+                encoding.integer = true;
+                break;
+            case kInt64:
+                encoding.bits = 64;
+                encoding.integer = true;
+                break;
+            case kZlib:
+                encoding.zlib = true;
+                break;
+            case kNumpressLinear:
+            case kNumpressLinearZlib:
+                encoding.numpress = Numpress::Linear;
+                encoding.zlib = encoding.zlib || accession == kNumpressLinearZlib;
+                break;
+            case kNumpressPic:
+            case kNumpressPicZlib:
+                encoding.numpress = Numpress::Pic;
+                encoding.zlib = encoding.zlib || accession == kNumpressPicZlib;
+                break;
+            case kNumpressSlof:
+            case kNumpressSlofZlib:
+                encoding.numpress = Numpress::Slof;
+                encoding.zlib = encoding.zlib || accession == kNumpressSlofZlib;
+                break;
+            case kMzArray:
+                role = kMzArray;
+                break;
+            case kIntensityArray:
+                role = kIntensityArray;
+                break;
+            default:
+                break;
+            }
+        });
+        if ((role == kMzArray && haveMz) || (role == kIntensityArray && haveIntensity) || role == 0) {
+            continue;
+        }
+        std::vector<double>& target = role == kMzArray ? out.mz : out.intensity;
+        if (!DecodeArray(array.child("binary").child_value(), encoding, target)) {
+            return false;
+        }
+        (role == kMzArray ? haveMz : haveIntensity) = true;
+    }
+    if (!haveMz || !haveIntensity) {
+        // A spectrum without arrays is empty only when it says so.
+        if (NumberOr(spectrum.attribute("defaultArrayLength").value(), 0.0) != 0.0) {
+            return false;
+        }
+    }
+    Normalize(out.mz, out.intensity);
+    return true;
+}
+
+bool DecodeMzxmlSpectrum(std::string& text, Spectrum& out) {
+    pugi::xml_document& document = ThreadDocument();
+    if (!document.load_buffer_inplace(text.data(), text.size(), kParseFlags, pugi::encoding_utf8)) {
+        return false;
+    }
+    const pugi::xml_node peaks = document.first_child().child("peaks");
+    out.mz.clear();
+    out.intensity.clear();
+    if (!peaks) {
+        return NumberOr(document.first_child().attribute("peaksCount").value(), 0.0) == 0.0;
+    }
+    ArrayEncoding encoding;
+    encoding.bits = peaks.attribute("precision").as_int(32);
+    encoding.bigEndian = std::string_view(peaks.attribute("byteOrder").value()) != "little";
+    encoding.zlib = std::string_view(peaks.attribute("compressionType").value()) == "zlib";
+    std::vector<double> pairs;
+    if (!DecodeArray(peaks.child_value(), encoding, pairs)) {
+        return false;
+    }
+    const std::size_t n = pairs.size() / 2;
+    out.mz.resize(n);
+    out.intensity.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        out.mz[i] = pairs[2 * i];
+        out.intensity[i] = pairs[2 * i + 1];
+    }
+    Normalize(out.mz, out.intensity);
+    return true;
+}
+
+std::string DescribeFunction(const ScanInfo& first) {
+    std::string text = "MS" + std::to_string(first.msLevel);
+    if (first.msLevel > 1 && !first.activation.empty()) {
+        text += " " + first.activation;
+    }
+    if (std::isfinite(first.scanLowMz) && std::isfinite(first.scanHighMz) && first.scanHighMz > 0.0 &&
+        first.scanHighMz >= first.scanLowMz) {
+        text += " " + FormatMz(first.scanLowMz) + "-" + FormatMz(first.scanHighMz);
+    }
+    if (first.polarity != Polarity::Unknown) {
+        text += first.polarity == Polarity::Positive ? " +" : " -";
+    }
+    return text;
+}
+
+} // namespace varnex::rawdata

@@ -1,0 +1,356 @@
+#include "rawdata/RawData.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "rawdata/MsRun.h"
+
+using varnex::rawdata::MsRun;
+
+// RawPathRecord contents written by ConvertPathToTarnFile (bytes 0..775; 776.. belong to the caller):
+//   0..3   "VXRP"
+//   4..7   handle of the path in the process-wide path table (uint32, from 1)
+//   8..775 the path, NUL-terminated, cut to 767 bytes when longer
+// The handle, not the stored text, names the data set, so paths of any length work; the text is there
+// for people looking at the bytes. The table keeps each distinct path once.
+namespace {
+
+constexpr char kRecordMagic[4] = {'V', 'X', 'R', 'P'};
+constexpr std::size_t kOffsetHandle = 4;
+constexpr std::size_t kOffsetPathText = 8;
+constexpr std::size_t kPathTextCapacity = RawPathRecord::kOffsetProcess - kOffsetPathText;
+// Paths whose parsed run the table keeps at hand; others are looked up again (cheaply, through the
+// run cache) when next used.
+constexpr std::size_t kResolvedPaths = 4;
+
+struct PathEntry {
+    std::string path;
+    std::shared_ptr<const MsRun> run;
+    std::uint64_t lastResolved = 0;
+};
+
+std::mutex g_pathMutex;
+std::vector<PathEntry> g_paths; // handle h is g_paths[h - 1]
+std::unordered_map<std::string, std::uint32_t> g_pathHandles;
+std::uint64_t g_resolveClock = 0;
+// Bumped whenever any entry's run changes, so that per-thread copies know when to look again.
+std::atomic<std::uint64_t> g_pathGeneration{1};
+
+struct ThreadRunCache {
+    std::uint32_t handle = 0;
+    std::uint64_t generation = 0;
+    std::shared_ptr<const MsRun> run;
+};
+thread_local ThreadRunCache t_runCache;
+
+std::uint32_t RecordHandle(const RawPathRecord& record) {
+    if (std::memcmp(record.bytes, kRecordMagic, sizeof kRecordMagic) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(record.GetInt32(kOffsetHandle));
+}
+
+// Opens (through the run cache) the data set of `handle` afresh and keeps it in the table; drops the
+// run of the least recently resolved entry when too many are kept. Called with g_pathMutex held.
+std::shared_ptr<const MsRun> ResolveLocked(std::uint32_t handle) {
+    PathEntry& entry = g_paths[handle - 1];
+    std::shared_ptr<const MsRun> run = MsRun::Open(entry.path);
+    if (run != entry.run) {
+        entry.run = run;
+        g_pathGeneration.fetch_add(1, std::memory_order_acq_rel);
+    }
+    entry.lastResolved = ++g_resolveClock;
+    std::size_t kept = 0;
+    PathEntry* oldest = nullptr;
+    for (PathEntry& e : g_paths) {
+        if (e.run) {
+            ++kept;
+            if (!oldest || e.lastResolved < oldest->lastResolved) {
+                oldest = &e;
+            }
+        }
+    }
+    if (kept > kResolvedPaths && oldest) {
+        oldest->run.reset();
+        g_pathGeneration.fetch_add(1, std::memory_order_acq_rel);
+    }
+    return run;
+}
+
+// The run of the record's data set: re-resolved (so a changed file is noticed) when `fresh`, else the
+// one resolved last, without a system call on the usual path.
+std::shared_ptr<const MsRun> RunOfRecord(const RawPathRecord& record, bool fresh) {
+    const std::uint32_t handle = RecordHandle(record);
+    const std::uint64_t generation = g_pathGeneration.load(std::memory_order_acquire);
+    if (!fresh && handle != 0 && t_runCache.handle == handle && t_runCache.generation == generation &&
+        t_runCache.run) {
+        return t_runCache.run;
+    }
+    std::lock_guard lock(g_pathMutex);
+    if (handle == 0 || handle > g_paths.size()) {
+        return nullptr;
+    }
+    std::shared_ptr<const MsRun> run = g_paths[handle - 1].run;
+    if (fresh || !run) {
+        run = ResolveLocked(handle);
+    }
+    t_runCache = {handle, g_pathGeneration.load(std::memory_order_acquire), run};
+    return run;
+}
+
+const varnex::rawdata::ScanInfo* ScanOfRecord(const MsRun& run, const RawPathRecord& record,
+                                              std::uint32_t scan) {
+    const auto& scans = run.ScansOfFunction(record.GetInt16(RawPathRecord::kOffsetFunction));
+    if (scan < 1 || scan > scans.size()) {
+        return nullptr;
+    }
+    return &run.Scans()[scans[scan - 1]];
+}
+
+} // namespace
+
+void RawPathRecord::Zero() {
+    std::memset(bytes, 0, sizeof bytes);
+}
+
+void RawPathRecord::SetInt32(std::size_t offset, std::int32_t value) {
+    if (offset + sizeof value <= kSize) {
+        std::memcpy(bytes + offset, &value, sizeof value);
+    }
+}
+
+void RawPathRecord::SetInt16(std::size_t offset, std::int16_t value) {
+    if (offset + sizeof value <= kSize) {
+        std::memcpy(bytes + offset, &value, sizeof value);
+    }
+}
+
+std::int32_t RawPathRecord::GetInt32(std::size_t offset) const {
+    std::int32_t value = 0;
+    if (offset + sizeof value <= kSize) {
+        std::memcpy(&value, bytes + offset, sizeof value);
+    }
+    return value;
+}
+
+std::int16_t RawPathRecord::GetInt16(std::size_t offset) const {
+    std::int16_t value = 0;
+    if (offset + sizeof value <= kSize) {
+        std::memcpy(&value, bytes + offset, sizeof value);
+    }
+    return value;
+}
+
+float ScanStatsRecord::GetFloat(std::size_t offset) const {
+    float value = 0.0f;
+    if (offset + sizeof value <= kSize) {
+        std::memcpy(&value, bytes + offset, sizeof value);
+    }
+    return value;
+}
+
+void ScanStatsRecord::SetFloat(std::size_t offset, float value) {
+    if (offset + sizeof value <= kSize) {
+        std::memcpy(bytes + offset, &value, sizeof value);
+    }
+}
+
+int ConvertPathToTarnFile(RawPathRecord& record, const char* path) {
+    if (!path) {
+        return 0;
+    }
+    std::uint32_t handle = 0;
+    {
+        std::lock_guard lock(g_pathMutex);
+        const auto [it, inserted] = g_pathHandles.try_emplace(path, 0);
+        if (inserted) {
+            g_paths.push_back({path, nullptr, 0});
+            it->second = static_cast<std::uint32_t>(g_paths.size());
+        }
+        handle = it->second;
+    }
+    std::memcpy(record.bytes, kRecordMagic, sizeof kRecordMagic);
+    record.SetInt32(kOffsetHandle, static_cast<std::int32_t>(handle));
+    const std::size_t length = std::min(std::strlen(path), kPathTextCapacity - 1);
+    std::memcpy(record.bytes + kOffsetPathText, path, length);
+    std::memset(record.bytes + kOffsetPathText + length, 0, kPathTextCapacity - length);
+    return 1;
+}
+
+std::uint32_t DmRawScansInFunction(RawPathRecord& record) {
+    const std::shared_ptr<const MsRun> run = RunOfRecord(record, true);
+    if (!run) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>(
+        run->ScansOfFunction(record.GetInt16(RawPathRecord::kOffsetFunction)).size());
+}
+
+int DmRawReadScanStatsVB(RawPathRecord& record, std::uint32_t scan, int /*reserved*/,
+                         ScanStatsRecord& stats) {
+    const std::shared_ptr<const MsRun> run = RunOfRecord(record, false);
+    const varnex::rawdata::ScanInfo* info = run ? ScanOfRecord(*run, record, scan) : nullptr;
+    if (!info) {
+        return 0;
+    }
+    std::memset(stats.bytes, 0, sizeof stats.bytes);
+    stats.SetFloat(ScanStatsRecord::kOffsetRetentionTime, static_cast<float>(info->rtMinutes));
+    stats.SetFloat(ScanStatsRecord::kOffsetSetMass, static_cast<float>(info->SetMass()));
+    return 1;
+}
+
+CDatafileSampleInfo::CDatafileSampleInfo() = default;
+CDatafileSampleInfo::~CDatafileSampleInfo() = default;
+
+int CDatafileSampleInfo::GetNumFunctions() const {
+    return functionCount_;
+}
+
+std::string CDatafileSampleInfo::GetFunctionDescription(int function) const {
+    if (function < 1 || function > static_cast<int>(descriptions_.size())) {
+        return {};
+    }
+    return descriptions_[static_cast<std::size_t>(function - 1)];
+}
+
+struct CDMRawDatafile::Impl {
+    std::shared_ptr<const MsRun> run;
+};
+
+CDMRawDatafile::CDMRawDatafile() = default;
+CDMRawDatafile::~CDMRawDatafile() = default;
+
+int CDMRawDatafile::Open(const char* path, int /*flags*/) {
+    impl_.reset();
+    if (!path) {
+        return 0;
+    }
+    std::shared_ptr<const MsRun> run = MsRun::Open(path);
+    if (!run) {
+        return 0;
+    }
+    impl_ = std::make_shared<const Impl>(Impl{std::move(run)});
+    return 1;
+}
+
+int CDMRawDatafile::ReadSampleInfo(CDatafileSampleInfo& info) {
+    if (!impl_) {
+        return 0;
+    }
+    const MsRun& run = *impl_->run;
+    info.functionCount_ = run.FunctionCount();
+    info.descriptions_.clear();
+    for (int f = 1; f <= run.FunctionCount(); ++f) {
+        info.descriptions_.push_back(run.FunctionDescription(f));
+    }
+    return 1;
+}
+
+void CChromatogramType::SetTrace(const char* trace, bool /*flag*/) {
+    trace_ = trace ? trace : "";
+}
+
+struct CRawDatafile::Impl {
+    std::shared_ptr<const MsRun> run;
+    int function = -1; // from 0, -1 when none is selected
+};
+
+CRawDatafile::CRawDatafile() : impl_(std::make_unique<Impl>()) {}
+CRawDatafile::~CRawDatafile() = default;
+
+bool CRawDatafile::Open(const char* path, int /*flags*/) {
+    impl_->run = path ? MsRun::Open(path) : nullptr;
+    impl_->function = -1;
+    return impl_->run != nullptr;
+}
+
+bool CRawDatafile::IsOpen() const {
+    return impl_->run != nullptr;
+}
+
+bool CRawDatafile::SelectFunction(int function) {
+    if (!impl_->run || function < 0 || function >= impl_->run->FunctionCount()) {
+        impl_->function = -1;
+        return false;
+    }
+    impl_->function = function;
+    return true;
+}
+
+bool CRawDatafile::GetScan(long long scan, float*& masses, float*& intensities, int& count) {
+    masses = nullptr;
+    intensities = nullptr;
+    count = 0;
+    if (!impl_->run) {
+        return false;
+    }
+    const auto& scans = impl_->run->ScansOfFunction(impl_->function + 1);
+    if (scan < 0 || static_cast<unsigned long long>(scan) >= scans.size()) {
+        masses = new float[0];
+        intensities = new float[0];
+        return true;
+    }
+    const std::shared_ptr<const varnex::rawdata::Spectrum> spectrum =
+        impl_->run->Decode(scans[static_cast<std::size_t>(scan)]);
+    if (!spectrum) {
+        return false;
+    }
+    const std::size_t n = spectrum->mz.size();
+    masses = new float[n];
+    intensities = new float[n];
+    for (std::size_t i = 0; i < n; ++i) {
+        masses[i] = static_cast<float>(spectrum->mz[i]);
+        intensities[i] = static_cast<float>(spectrum->intensity[i]);
+    }
+    count = static_cast<int>(n);
+    return true;
+}
+
+bool CRawDatafile::ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type,
+                                    double& fromMinutes, double& toMinutes) {
+    chromatogram.rtMinutes.clear();
+    chromatogram.values.clear();
+    if (!impl_->run || impl_->function < 0 || type.Trace() != "TIC") {
+        return false;
+    }
+    const MsRun& run = *impl_->run;
+    const bool wholeRun = !(toMinutes > fromMinutes);
+    for (const std::size_t index : run.ScansOfFunction(impl_->function + 1)) {
+        const varnex::rawdata::ScanInfo& info = run.Scans()[index];
+        if (!wholeRun && (info.rtMinutes < fromMinutes || info.rtMinutes > toMinutes)) {
+            continue;
+        }
+        double tic = info.tic;
+        if (!info.hasTic) {
+            // The file gives no total: sum the spectrum (0 when it cannot be decoded).
+            tic = 0.0;
+            if (const auto spectrum = run.Decode(index)) {
+                for (const double intensity : spectrum->intensity) {
+                    tic += intensity;
+                }
+            }
+        }
+        chromatogram.rtMinutes.push_back(static_cast<float>(info.rtMinutes));
+        chromatogram.values.push_back(static_cast<float>(tic));
+    }
+    return true;
+}
+
+QXSpectrum::~QXSpectrum() {
+    delete[] m_pMasses;
+    delete[] m_pIntensities;
+}
+
+void QXSpectrum::SetData(float* masses, float* intensities, int count) {
+    if (masses != m_pMasses) {
+        delete[] m_pMasses;
+    }
+    if (intensities != m_pIntensities) {
+        delete[] m_pIntensities;
+    }
+    m_pMasses = masses;
+    m_pIntensities = intensities;
+    m_nPoints = count;
+}

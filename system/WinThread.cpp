@@ -18,6 +18,8 @@ struct ThreadState {
     bool abandoned = false; // the handle was closed before the thread ever ran
     bool finished = false;
     DWORD exitCode = STILL_ACTIVE;
+    CWinThread* object = nullptr; // null once the object is gone
+    bool autoDelete = false;      // the object's m_bAutoDelete as it stood when the thread was resumed
 };
 
 std::atomic<int> liveThreadObjects{0};
@@ -68,6 +70,7 @@ void closeThreadHandle(HANDLE handle) {
         return;
     }
     const std::lock_guard lock(state->mutex);
+    state->object = nullptr;
     if (state->suspendCount > 0) {
         // Nobody can resume it any more: let it end without running the procedure.
         state->abandoned = true;
@@ -76,8 +79,7 @@ void closeThreadHandle(HANDLE handle) {
     }
 }
 
-void threadMain(std::shared_ptr<ThreadState> state, CWinThread* thread, AFX_THREADPROC proc, LPVOID param) {
-    BOOL autoDelete = FALSE;
+void threadMain(std::shared_ptr<ThreadState> state, AFX_THREADPROC proc, LPVOID param) {
     {
         std::unique_lock lock(state->mutex);
         state->resumed.wait(lock, [&] { return state->suspendCount == 0; });
@@ -85,18 +87,16 @@ void threadMain(std::shared_ptr<ThreadState> state, CWinThread* thread, AFX_THRE
             state->finished = true;
             return;
         }
-        // Settled before the resume that woke us; after this the owner may delete the object at will.
-        autoDelete = thread->m_bAutoDelete;
     }
     const UINT exitCode = proc(param);
+    CWinThread* toDelete = nullptr;
     {
         const std::lock_guard lock(state->mutex);
         state->exitCode = exitCode;
         state->finished = true;
+        toDelete = state->autoDelete ? state->object : nullptr;
     }
-    if (autoDelete) {
-        delete thread;
-    }
+    delete toDelete;
 }
 
 } // namespace
@@ -126,10 +126,11 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int, UIN
     // Always start held: the thread must not read the object before AfxBeginThread has finished it.
     state->suspendCount = 1;
     auto* thread = new CWinThread;
+    state->object = thread;
     thread->m_hThread = handles().Open(state);
     thread->m_nThreadID = nextThreadId++;
     try {
-        std::thread(threadMain, state, thread, pfnThreadProc, pParam).detach();
+        std::thread(threadMain, state, pfnThreadProc, pParam).detach();
     } catch (const std::system_error&) {
         delete thread;
         return nullptr;
@@ -148,6 +149,9 @@ DWORD ResumeThread(HANDLE hThread) {
     const std::lock_guard lock(state->mutex);
     const DWORD previous = state->suspendCount;
     if (state->suspendCount > 0 && --state->suspendCount == 0) {
+        // Read here, by the resumer who holds the object: once running, the thread never touches it,
+        // so an owner without auto-delete may delete it at any time.
+        state->autoDelete = state->object != nullptr && state->object->m_bAutoDelete;
         state->resumed.notify_all();
     }
     return previous;

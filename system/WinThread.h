@@ -7,11 +7,10 @@
 // GetExitCodeThread reports STILL_ACTIVE; afterwards the procedure's result. The thread object owns the
 // handle m_hThread and releases it in its destructor, once.
 //
-// m_bAutoDelete (default TRUE) is read when the thread starts running the procedure, so it must be
-// settled before the thread is resumed. When it is TRUE the thread deletes its CWinThread when the
-// procedure returns; when FALSE the owner deletes it, at any time: deleting it while the thread still
-// runs only gives up the handle, and the thread finishes on its own. A thread deleted before it was ever
-// resumed ends without running the procedure.
+// m_bAutoDelete (default TRUE) is read when the thread is resumed, so it must be settled before then. When it
+// is TRUE the thread deletes its CWinThread when the procedure returns; when FALSE the owner deletes it, at
+// any time: deleting it while the thread still runs only gives up the handle, and the thread finishes on its
+// own. A thread deleted before it was ever resumed ends without running the procedure.
 //
 // Thread handles are private to this module: use GetExitCodeThread and ResumeThread on them, and let
 // the CWinThread close them. A handle that was closed is refused (FALSE / 0xFFFFFFFF), not reused.

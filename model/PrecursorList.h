@@ -24,6 +24,9 @@ public:
     // charge states and intensities. False only when a survey spectrum could not be read because the
     // data set no longer opens.
     bool CreatePrecursorList();
+    // The build without its last step: runs found and placed on their survey scans, the reader open,
+    // charge states and intensities not yet assigned. Always true.
+    bool CreatePrecursorRuns();
     bool ReadFunctionCount(int& functionCount);
     bool ReadFunctionDescription(std::string& description, int function);
     bool FindSwitchingEvents();
@@ -40,6 +43,10 @@ public:
     CPrecursorArray m_Precursors;
 
 private:
+    // The switching-event pass, the survey-scan pass and the TIC read: everything before the charge states.
+    bool FindRunsOnSurveyScans();
+    void AddRunsOfFunction(int function, RawPathRecord& record, ScanStatsRecord& stats);
+
     std::string m_strRawPath;
     // 0 until the data set's count is read: with fewer than two functions no MS/MS function is walked.
     int m_nFunctions = 0;

@@ -38,6 +38,12 @@ bool CPrecursorList::CreatePrecursorList() {
     return FindSwitchingEvents();
 }
 
+bool CPrecursorList::CreatePrecursorRuns() {
+    m_Precursors.RemoveAll();
+    ReadFunctionCount(m_nFunctions);
+    return FindRunsOnSurveyScans();
+}
+
 bool CPrecursorList::ReadFunctionCount(int& functionCount) {
     CDatafileSampleInfo sampleInfo;
     CDMRawDatafile datafile; // declared last so that it goes first
@@ -59,59 +65,70 @@ bool CPrecursorList::ReadFunctionDescription(std::string& description, int funct
 }
 
 bool CPrecursorList::FindSwitchingEvents() {
+    if (!FindRunsOnSurveyScans()) {
+        return false;
+    }
+    return AssignChargeStates();
+}
+
+bool CPrecursorList::FindRunsOnSurveyScans() {
     RawPathRecord record = recordForPath(m_strRawPath);
     ScanStatsRecord stats{};
     for (int function = 2; function <= m_nFunctions; ++function) {
-        record.SetInt16(RawPathRecord::kOffsetFunction, static_cast<std::int16_t>(function));
-        record.SetInt32(RawPathRecord::kOffsetProcess, 1);
-        const std::uint32_t scanCount = DmRawScansInFunction(record);
-        record.SetInt32(RawPathRecord::kOffsetScanCount, static_cast<std::int32_t>(scanCount));
-
-        CPrecursor current;
-        float previousSetMass = -1.0f; // no run open yet
-        // The description is the same at every switching event of a function: read it once.
-        std::optional<std::string> description;
-        bool scansRanOut = true;
-        for (std::uint64_t scan = 1; scan <= scanCount; ++scan) {
-            record.SetInt16(RawPathRecord::kOffsetStatsSelector, 0);
-            DmRawReadScanStatsVB(record, static_cast<std::uint32_t>(scan), 0, stats);
-            const float setMass = stats.GetFloat(ScanStatsRecord::kOffsetSetMass);
-            if (!(setMass > 0.0f)) {
-                // A scan without a set mass ends the function; the run open now is dropped below.
-                current.m_fSetMass = setMass;
-                scansRanOut = false;
-                break;
-            }
-            if (setMass == previousSetMass) {
-                continue;
-            }
-            if (scan > 1) {
-                current.m_nLastScan = static_cast<int>(scan - 1);
-                m_Precursors.Add(current);
-            }
-            if (!description) {
-                description.emplace();
-                ReadFunctionDescription(*description, function);
-            }
-            current.m_fRetentionTime = stats.GetFloat(ScanStatsRecord::kOffsetRetentionTime);
-            current.m_fSetMass = setMass;
-            current.m_nFunction = function;
-            current.m_nFirstScan = static_cast<int>(scan);
-            current.m_strFunctionName = *description;
-            previousSetMass = setMass;
-        }
-        if (scansRanOut) {
-            current.m_nLastScan = static_cast<int>(scanCount);
-        }
-        if (current.m_fSetMass > 0.0f) {
-            m_Precursors.Add(current);
-        }
+        AddRunsOfFunction(function, record, stats);
     }
     if (!FindSurveyScans()) {
         return false;
     }
     ReadTicChromatogram(1);
-    return AssignChargeStates();
+    return true;
+}
+
+void CPrecursorList::AddRunsOfFunction(int function, RawPathRecord& record, ScanStatsRecord& stats) {
+    record.SetInt16(RawPathRecord::kOffsetFunction, static_cast<std::int16_t>(function));
+    record.SetInt32(RawPathRecord::kOffsetProcess, 1);
+    const std::uint32_t scanCount = DmRawScansInFunction(record);
+    record.SetInt32(RawPathRecord::kOffsetScanCount, static_cast<std::int32_t>(scanCount));
+
+    CPrecursor current;
+    float previousSetMass = -1.0f; // no run open yet
+    // The description is the same at every switching event of a function: read it once.
+    std::optional<std::string> description;
+    bool scansRanOut = true;
+    for (std::uint64_t scan = 1; scan <= scanCount; ++scan) {
+        record.SetInt16(RawPathRecord::kOffsetStatsSelector, 0);
+        DmRawReadScanStatsVB(record, static_cast<std::uint32_t>(scan), 0, stats);
+        const float setMass = stats.GetFloat(ScanStatsRecord::kOffsetSetMass);
+        if (!(setMass > 0.0f)) {
+            // A scan without a set mass ends the function; the run open now is dropped below.
+            current.m_fSetMass = setMass;
+            scansRanOut = false;
+            break;
+        }
+        if (setMass == previousSetMass) {
+            continue;
+        }
+        if (scan > 1) {
+            current.m_nLastScan = static_cast<int>(scan - 1);
+            m_Precursors.Add(current);
+        }
+        if (!description) {
+            description.emplace();
+            ReadFunctionDescription(*description, function);
+        }
+        current.m_fRetentionTime = stats.GetFloat(ScanStatsRecord::kOffsetRetentionTime);
+        current.m_fSetMass = setMass;
+        current.m_nFunction = function;
+        current.m_nFirstScan = static_cast<int>(scan);
+        current.m_strFunctionName = *description;
+        previousSetMass = setMass;
+    }
+    if (scansRanOut) {
+        current.m_nLastScan = static_cast<int>(scanCount);
+    }
+    if (current.m_fSetMass > 0.0f) {
+        m_Precursors.Add(current);
+    }
 }
 
 bool CPrecursorList::FindSurveyScans() {

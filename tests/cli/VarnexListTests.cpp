@@ -168,7 +168,9 @@ TEST_F(VarnexList, FileOutputEqualsStandardOutputAndSortsByTheChosenColumn) {
 
     const auto rows = lines(toStdout.out);
     ASSERT_EQ(rows.size(), 211u);
-    EXPECT_EQ(rows[0].substr(0, 40), "Switching Time,Set Mass,Function Name,C");
+    EXPECT_EQ(rows[0],
+              "Switching Time,Set Mass,Function Name,Charge State,Intensity,Function,Survey Scan,First "
+              "Scan,Last Scan,Retention Time");
     int previous = -1;
     for (std::size_t i = 1; i < rows.size(); ++i) {
         const int charge = std::stoi(split(rows[i], ',')[3]);

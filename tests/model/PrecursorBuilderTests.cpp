@@ -92,12 +92,12 @@ TEST_F(PrecursorBuilder, NotANumberSetMassEndsTheFunctionLikeZero) {
 
 TEST_F(PrecursorBuilder, EachFunctionOpensItsOwnRunAtItsFirstScan) {
     // Function 2 ends and function 3 starts on the same set mass; the file interleaves them.
-    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), msmsScan(3, 0.02, "612.25", "CID"),
-           msmsScan(2, 0.03, "700.75"), msmsScan(3, 0.04, "700.75", "CID"), msmsScan(2, 0.05, "800.5"),
-           msmsScan(3, 0.06, "800.5", "CID")});
+    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), msmsScan(3, 0.02, "800.5", "CID"),
+           msmsScan(2, 0.03, "700.75"), msmsScan(3, 0.04, "800.5", "CID"), msmsScan(2, 0.05, "800.5"),
+           msmsScan(3, 0.06, "612.25", "CID")});
     expectRuns(
         list,
-        {{2, 1, 1, 500.5f}, {2, 2, 2, 700.75f}, {2, 3, 3, 800.5f}, {3, 1, 1, 612.25f}, {3, 2, 3, 700.75f}});
+        {{2, 1, 1, 500.5f}, {2, 2, 2, 700.75f}, {2, 3, 3, 800.5f}, {3, 1, 2, 800.5f}, {3, 3, 3, 612.25f}});
     ASSERT_EQ(list.m_Precursors.GetSize(), 5);
     const std::string function2 = list.m_Precursors.GetAt(0).m_strFunctionName;
     const std::string function3 = list.m_Precursors.GetAt(3).m_strFunctionName;

@@ -1,0 +1,147 @@
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "model/PrecursorList.h"
+#include "platform/TestApplication.h"
+#include "progress/ProgressDlg.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The first poll comes 500 ms after the dialog opens; allow for a coarse clock, never for less.
+constexpr auto kFirstTickAtLeast = 450ms;
+
+std::atomic<bool> releaseWorker{false};
+
+// A worker that runs until the test lets it end.
+UINT heldWorker(LPVOID) {
+    while (!releaseWorker) {
+        std::this_thread::sleep_for(2ms);
+    }
+    return 0;
+}
+
+class ProgressDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        releaseWorker = false;
+        objectsBefore = LiveThreadObjectCount();
+        handlesBefore = OpenThreadHandleCount();
+    }
+    void TearDown() override { releaseWorker = true; }
+
+    int objectsBefore = 0;
+    int handlesBefore = 0;
+};
+
+TEST_F(ProgressDialog, WorkerThatEndsAtOnceKeepsTheDialogUpUntilTheFirstTick) {
+    CPrecursorList list;
+    list.SetRawPath("/nonexistent/varnex/data.mzML");
+    CProgressDlg dialog;
+    dialog.m_pPrecursorList = &list;
+    const auto start = Clock::now();
+    EXPECT_EQ(dialog.DoModal(), 0);
+    EXPECT_GE(Clock::now() - start, kFirstTickAtLeast);
+    EXPECT_EQ(list.m_Precursors.GetSize(), 0);
+}
+
+TEST_F(ProgressDialog, ThreadObjectAndHandleAreReleasedByTheClosingTickNotTheDestructor) {
+    CPrecursorList list;
+    CProgressDlg dialog;
+    dialog.m_pPrecursorList = &list;
+    int objectsWhileOpen = -1;
+    int handlesWhileOpen = -1;
+    QTimer::singleShot(200, [&] {
+        objectsWhileOpen = LiveThreadObjectCount();
+        handlesWhileOpen = OpenThreadHandleCount();
+    });
+    EXPECT_EQ(dialog.DoModal(), 0);
+    // The worker ended long before the tick: without auto-delete its object waited for the dialog.
+    EXPECT_EQ(objectsWhileOpen, objectsBefore + 1);
+    EXPECT_EQ(handlesWhileOpen, handlesBefore + 1);
+    // Released before the dialog object goes.
+    EXPECT_EQ(dialog.m_pThread, nullptr);
+    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+    EXPECT_EQ(OpenThreadHandleCount(), handlesBefore);
+}
+
+TEST_F(ProgressDialog, LongWorkerKeepsTheDialogUpAcrossTicks) {
+    CProgressDlg dialog(nullptr, heldWorker);
+    bool visibleAfterTwoTicks = false;
+    QTimer::singleShot(1200, [&] { visibleAfterTwoTicks = dialog.isVisible(); });
+    QTimer::singleShot(1300, [] { releaseWorker = true; });
+    const auto start = Clock::now();
+    EXPECT_EQ(dialog.DoModal(), 0);
+    EXPECT_TRUE(visibleAfterTwoTicks);
+    EXPECT_GE(Clock::now() - start, 1300ms);
+    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+}
+
+TEST_F(ProgressDialog, EnterEscapeAndCloseDoNotEndItWhileTheWorkerRuns) {
+    CProgressDlg dialog(nullptr, heldWorker);
+    bool visibleAfterKeys = false;
+    QTimer::singleShot(100, [&] {
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QTest::keyClick(&dialog, Qt::Key_Enter, Qt::KeypadModifier);
+        dialog.close();
+    });
+    QTimer::singleShot(700, [&] {
+        visibleAfterKeys = dialog.isVisible();
+        releaseWorker = true;
+    });
+    EXPECT_EQ(dialog.DoModal(), 0);
+    EXPECT_TRUE(visibleAfterKeys);
+    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+}
+
+TEST_F(ProgressDialog, ThreadThatCannotBeCreatedStillLetsTheFirstTickCloseIt) {
+    CPrecursorList list;
+    CProgressDlg dialog(nullptr, nullptr); // AfxBeginThread refuses a thread without a procedure
+    dialog.m_pPrecursorList = &list;
+    const auto start = Clock::now();
+    EXPECT_EQ(dialog.DoModal(), 0);
+    EXPECT_GE(Clock::now() - start, kFirstTickAtLeast);
+    EXPECT_EQ(dialog.m_pThread, nullptr);
+    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+}
+
+TEST_F(ProgressDialog, TemplateShowsOnlyTheTextWithoutButtonsOrCloseBox) {
+    CProgressDlg dialog;
+    EXPECT_EQ(dialog.windowTitle(), "Varnex");
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(dialog.findChildren<QPushButton*>().isEmpty());
+    const auto labels = dialog.findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels.front()->text(), "Creating Precursor List . . .");
+    EXPECT_EQ(labels.front()->geometry(), QRect(41, 41, 129, 21)); // (27, 25) 86 x 13 dialog units
+    EXPECT_EQ(dialog.size(), QSize(213, 114));                     // 142 x 70 dialog units
+}
+
+TEST(BuildThreadProc, NullListEndsWithAllBitsSet) {
+    EXPECT_EQ(BuildThreadProc(nullptr), 0xFFFFFFFFu);
+}
+
+// The list the worker fills is read by the user-interface thread once the dialog has closed; under
+// ThreadSanitizer this proves the hand-over at the thread's end.
+TEST(RunProgressDialog, BuildsTheListBehindTheDialog) {
+    TestApplication();
+    CPrecursorList list;
+    list.SetRawPath(VARNEX_SOURCE_DIR "/data/sample.mzML");
+    RunProgressDialog(&list);
+    ASSERT_EQ(list.m_Precursors.GetSize(), 210);
+    EXPECT_GT(list.m_Precursors.GetAt(0).m_fSetMass, 0.0f);
+}
+
+} // namespace

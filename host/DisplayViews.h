@@ -1,0 +1,51 @@
+#pragma once
+
+// The chromatogram display and a spectrum panel of the host.
+
+#include <QVector>
+
+#include "host/HostDisplayModel.h"
+#include "host/PlotView.h"
+
+class QCPTextElement;
+
+class ChromatogramView final : public PlotView {
+    Q_OBJECT
+
+public:
+    explicit ChromatogramView(QWidget* parent = nullptr);
+    void Show(const ChromatogramState& state);
+
+protected:
+    QString HoverText(const QPointF& pixel) const override;
+
+private:
+    struct Trace {
+        QString label;
+        QVector<double> rtMinutes;
+        QVector<double> intensity;
+    };
+    QVector<Trace> traces_;
+};
+
+class SpectrumView final : public PlotView {
+    Q_OBJECT
+
+public:
+    explicit SpectrumView(QWidget* parent = nullptr);
+    void Show(const SpectrumPanel& panel);
+    void ShowEmpty(const QString& title);
+    QString Title() const;
+
+protected:
+    QString HoverText(const QPointF& pixel) const override;
+
+private:
+    void UpdatePeakLabels();
+
+    QCPTextElement* title_ = nullptr;
+    QVector<double> mz_;
+    QVector<double> intensity_;
+    bool centroid_ = true;
+    QList<QCPAbstractItem*> peakLabels_;
+};

@@ -1,0 +1,98 @@
+#pragma once
+
+// What the host's chromatogram and spectrum displays show, kept apart from any widget so that it can be
+// driven by commands and inspected without a screen. The chromatogram display belongs to the data set
+// the spectrum display launched last: its traces and pointer are kept as requests and computed again
+// when DDALaunch brings in a data set, since Varnex sends the chromatogram commands before DDALaunch.
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/HostCommand.h"
+#include "host/SpectrumCombine.h"
+
+namespace varnex::rawdata {
+class MsRun;
+}
+
+struct ChromatogramTrace {
+    int function = 0;  // from 1
+    std::string label; // names the function
+    std::vector<double> rtMinutes;
+    std::vector<double> intensity;
+};
+
+struct ChromatogramPointer {
+    int surveyScan = 0; // from 1
+    double rtMinutes = 0.0;
+};
+
+struct ChromatogramState {
+    std::vector<int> requestedFunctions; // TIC traces asked for, in order
+    std::vector<ChromatogramTrace> traces;
+    int requestedPointerScan = -1; // -1: no pointer asked for
+    std::optional<ChromatogramPointer> pointer;
+};
+
+struct SpectrumPanel {
+    std::string title;
+    int function = 0;
+    int firstScan = 0;
+    int lastScan = 0;
+    double precursorMz = 0.0;       // the MS/MS scans' isolation target; 0 for none
+    std::optional<double> markerMz; // survey panels: the precursor's isolation target
+    PeakData peaks;
+};
+
+struct SpectrumState {
+    std::string dataSetPath;
+    std::string title; // names the data set
+    std::optional<SpectrumPanel> combined;
+    std::vector<SpectrumPanel> added; // scans added one by one, each in its own panel
+};
+
+struct HostDisplayState {
+    ChromatogramState chromatogram;
+    SpectrumState spectrum;
+    std::string status; // outcome of the last command, for the status line
+    bool lastCommandFailed = false;
+    unsigned long long revision = 0; // counts executed commands
+};
+
+class HostDisplayModel final {
+public:
+    HostDisplayModel();
+    ~HostDisplayModel();
+    HostDisplayModel(const HostDisplayModel&) = delete;
+    HostDisplayModel& operator=(const HostDisplayModel&) = delete;
+
+    // Parses and carries out one command text; false (with the reason in State().status) when the text
+    // is not a command or cannot be carried out. Never throws for bad input.
+    bool ExecuteText(std::string_view text);
+    bool Execute(const HostCommand& command);
+    // Opens a data set for both displays, as DDALaunch does.
+    bool Launch(const std::string& path);
+
+    const HostDisplayState& State() const { return state_; }
+    void SetCombineTolerance(CombineTolerance tolerance) { tolerance_ = tolerance; }
+
+private:
+    bool Fail(std::string message);
+    bool Succeed(std::string message);
+    bool EnsureDataSet(const std::string& path);
+    std::optional<ChromatogramTrace> ComputeTic(int function, std::string& error) const;
+    void RecomputeChromatogram();
+    bool PlacePointer();
+    bool Combine(const HostCommand& command);
+    bool AddScan(const HostCommand& command);
+    std::optional<PeakData> ReadScan(int function, int scan, std::string& error) const;
+
+    HostDisplayState state_;
+    std::shared_ptr<const varnex::rawdata::MsRun> run_;
+    mutable std::map<int, ChromatogramTrace> ticCache_; // of run_, by function
+    CombineTolerance tolerance_;
+};

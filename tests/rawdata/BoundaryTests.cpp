@@ -1,0 +1,245 @@
+// The records and operations the builder uses: layouts, 1-based numbering in the records and scan
+// functions against 0-based numbering in CRawDatafile, paths of any length, out-of-range reads, the
+// TIC trace, and reopening through the caches.
+
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "rawdata/MsRun.h"
+#include "rawdata/RawData.h"
+#include "rawdata/RawTestFiles.h"
+
+using varnex::rawdata::MsRun;
+
+namespace {
+
+RawPathRecord RecordFor(const std::string& path, int function) {
+    RawPathRecord record;
+    record.Zero();
+    EXPECT_NE(ConvertPathToTarnFile(record, path.c_str()), 0);
+    record.SetInt16(RawPathRecord::kOffsetFunction, static_cast<std::int16_t>(function));
+    record.SetInt32(RawPathRecord::kOffsetProcess, 1);
+    return record;
+}
+
+} // namespace
+
+TEST(RecordLayout, SizesAndCallerFieldsSitAtTheirOffsets) {
+    static_assert(sizeof(RawPathRecord) == 788);
+    static_assert(sizeof(ScanStatsRecord) == 248);
+    RawPathRecord record;
+    record.Zero();
+    record.SetInt32(776, 1);
+    record.SetInt32(780, 0x01020304);
+    record.SetInt16(784, 3);
+    record.SetInt16(786, 0x0506);
+    std::int32_t scanCount = 0;
+    std::memcpy(&scanCount, record.bytes + 780, 4);
+    EXPECT_EQ(scanCount, 0x01020304);
+    std::int16_t function = 0;
+    std::memcpy(&function, record.bytes + 784, 2);
+    EXPECT_EQ(function, 3);
+    EXPECT_EQ(record.GetInt16(786), 0x0506);
+    // Filling from a path leaves the caller's fields alone.
+    ConvertPathToTarnFile(record, "/some/path.mzML");
+    EXPECT_EQ(record.GetInt32(776), 1);
+    EXPECT_EQ(record.GetInt32(780), 0x01020304);
+    EXPECT_EQ(record.GetInt16(784), 3);
+
+    ScanStatsRecord stats{};
+    stats.SetFloat(16, 12.5f);
+    stats.SetFloat(192, 445.25f);
+    float rt = 0.0f;
+    float mass = 0.0f;
+    std::memcpy(&rt, stats.bytes + 16, 4);
+    std::memcpy(&mass, stats.bytes + 192, 4);
+    EXPECT_EQ(rt, 12.5f);
+    EXPECT_EQ(mass, 445.25f);
+}
+
+TEST(Numbering, ScanFunctionsCountFromOneAndTheReaderFromZero) {
+    const std::string path = rawtest::SamplePath();
+    const auto run = MsRun::Open(path);
+    ASSERT_TRUE(run);
+    RawPathRecord record = RecordFor(path, 2);
+    const std::uint32_t count = DmRawScansInFunction(record);
+    EXPECT_EQ(count, run->ScansOfFunction(2).size());
+    ScanStatsRecord stats{};
+    ASSERT_EQ(DmRawReadScanStatsVB(record, 1, 0, stats), 1);
+    EXPECT_FLOAT_EQ(stats.GetFloat(ScanStatsRecord::kOffsetSetMass), 694.8485f);
+
+    // Function 2, scan 1 of the record is function index 1, scan index 0 of the reader.
+    CRawDatafile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), 0));
+    reader.SelectFunction(1);
+    QXSpectrum viaReader;
+    float* masses = nullptr;
+    float* intensities = nullptr;
+    int points = 0;
+    ASSERT_TRUE(reader.GetScan(0, masses, intensities, points));
+    viaReader.SetData(masses, intensities, points);
+    const auto decoded = run->Decode(run->ScansOfFunction(2)[0]);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(viaReader.m_nPoints, static_cast<int>(decoded->mz.size()));
+    ASSERT_GT(viaReader.m_nPoints, 0);
+    EXPECT_FLOAT_EQ(viaReader.m_pMasses[0], static_cast<float>(decoded->mz[0]));
+    for (int i = 1; i < viaReader.m_nPoints; ++i) {
+        EXPECT_LE(viaReader.m_pMasses[i - 1], viaReader.m_pMasses[i]);
+    }
+
+    // Survey scans have no set mass.
+    record.SetInt16(RawPathRecord::kOffsetFunction, 1);
+    EXPECT_EQ(DmRawScansInFunction(record), 70u);
+    ASSERT_EQ(DmRawReadScanStatsVB(record, 70, 0, stats), 1);
+    EXPECT_EQ(stats.GetFloat(ScanStatsRecord::kOffsetSetMass), 0.0f);
+}
+
+TEST(Numbering, ReadsOutsideAFunctionAreEmptyOrRefused) {
+    const std::string path = rawtest::SamplePath();
+    RawPathRecord record = RecordFor(path, 1);
+    const std::uint32_t count = DmRawScansInFunction(record);
+    ASSERT_EQ(count, 70u);
+    ScanStatsRecord stats{};
+    stats.SetFloat(16, -7.0f);
+    EXPECT_EQ(DmRawReadScanStatsVB(record, 0, 0, stats), 0);
+    EXPECT_EQ(DmRawReadScanStatsVB(record, count + 1, 0, stats), 0);
+    EXPECT_EQ(stats.GetFloat(16), -7.0f); // untouched on failure
+    record.SetInt16(RawPathRecord::kOffsetFunction, 9);
+    EXPECT_EQ(DmRawScansInFunction(record), 0u);
+    record.SetInt16(RawPathRecord::kOffsetFunction, 0);
+    EXPECT_EQ(DmRawScansInFunction(record), 0u);
+
+    CRawDatafile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), 0));
+    reader.SelectFunction(0);
+    for (const long long scan : {-2LL, -1LL, 70LL, 1000000LL}) {
+        float* masses = nullptr;
+        float* intensities = nullptr;
+        int points = -1;
+        EXPECT_TRUE(reader.GetScan(scan, masses, intensities, points)) << scan;
+        EXPECT_NE(masses, nullptr);
+        EXPECT_NE(intensities, nullptr);
+        EXPECT_EQ(points, 0);
+        QXSpectrum owner;
+        owner.SetData(masses, intensities, points);
+    }
+    // A function that does not exist holds no scans either.
+    reader.SelectFunction(17);
+    float* masses = nullptr;
+    float* intensities = nullptr;
+    int points = -1;
+    EXPECT_TRUE(reader.GetScan(0, masses, intensities, points));
+    EXPECT_EQ(points, 0);
+    QXSpectrum owner;
+    owner.SetData(masses, intensities, points);
+}
+
+TEST(Numbering, UnpreparedRecordReadsNothing) {
+    RawPathRecord record;
+    record.Zero();
+    record.SetInt16(RawPathRecord::kOffsetFunction, 1);
+    EXPECT_EQ(DmRawScansInFunction(record), 0u);
+    ScanStatsRecord stats{};
+    EXPECT_EQ(DmRawReadScanStatsVB(record, 1, 0, stats), 0);
+    EXPECT_EQ(ConvertPathToTarnFile(record, nullptr), 0);
+}
+
+TEST(PathRecord, PathsLongerThanTheRecordStillNameTheirDataSet) {
+    // Build a directory chain whose path is far longer than the 776 bytes of path text.
+    std::filesystem::path dir = rawtest::TempDir();
+    while (dir.string().size() < 1500) {
+        dir /= std::string(200, 'd');
+    }
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path longPath = dir / "long.mzML";
+    std::filesystem::copy_file(rawtest::SamplePath(), longPath,
+                               std::filesystem::copy_options::overwrite_existing);
+    // A second file whose path agrees with the first in every byte the record can hold.
+    const std::filesystem::path twin = dir / "long-other.mzML";
+    std::filesystem::copy_file(rawtest::SharedFile("thermo_test2.mzXML"), twin,
+                               std::filesystem::copy_options::overwrite_existing);
+
+    RawPathRecord longRecord = RecordFor(longPath.string(), 1);
+    RawPathRecord twinRecord = RecordFor(twin.string(), 1);
+    EXPECT_EQ(DmRawScansInFunction(longRecord), 70u);
+    EXPECT_EQ(DmRawScansInFunction(twinRecord), 2u);
+    CRawDatafile reader;
+    EXPECT_TRUE(reader.Open(longPath.string().c_str(), 0));
+    std::filesystem::remove_all(rawtest::TempDir() / std::string(200, 'd'));
+}
+
+TEST(Chromatogram, TicTraceFollowsTheSelectedFunction) {
+    const std::string path = rawtest::SamplePath();
+    const auto run = MsRun::Open(path);
+    ASSERT_TRUE(run);
+    CRawDatafile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), 0));
+    reader.SelectFunction(1);
+    CChromatogram chromatogram;
+    CChromatogramType type;
+    type.SetTrace("TIC", false);
+    double from = 0.0;
+    double to = 0.0;
+    ASSERT_TRUE(reader.ReadChromatogram(chromatogram, type, from, to));
+    const auto& scans = run->ScansOfFunction(2);
+    ASSERT_EQ(chromatogram.values.size(), scans.size());
+    ASSERT_EQ(chromatogram.rtMinutes.size(), scans.size());
+    for (std::size_t i = 0; i < scans.size(); ++i) {
+        const auto& scan = run->Scans()[scans[i]];
+        EXPECT_FLOAT_EQ(chromatogram.rtMinutes[i], static_cast<float>(scan.rtMinutes));
+        // The file's own total ion current equals the sum of the spectrum.
+        EXPECT_TRUE(scan.hasTic);
+        EXPECT_FLOAT_EQ(chromatogram.values[i], static_cast<float>(scan.tic));
+    }
+    type.SetTrace("BPI", false);
+    EXPECT_FALSE(reader.ReadChromatogram(chromatogram, type, from, to));
+}
+
+TEST(Chromatogram, MissingTotalsAreSummedFromTheSpectra) {
+    // This mzXML gives no totIonCurrent.
+    const std::string path = rawtest::SharedFile("thermo_test2.mzXML");
+    const auto run = MsRun::Open(path);
+    ASSERT_TRUE(run);
+    CRawDatafile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), 0));
+    reader.SelectFunction(0);
+    CChromatogram chromatogram;
+    CChromatogramType type;
+    type.SetTrace("TIC", false);
+    double from = 0.0;
+    double to = 0.0;
+    ASSERT_TRUE(reader.ReadChromatogram(chromatogram, type, from, to));
+    ASSERT_EQ(chromatogram.values.size(), 2u);
+    const auto spectrum = run->Decode(run->ScansOfFunction(1)[0]);
+    ASSERT_TRUE(spectrum);
+    double sum = 0.0;
+    for (const double intensity : spectrum->intensity) {
+        sum += intensity;
+    }
+    EXPECT_GT(sum, 0.0);
+    EXPECT_FLOAT_EQ(chromatogram.values[0], static_cast<float>(sum));
+}
+
+TEST(Caching, ReopeningAnUnchangedFileSharesTheParsedRun) {
+    const std::string path = rawtest::WriteFile("cached.mzML", rawtest::ReadAll(rawtest::SamplePath()));
+    const auto first = MsRun::Open(path);
+    const auto second = MsRun::Open(path);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first.get(), second.get());
+    // The same decoded spectrum comes back for a second request.
+    EXPECT_EQ(first->Decode(0).get(), first->Decode(0).get());
+
+    // A changed file is parsed again, and the scan functions see the change.
+    RawPathRecord record = RecordFor(path, 1);
+    EXPECT_EQ(DmRawScansInFunction(record), 70u);
+    std::filesystem::copy_file(rawtest::SharedFile("thermo_test2.mzXML"), path,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
+    const auto third = MsRun::Open(path);
+    ASSERT_TRUE(third);
+    EXPECT_NE(third.get(), first.get());
+    EXPECT_EQ(DmRawScansInFunction(record), 2u);
+}

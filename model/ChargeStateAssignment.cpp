@@ -1,7 +1,5 @@
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -9,6 +7,7 @@
 #include "model/PrecursorList.h"
 #include "model/SpectrumPoints.h"
 #include "model/SurveyScanTimes.h"
+#include "model/SurveySpectrumPrefetch.h"
 #include "numeric/ChargeState.h"
 
 namespace {
@@ -16,42 +15,6 @@ namespace {
 constexpr float kRelativeTolerance = 0.00065f;
 constexpr float kHydrogenMassDa = 1.00782f;
 constexpr int kSurveyFunctionIndex = 0;
-
-struct SurveySpectrum {
-    unsigned int scanIndex = 0;
-    QXSpectrum spectrum;
-    bool massesAscending = false;
-};
-
-// Survey spectra of one pass. Precursors are visited in order of their survey scan, so a handful of
-// entries is enough for every spectrum to be decoded once, however many precursors share it.
-class SurveySpectrumCache final {
-public:
-    explicit SurveySpectrumCache(CPrecursorList& list) : list_(list) {}
-
-    // Null when the data set no longer opens.
-    const SurveySpectrum* get(unsigned int scanIndex) {
-        for (auto& entry : entries_) {
-            if (entry && entry->scanIndex == scanIndex) {
-                return entry.get();
-            }
-        }
-        auto entry = std::make_unique<SurveySpectrum>();
-        entry->scanIndex = scanIndex;
-        if (!list_.ReadSpectrum(entry->spectrum, kSurveyFunctionIndex, scanIndex)) {
-            return nullptr;
-        }
-        entry->massesAscending = massesAscending(entry->spectrum.m_pMasses, entry->spectrum.m_nPoints);
-        next_ = (next_ + 1) % entries_.size();
-        entries_[next_] = std::move(entry);
-        return entries_[next_].get();
-    }
-
-private:
-    CPrecursorList& list_;
-    std::array<std::unique_ptr<SurveySpectrum>, 3> entries_;
-    std::size_t next_ = 0;
-};
 
 struct Assignment {
     int chargeState = -1;
@@ -144,19 +107,32 @@ bool CPrecursorList::AssignChargeStates() {
         return firstScanIndex[static_cast<std::size_t>(a)] < firstScanIndex[static_cast<std::size_t>(b)];
     });
 
-    // Indexes before the first survey scan wrap to values past the end, which read as empty spectra.
-    SurveySpectrumCache cache(*this);
+    // Each survey spectrum is decoded once, in scan order, while the charge states of the precursors of
+    // the one before are worked out. Indexes before the first survey scan wrap to values past the end,
+    // which read as empty spectra.
+    std::vector<long long> plan;
+    for (const int i : visitOrder) {
+        const long long first = firstScanIndex[static_cast<std::size_t>(i)];
+        if (plan.empty() || plan.back() != first) {
+            plan.push_back(first);
+        }
+    }
+    SurveySpectrumPrefetch surveys(
+        [this](QXSpectrum& spectrum, long long scanIndex) {
+            return ReadSpectrum(spectrum, kSurveyFunctionIndex, static_cast<unsigned int>(scanIndex));
+        },
+        std::move(plan));
     std::vector<Assignment> assignments(static_cast<std::size_t>(count));
     for (const int i : visitOrder) {
         const float setMass = m_Precursors.ElementAt(i).m_fSetMass;
         const long long first = firstScanIndex[static_cast<std::size_t>(i)];
-        const SurveySpectrum* firstSurvey = cache.get(static_cast<unsigned int>(first));
+        const SurveySpectrum* firstSurvey = surveys.get(first);
         if (firstSurvey == nullptr) {
             return false; // the data set no longer opens: the list stays as it was
         }
         Assignment assignment = firstAttempt(*firstSurvey, setMass);
         if (assignment.chargeState == -1) {
-            const SurveySpectrum* earlierSurvey = cache.get(static_cast<unsigned int>(first - 1));
+            const SurveySpectrum* earlierSurvey = surveys.get(first - 1);
             if (earlierSurvey == nullptr) {
                 return false;
             }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -8,6 +9,8 @@
 #include "MzmlWriter.h"
 #include "model/PrecursorList.h"
 #include "model/SpectrumPoints.h"
+#include "numeric/ChargeState.h"
+#include "rawdata/RawData.h"
 
 // The nearest-point rule on its own.
 
@@ -189,4 +192,85 @@ TEST_F(ChargeStatePass, EmptyListReadsNothingAndSucceeds) {
     list.SetRawPath(scratch.file("missing.mzML").string());
     EXPECT_TRUE(list.AssignChargeStates());
     EXPECT_EQ(list.m_Precursors.GetSize(), 0);
+}
+
+// The pass written out plainly: a linear survey search per precursor, every spectrum read afresh through
+// a reader of its own. The list's pass, with its cached survey times and spectra decoded ahead on a
+// second thread, must give exactly the same charges and intensities.
+namespace {
+
+struct Reference {
+    int chargeState = -1;
+    float intensity = 0.0f;
+};
+
+Reference referenceAssignment(const std::string& path, const CPrecursor& precursor) {
+    RawPathRecord record;
+    record.Zero();
+    ConvertPathToTarnFile(record, path.c_str());
+    record.SetInt16(RawPathRecord::kOffsetFunction, 1);
+    record.SetInt32(RawPathRecord::kOffsetProcess, 1);
+    const std::uint32_t surveyCount = DmRawScansInFunction(record);
+    ScanStatsRecord stats{};
+    long long later = surveyCount + 1;
+    for (std::uint32_t j = 1; j <= surveyCount; ++j) {
+        DmRawReadScanStatsVB(record, j, 0, stats);
+        if (stats.GetFloat(ScanStatsRecord::kOffsetRetentionTime) > precursor.m_fRetentionTime) {
+            later = j;
+            break;
+        }
+    }
+    const long long first = later <= surveyCount ? later - 2 : static_cast<long long>(surveyCount) - 1;
+    CRawDatafile reader;
+    EXPECT_TRUE(reader.Open(path.c_str(), 0));
+    reader.SelectFunction(0);
+    const auto attempt = [&](long long scanIndex, bool first) {
+        float* masses = nullptr;
+        float* intensities = nullptr;
+        int count = 0;
+        reader.GetScan(scanIndex, masses, intensities, count);
+        QXSpectrum spectrum;
+        spectrum.SetData(masses, intensities, count);
+        Reference result;
+        if (spectrum.m_pMasses == nullptr) {
+            return result;
+        }
+        float massOut = 0.0f;
+        float heightOut = 0.0f;
+        result.chargeState =
+            FindChargeState(precursor.m_fSetMass, 0, spectrum.m_pMasses, spectrum.m_pIntensities,
+                            spectrum.m_nPoints, 0.00065f, 1.00782f, massOut, heightOut);
+        result.intensity = first ? nearestPointIntensity(spectrum.m_pMasses, spectrum.m_pIntensities,
+                                                         spectrum.m_nPoints, precursor.m_fSetMass, false)
+                                 : heightOut;
+        return result;
+    };
+    Reference result = attempt(first, true);
+    if (result.chargeState == -1) {
+        result = attempt(first - 1, false);
+    }
+    return result;
+}
+
+void expectSameAsReference(const std::string& path) {
+    CPrecursorList list;
+    list.SetRawPath(path);
+    ASSERT_TRUE(list.CreatePrecursorList());
+    ASSERT_GT(list.m_Precursors.GetSize(), 0);
+    for (int i = 0; i < list.m_Precursors.GetSize(); ++i) {
+        const CPrecursor p = list.m_Precursors.GetAt(i);
+        const Reference expected = referenceAssignment(path, p);
+        ASSERT_EQ(p.m_nChargeState, expected.chargeState) << path << " precursor " << i;
+        ASSERT_EQ(p.m_fIntensity, expected.intensity) << path << " precursor " << i;
+    }
+}
+
+} // namespace
+
+TEST(ChargeStatePassReference, SameResultsAsTheStraightforwardPass) {
+    expectSameAsReference(std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML");
+    for (const char* name : {"thermo_Velos_sliced-mzml.mzML", "thermo_Fusion_sliced_ethcd.mzML",
+                             "sciex_TripleTOF6600_PestMix1_DDA.mzML", "thermo_test2.mzXML"}) {
+        expectSameAsReference(std::string(VARNEX_SHARED_DATA_DIR) + "/" + name);
+    }
 }

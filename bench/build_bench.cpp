@@ -1,0 +1,267 @@
+// Speed and memory of building the precursor list, against the floor the data set itself sets.
+//
+// Usage: build_bench [DATA_SET...]   (default: bench/data/run60.mzML and bench/data/run60-profile.mzML)
+//
+// Every measurement runs in a fresh child process, so that no parsed index or decoded spectrum carried
+// over from an earlier one makes it look faster than a real start of the program; the file itself is
+// read once beforehand (warm page cache).
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "model/PrecursorColumn.h"
+#include "model/PrecursorList.h"
+#include "rawdata/RawData.h"
+
+namespace {
+
+using Figures = std::map<std::string, double>;
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double peakRssMegabytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
+        return -1.0;
+    }
+    char line[256];
+    double kilobytes = -1.0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "VmHWM:", 6) == 0) {
+            kilobytes = std::atof(line + 6);
+        }
+    }
+    std::fclose(status);
+    return kilobytes / 1024.0;
+}
+
+// Runs `measure` in a child process and returns the figures it reported.
+Figures inChild(const std::function<Figures()>& measure) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::ostringstream out;
+        for (const auto& [name, value] : measure()) {
+            out << name << ' ' << value << '\n';
+        }
+        const std::string text = out.str();
+        [[maybe_unused]] const ssize_t written = ::write(fds[1], text.data(), text.size());
+        ::close(fds[1]);
+        _exit(0);
+    }
+    ::close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    Figures figures;
+    std::istringstream in(text);
+    std::string name;
+    double value = 0.0;
+    while (in >> name >> value) {
+        figures[name] = value;
+    }
+    return figures;
+}
+
+double readWholeFile(const std::string& path) {
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
+        return -1.0;
+    }
+    std::vector<char> buffer(1 << 20);
+    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+    return secondsSince(start);
+}
+
+Figures measureHandOver(const std::string& path) {
+    CPrecursorList list;
+    list.SetRawPath(path);
+    const auto start = std::chrono::steady_clock::now();
+    list.CreatePrecursorRuns();
+    return {{"handover_s", secondsSince(start)}, {"handover_rss_mb", peakRssMegabytes()}};
+}
+
+// The complete build, then the sorts on its list. Also reports the survey spectra the build needed.
+Figures measureBuildAndSort(const std::string& path, std::vector<long long>& neededSurveyIndexes) {
+    CPrecursorList list;
+    list.SetRawPath(path);
+    const auto start = std::chrono::steady_clock::now();
+    list.CreatePrecursorList();
+    Figures figures = {{"build_s", secondsSince(start)},
+                       {"build_rss_mb", peakRssMegabytes()},
+                       {"precursors", list.m_Precursors.GetSize()}};
+    std::set<long long> needed;
+    int undetermined = 0;
+    for (int i = 0; i < list.m_Precursors.GetSize(); ++i) {
+        const CPrecursor& p = list.m_Precursors.ElementAt(i);
+        if (p.m_nSurveyScan > 0) {
+            needed.insert(p.m_nSurveyScan - 1);
+        }
+        if (p.m_nChargeState == -1) {
+            ++undetermined;
+            if (p.m_nSurveyScan > 1) {
+                needed.insert(p.m_nSurveyScan - 2);
+            }
+        }
+    }
+    neededSurveyIndexes.assign(needed.begin(), needed.end());
+    figures["undetermined"] = undetermined;
+    double worstSort = 0.0;
+    double worstReverse = 0.0;
+    for (const PrecursorColumn column : kPrecursorColumns) {
+        const int key = precursorColumnIndex(column);
+        auto sortStart = std::chrono::steady_clock::now();
+        list.SortByColumn(key);
+        worstSort = std::max(worstSort, secondsSince(sortStart));
+        CPrecursor* records = list.m_Precursors.GetData();
+        std::reverse(records, records + list.m_Precursors.GetSize());
+        sortStart = std::chrono::steady_clock::now();
+        list.SortByColumn(key);
+        const double reverse = secondsSince(sortStart);
+        figures["sort_reverse_s_key" + std::to_string(key)] = reverse;
+        worstReverse = std::max(worstReverse, reverse);
+    }
+    figures["sort_worst_s"] = worstSort;
+    figures["sort_reverse_worst_s"] = worstReverse;
+    return figures;
+}
+
+// What no build can avoid: every scan's statistics once, and each needed survey spectrum decoded once.
+Figures measureFloor(const std::string& path, const std::vector<long long>& neededSurveyIndexes) {
+    const auto start = std::chrono::steady_clock::now();
+    int functionCount = 0;
+    {
+        CDMRawDatafile datafile;
+        CDatafileSampleInfo info;
+        if (datafile.Open(path.c_str(), 0) != 0 && datafile.ReadSampleInfo(info) != 0) {
+            functionCount = info.GetNumFunctions();
+        }
+    }
+    RawPathRecord record;
+    record.Zero();
+    ConvertPathToTarnFile(record, path.c_str());
+    ScanStatsRecord stats{};
+    double checksum = 0.0;
+    for (int function = 1; function <= functionCount; ++function) {
+        record.SetInt16(RawPathRecord::kOffsetFunction, static_cast<std::int16_t>(function));
+        record.SetInt32(RawPathRecord::kOffsetProcess, 1);
+        const std::uint32_t count = DmRawScansInFunction(record);
+        for (std::uint32_t scan = 1; scan <= count; ++scan) {
+            DmRawReadScanStatsVB(record, scan, 0, stats);
+            checksum += stats.GetFloat(ScanStatsRecord::kOffsetSetMass);
+        }
+    }
+    const double statsSeconds = secondsSince(start);
+    const auto decodeStart = std::chrono::steady_clock::now();
+    CRawDatafile reader;
+    reader.Open(path.c_str(), 0);
+    reader.SelectFunction(0);
+    for (const long long index : neededSurveyIndexes) {
+        float* masses = nullptr;
+        float* intensities = nullptr;
+        int points = 0;
+        reader.GetScan(index, masses, intensities, points);
+        checksum += points;
+        delete[] masses;
+        delete[] intensities;
+    }
+    return {{"floor_stats_s", statsSeconds},
+            {"floor_decode_s", secondsSince(decodeStart)},
+            {"floor_s", secondsSince(start)},
+            {"floor_spectra", static_cast<double>(neededSurveyIndexes.size())},
+            {"checksum", checksum}};
+}
+
+void benchmark(const std::string& path) {
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(path, error);
+    if (error) {
+        std::printf("%s: %s\n\n", path.c_str(), error.message().c_str());
+        return;
+    }
+    readWholeFile(path);
+    const double catSeconds = readWholeFile(path);
+    std::printf("%s (%.2f GB)\n", path.c_str(), static_cast<double>(bytes) / 1e9);
+    std::printf("  cat FILE > /dev/null                %8.3f s\n", catSeconds);
+
+    const Figures handOver = inChild([&] { return measureHandOver(path); });
+    std::vector<long long> needed;
+    Figures build = inChild([&] {
+        Figures figures = measureBuildAndSort(path, needed);
+        for (std::size_t i = 0; i < needed.size(); ++i) {
+            figures["needed_" + std::to_string(i)] = static_cast<double>(needed[i]);
+        }
+        return figures;
+    });
+    for (const auto& [name, value] : build) {
+        if (name.rfind("needed_", 0) == 0) {
+            needed.push_back(static_cast<long long>(value));
+        }
+    }
+    const Figures floor = inChild([&] { return measureFloor(path, needed); });
+
+    const auto get = [](const Figures& figures, const char* name) {
+        const auto found = figures.find(name);
+        return found == figures.end() ? -1.0 : found->second;
+    };
+    const double buildSeconds = get(build, "build_s");
+    const double floorSeconds = get(floor, "floor_s");
+    std::printf("  precursors                          %8.0f  (charge -1: %.0f)\n", get(build, "precursors"),
+                get(build, "undetermined"));
+    std::printf("  build up to the charge states       %8.3f s   target <= 1.0 s   peak RSS %.1f MB\n",
+                get(handOver, "handover_s"), get(handOver, "handover_rss_mb"));
+    std::printf(
+        "  complete build                      %8.3f s   target <= 2.5 s   peak RSS %.1f MB (<= 100)\n",
+        buildSeconds, get(build, "build_rss_mb"));
+    std::printf("  floor: statistics of every scan     %8.3f s\n", get(floor, "floor_stats_s"));
+    std::printf("  floor: decode %5.0f survey spectra  %8.3f s\n", get(floor, "floor_spectra"),
+                get(floor, "floor_decode_s"));
+    std::printf("  floor total                         %8.3f s   build / floor = %.2f (<= 1.5)\n",
+                floorSeconds, floorSeconds > 0 ? buildSeconds / floorSeconds : -1.0);
+    std::printf("  sort, any key, as built             %8.3f s\n", get(build, "sort_worst_s"));
+    std::printf("  sort, reverse order, worst key      %8.3f s   target <= 0.3 s  (",
+                get(build, "sort_reverse_worst_s"));
+    for (int key = 0; key < 5; ++key) {
+        std::printf("%s%d: %.3f", key == 0 ? "" : ", ", key,
+                    get(build, ("sort_reverse_s_key" + std::to_string(key)).c_str()));
+    }
+    std::printf(")\n\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> paths(argv + 1, argv + argc);
+    if (paths.empty()) {
+        paths = {VARNEX_BENCH_DATA_DIR "/run60.mzML", VARNEX_BENCH_DATA_DIR "/run60-profile.mzML"};
+    }
+    for (const auto& path : paths) {
+        benchmark(path);
+    }
+    return 0;
+}

@@ -15,10 +15,10 @@
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
+#include <QTableView>
 
 #include "system/WinTypes.h"
 
-class QTableView;
 class QWidget;
 class CDataExchange;
 class ListCtrlModel;

@@ -1,0 +1,9 @@
+// varnex: lists the precursors of the data set named on the command line.
+
+#include "outside/WinApp.h"
+#include "ui/Resource.h"
+
+int main(int argc, char* argv[]) {
+    RegisterVarnexStrings();
+    return AfxWinMain(argc, argv);
+}

@@ -1,0 +1,15 @@
+#include "ui/Resource.h"
+
+const StringTable& VarnexStringTable() {
+    static const StringTable table = {
+        {AFX_IDS_APP_TITLE, "Varnex"},
+        {IDS_ABOUTBOX, "&About Varnex..."},
+    };
+    return table;
+}
+
+void RegisterVarnexStrings() {
+    const StringTable* installed = AfxSetStringTable(&VarnexStringTable());
+    if (installed != nullptr)
+        AfxSetStringTable(installed);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+// Resource and command numbers of the precursor list window, and the program's string table.
+
+#include "outside/WinApp.h"
+#include "system/WinTypes.h"
+
+inline constexpr UINT IDD_VARNEX_DIALOG = 102;    // the list window's template
+inline constexpr UINT IDR_MAINFRAME = 128;        // the program icon
+inline constexpr UINT IDR_MENU = 129;             // the list window's menu bar
+inline constexpr UINT IDS_ABOUTBOX = 101;         // "&About Varnex..."
+inline constexpr int IDC_PRECURSOR_LIST = 1000;   // the list view
+inline constexpr UINT ID_DISPLAY_OPTIONS = 32771; // Display > Options...
+inline constexpr UINT IDM_ABOUTBOX = 0x0010;      // the About item of the system menu
+
+// The program's strings, keyed by id.
+const StringTable& VarnexStringTable();
+// Makes them the module's strings unless another table (a translation) was installed first.
+void RegisterVarnexStrings();

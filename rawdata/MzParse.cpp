@@ -464,10 +464,9 @@ bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& inf
     DurationMinutes(scan.attribute("retentionTime").value(), info.rtMinutes);
     const pugi::xml_attribute centroided = scan.attribute("centroided");
     info.centroid = centroided ? (centroided.as_int() != 0 || centroided.as_bool()) : defaultCentroid;
-    const char* low = scan.attribute("startMz") ? "startMz" : "lowMz";
-    const char* high = scan.attribute("endMz") ? "endMz" : "highMz";
-    info.scanLowMz = NumberOr(scan.attribute(low).value(), 0.0);
-    info.scanHighMz = NumberOr(scan.attribute(high).value(), 0.0);
+    // lowMz/highMz are the observed range, not the scan window; only startMz/endMz describe the method.
+    info.scanLowMz = NumberOr(scan.attribute("startMz").value(), 0.0);
+    info.scanHighMz = NumberOr(scan.attribute("endMz").value(), 0.0);
     if (const pugi::xml_attribute tic = scan.attribute("totIonCurrent")) {
         info.hasTic = ParseNumber(tic.value(), info.tic);
     }

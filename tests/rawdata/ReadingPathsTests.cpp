@@ -1,0 +1,248 @@
+// The same data reads the same whichever way it is stored: through the index or by a sequential scan,
+// plain or gzip-compressed, mzML or mzXML; and every array encoding decodes to its values.
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "rawdata/HandMadeMzml.h"
+#include "rawdata/MsRun.h"
+#include "rawdata/RawTestFiles.h"
+
+using varnex::rawdata::MsRun;
+using varnex::rawdata::ScanInfo;
+
+namespace {
+
+std::shared_ptr<const MsRun> OpenFresh(const std::string& path) {
+    std::string error;
+    auto run = MsRun::OpenUncached(path, &error);
+    EXPECT_TRUE(run) << path << ": " << error;
+    return run;
+}
+
+// `sameFormat`: ids, precursor fields and stored precisions agree. Across formats only what both
+// store alike is compared (mzXML keeps the selected ion only, and 32-bit values as such).
+void ExpectSameRuns(const MsRun& a, const MsRun& b, bool sameFormat = true) {
+    ASSERT_EQ(a.FunctionCount(), b.FunctionCount());
+    ASSERT_EQ(a.Scans().size(), b.Scans().size());
+    for (int f = 1; f <= a.FunctionCount(); ++f) {
+        EXPECT_EQ(a.ScansOfFunction(f), b.ScansOfFunction(f));
+        if (sameFormat) {
+            EXPECT_EQ(a.FunctionDescription(f), b.FunctionDescription(f));
+        }
+    }
+    for (std::size_t i = 0; i < a.Scans().size(); ++i) {
+        const ScanInfo& x = a.Scans()[i];
+        const ScanInfo& y = b.Scans()[i];
+        if (sameFormat) {
+            EXPECT_EQ(x.nativeId, y.nativeId);
+            EXPECT_NEAR(x.SetMass(), y.SetMass(), 1e-5);
+        }
+        EXPECT_EQ(x.msLevel, y.msLevel);
+        EXPECT_NEAR(x.rtMinutes, y.rtMinutes, 1e-6);
+        EXPECT_NEAR(x.selectedIonMz, y.selectedIonMz, 1e-5);
+        EXPECT_EQ(x.charge, y.charge);
+        EXPECT_EQ(x.centroid, y.centroid);
+        const auto sa = a.Decode(i);
+        const auto sb = b.Decode(i);
+        ASSERT_TRUE(sa && sb) << i;
+        ASSERT_EQ(sa->mz.size(), sb->mz.size()) << i;
+        if (sameFormat) {
+            EXPECT_EQ(sa->mz, sb->mz);
+            EXPECT_EQ(sa->intensity, sb->intensity);
+            continue;
+        }
+        for (std::size_t k = 0; k < sa->mz.size(); ++k) {
+            EXPECT_NEAR(sa->mz[k], sb->mz[k], 1e-6);
+            EXPECT_NEAR(sa->intensity[k], sb->intensity[k], std::fabs(sa->intensity[k]) * 1e-6);
+        }
+    }
+}
+
+std::string Gzip(const std::string& bytes) {
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, bytes.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+const std::string& IndexedFile() {
+    static const std::string path = rawtest::Generated("paths-indexed.mzML", rawtest::kFunctionArgs);
+    return path;
+}
+
+} // namespace
+
+TEST(ReadingPaths, IndexEqualsSequentialScan) {
+    const std::string plain =
+        rawtest::Generated("paths-plain.mzML", std::string(rawtest::kFunctionArgs) + " --no-index");
+    const auto indexed = OpenFresh(IndexedFile());
+    const auto scanned = OpenFresh(plain);
+    ASSERT_TRUE(indexed && scanned);
+    EXPECT_TRUE(indexed->UsedIndex());
+    EXPECT_FALSE(scanned->UsedIndex());
+    ExpectSameRuns(*indexed, *scanned);
+}
+
+TEST(ReadingPaths, StaleIndexFallsBackToTheSequentialScan) {
+    std::string bytes = rawtest::ReadAll(IndexedFile());
+    // Shift every spectrum by one byte ahead of the index: every offset is now off by one.
+    const std::size_t run = bytes.find("<spectrumList");
+    bytes.insert(run, " ");
+    const auto stale = OpenFresh(rawtest::WriteFile("paths-stale.mzML", bytes));
+    const auto indexed = OpenFresh(IndexedFile());
+    ASSERT_TRUE(stale && indexed);
+    EXPECT_FALSE(stale->UsedIndex());
+    ExpectSameRuns(*indexed, *stale);
+
+    // An index whose offset points at the wrong spectrum (ids swapped) is not trusted either.
+    std::string swapped = rawtest::ReadAll(IndexedFile());
+    const std::size_t a = swapped.find("<offset idRef=\"function=2 process=0 scan=1\">");
+    const std::size_t b = swapped.find("<offset idRef=\"function=3 process=0 scan=1\">");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    swapped.replace(b + 22, 1, "2");
+    swapped.replace(a + 22, 1, "3");
+    const auto misnamed = OpenFresh(rawtest::WriteFile("paths-swapped.mzML", swapped));
+    ASSERT_TRUE(misnamed);
+    EXPECT_FALSE(misnamed->UsedIndex());
+    ExpectSameRuns(*indexed, *misnamed);
+}
+
+TEST(ReadingPaths, GzipCompressedCopyReadsTheSame) {
+    const std::string compressed = rawtest::WriteFile("paths.mzML.gz", Gzip(rawtest::ReadAll(IndexedFile())));
+    const auto gz = OpenFresh(compressed);
+    const auto indexed = OpenFresh(IndexedFile());
+    ASSERT_TRUE(gz && indexed);
+    ExpectSameRuns(*indexed, *gz);
+    // Out-of-order decoding restarts from the stream's saved positions.
+    for (std::size_t i = gz->Scans().size(); i-- > 0;) {
+        const auto a = gz->Decode(i);
+        const auto b = indexed->Decode(i);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(a->mz, b->mz);
+    }
+    // Several gzip members one after another form one stream.
+    const std::string bytes = rawtest::ReadAll(IndexedFile());
+    const std::size_t half = bytes.size() / 2;
+    const auto members = OpenFresh(
+        rawtest::WriteFile("paths-members.mzML.gz", Gzip(bytes.substr(0, half)) + Gzip(bytes.substr(half))));
+    ASSERT_TRUE(members);
+    ExpectSameRuns(*indexed, *members);
+}
+
+TEST(ReadingPaths, MzxmlIndexedAndPlainReadTheSame) {
+    const std::string args = "--format mzxml --minutes 0.3 --seed 3";
+    const auto indexed = OpenFresh(rawtest::Generated("paths.mzXML", args));
+    const auto plain = OpenFresh(rawtest::Generated("paths-plain.mzXML", args + " --no-index"));
+    ASSERT_TRUE(indexed && plain);
+    EXPECT_TRUE(indexed->UsedIndex());
+    EXPECT_FALSE(plain->UsedIndex());
+    ExpectSameRuns(*indexed, *plain);
+    // And the same as the mzML the generator writes from the same seed (ids differ by format).
+    const auto mzml = OpenFresh(rawtest::Generated("paths-twin.mzML", "--minutes 0.3 --seed 3"));
+    ASSERT_TRUE(mzml);
+    ExpectSameRuns(*mzml, *indexed, false);
+}
+
+TEST(ArrayEncodings, EveryEncodingDecodesToItsValues) {
+    using rawtest::Encoding;
+    const std::vector<double> mz = {100.0, 150.25, 200.125, 433.19213867, 1000.5, 1999.75};
+    const std::vector<double> intensity = {1.0, 20.0, 300.0, 4000.0, 50000.0, 600000.0};
+    struct Case {
+        Encoding mz;
+        Encoding intensity;
+        double mzTolerance;
+        double relativeIntensityTolerance;
+    };
+    const std::vector<Case> cases = {
+        {Encoding::Float64, Encoding::Float32, 0.0, 1e-7},
+        {Encoding::Float64Zlib, Encoding::Int32, 0.0, 0.0},
+        {Encoding::Linear, Encoding::Pic, 1e-6, 0.5},
+        {Encoding::LinearZlib, Encoding::Slof, 1e-6, 5e-4},
+        {Encoding::Float32, Encoding::Float64Zlib, 1e-4, 0.0},
+    };
+    std::vector<rawtest::HandSpectrum> spectra;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        rawtest::HandSpectrum s;
+        s.id = "scan=" + std::to_string(i + 1);
+        s.rtParam = rawtest::RtParam(std::to_string(60 * (i + 1)), "second");
+        s.mz = rawtest::Encode(mz, cases[i].mz);
+        s.intensity = rawtest::Encode(intensity, cases[i].intensity);
+        s.declaredLength = mz.size();
+        spectra.push_back(s);
+    }
+    const auto run = MsRun::OpenBytes(rawtest::MzmlDocument(spectra));
+    ASSERT_TRUE(run);
+    ASSERT_EQ(run->Scans().size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_DOUBLE_EQ(run->Scans()[i].rtMinutes, static_cast<double>(i + 1));
+        const auto spectrum = run->Decode(i);
+        ASSERT_TRUE(spectrum) << i;
+        ASSERT_EQ(spectrum->mz.size(), mz.size()) << i;
+        for (std::size_t k = 0; k < mz.size(); ++k) {
+            EXPECT_NEAR(spectrum->mz[k], mz[k], cases[i].mzTolerance) << i << "/" << k;
+            EXPECT_NEAR(spectrum->intensity[k], intensity[k],
+                        intensity[k] * cases[i].relativeIntensityTolerance)
+                << i << "/" << k;
+        }
+    }
+}
+
+TEST(ArrayEncodings, ReferenceableParamGroupsSupplyParameters) {
+    using rawtest::Encoding;
+    const std::string groups =
+        "<referenceableParamGroupList count=\"2\">"
+        "<referenceableParamGroup id=\"mzArray\"><cvParam cvRef=\"MS\" accession=\"MS:1000523\" "
+        "name=\"64-bit float\"/>"
+        "<cvParam cvRef=\"MS\" accession=\"MS:1000574\" name=\"zlib compression\"/></referenceableParamGroup>"
+        "<referenceableParamGroup id=\"ms2\"><cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms "
+        "level\" value=\"2\"/>"
+        "<cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid "
+        "spectrum\"/></referenceableParamGroup>"
+        "</referenceableParamGroupList>";
+    const std::vector<double> mz = {110.5, 220.25, 330.125};
+    rawtest::HandSpectrum s;
+    s.id = "scan=7";
+    s.msLevel = 1; // overridden by the group below: the group's ms level comes after ours
+    s.rtParam = rawtest::RtParam("2.5", "minute");
+    s.mz = {"<referenceableParamGroupRef ref=\"mzArray\"/>",
+            rawtest::Encode(mz, Encoding::Float64Zlib).base64};
+    s.intensity = rawtest::Encode({1.0, 2.0, 3.0}, Encoding::Float32);
+    s.declaredLength = 3;
+    s.extraHeader = "<referenceableParamGroupRef ref=\"ms2\"/>";
+    const auto run = MsRun::OpenBytes(rawtest::MzmlDocument({s}, groups));
+    ASSERT_TRUE(run);
+    const ScanInfo& scan = run->Scans().at(0);
+    EXPECT_EQ(scan.msLevel, 2);
+    EXPECT_TRUE(scan.centroid);
+    EXPECT_DOUBLE_EQ(scan.rtMinutes, 2.5);
+    const auto spectrum = run->Decode(0);
+    ASSERT_TRUE(spectrum);
+    EXPECT_EQ(spectrum->mz, mz);
+}
+
+TEST(ArrayEncodings, UnsortedMassesComeBackAscending) {
+    using rawtest::Encoding;
+    rawtest::HandSpectrum s;
+    s.id = "scan=1";
+    s.rtParam = rawtest::RtParam("1", "minute");
+    s.mz = rawtest::Encode({300.0, 100.0, NAN, 200.0}, Encoding::Float64);
+    s.intensity = rawtest::Encode({3.0, 1.0, 9.0, 2.0}, Encoding::Float32);
+    s.declaredLength = 4;
+    const auto run = MsRun::OpenBytes(rawtest::MzmlDocument({s}));
+    ASSERT_TRUE(run);
+    const auto spectrum = run->Decode(0);
+    ASSERT_TRUE(spectrum);
+    EXPECT_EQ(spectrum->mz, (std::vector<double>{100.0, 200.0, 300.0}));
+    EXPECT_EQ(spectrum->intensity, (std::vector<double>{1.0, 2.0, 3.0}));
+}

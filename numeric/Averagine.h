@@ -1,0 +1,24 @@
+#pragma once
+
+// Isotope patterns of peptides from the averagine model (C4.9384 H7.7583 N1.3577 O1.4773 S0.0417).
+
+namespace numeric {
+
+// Mean m/z distance, times the charge, between isotope peak `index` of a peptide envelope and its
+// monoisotopic peak. The first step is wider than the later ones: it is mostly 13C, while two-neutron
+// isotopes mix in 18O and 34S. Negative indices mirror the first step.
+double IsotopeOffset(int index);
+
+// Relative abundances of isotopes 0 .. count-1 of a peptide of `neutralMass` Da, scaled so the tallest
+// is 1. Two Poisson terms (one- and two-neutron isotopes) approximate the exact distribution to a
+// cosine of 0.9996 over 400-8000 Da. Returns the index of the tallest isotope.
+int AveraginePattern(double neutralMass, double* abundances, int count);
+
+// Number of isotopes TabulatedAveragine gives.
+constexpr int kTabulatedIsotopes = 16;
+
+// AveraginePattern of the nearest tabulated mass (every 10 Da up to 40,960 Da, above that the last):
+// kTabulatedIsotopes abundances, tallest 1. The table is built on first use.
+const float* TabulatedAveragine(double neutralMass);
+
+} // namespace numeric

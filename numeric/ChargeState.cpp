@@ -1,0 +1,327 @@
+#include "numeric/ChargeState.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "numeric/Averagine.h"
+#include "numeric/PeakList.h"
+
+namespace {
+
+using numeric::Peak;
+
+constexpr double kElectronMass = 0.000548579909;
+constexpr int kMaxCharge = 8;
+// The selected peak may be up to this isotope of its envelope (the tallest one of heavy peptides).
+constexpr int kMaxSelectedIsotope = 5;
+constexpr int kMaxIsotopes = numeric::kTabulatedIsotopes;
+// Window around the set mass, m/z: room for the selected peak as isotope 5 of a singly charged
+// envelope below it, and for ten isotopes above it.
+constexpr double kWindowBelowMz = 7.0;
+constexpr double kWindowAboveMz = 11.0;
+constexpr double kMinScore = 0.6;
+// Detection level: this fraction of the window's peaks is weaker (vendor centroid data are already
+// thresholded, so a middle percentile would sit above real isotopes).
+constexpr double kDetectionPercentile = 0.05;
+// An isotope is only missed when predicted this far above the detection level.
+constexpr double kMissingFactor = 3.0;
+// An isotope seen at less than this fraction of its predicted height counts as missing.
+constexpr double kMissingFraction = 0.25;
+// The selected peak must reach this fraction of the height the fitted envelope predicts for it.
+constexpr double kSelectedFraction = 0.33;
+// Isotopes predicted at least this fraction of the tallest one must be seen.
+constexpr float kStrongIsotope = 0.5f;
+// Patterns of masses 2^(j/2) times the envelope's, |j| <= this, each step costing this much score.
+constexpr int kPatternScaleSteps = 4;
+constexpr double kPatternScalePenalty = 0.04;
+// Selected-peak search: within this relative distance the tallest peak is taken, not the nearest.
+constexpr double kSamePeakRelative = 20e-6;
+// Chance-neighbour expectations up to which one, two or three isotopes besides the selected peak
+// make an envelope; beyond the last the spectrum is too crowded for the tolerance to tell.
+constexpr double kChanceOne = 0.1;
+constexpr double kChanceTwo = 0.6;
+constexpr double kChanceThree = 2.0;
+
+struct Workspace {
+    std::vector<Peak> peaks;
+    std::vector<double> scratch;
+};
+
+// Reused by every call on one thread, so that the routine allocates only while its buffers grow.
+Workspace& ThreadWorkspace() {
+    thread_local Workspace workspace;
+    return workspace;
+}
+
+// Index of the tallest peak within `tolerance` of `mz`, or -1.
+int TallestNear(const std::vector<Peak>& peaks, double mz, double tolerance) {
+    auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - tolerance,
+                               [](const Peak& peak, double value) { return peak.mz < value; });
+    int best = -1;
+    for (; it != peaks.end() && it->mz <= mz + tolerance; ++it) {
+        if (best < 0 || it->height > peaks[best].height) {
+            best = static_cast<int>(it - peaks.begin());
+        }
+    }
+    return best;
+}
+
+double HeightNear(const std::vector<Peak>& peaks, double mz, double tolerance) {
+    const int index = TallestNear(peaks, mz, tolerance);
+    return index < 0 ? 0.0 : peaks[index].height;
+}
+
+// The peak taken as the precursor's: the tallest one practically at the set mass, else the nearest one
+// within the caller's tolerance.
+int SelectPeak(const std::vector<Peak>& peaks, double setMass, double tolerance) {
+    auto it = std::lower_bound(peaks.begin(), peaks.end(), setMass - tolerance,
+                               [](const Peak& peak, double value) { return peak.mz < value; });
+    int nearest = -1;
+    int tallestClose = -1;
+    for (; it != peaks.end() && it->mz <= setMass + tolerance; ++it) {
+        const int index = static_cast<int>(it - peaks.begin());
+        const double distance = std::fabs(it->mz - setMass);
+        if (nearest < 0 || distance < std::fabs(peaks[nearest].mz - setMass)) {
+            nearest = index;
+        }
+        const double close = std::max(kSamePeakRelative * setMass, 0.5 * it->fwhm);
+        if (distance <= close && (tallestClose < 0 || it->height > peaks[tallestClose].height)) {
+            tallestClose = index;
+        }
+    }
+    return tallestClose >= 0 ? tallestClose : nearest;
+}
+
+double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scratch) {
+    scratch.clear();
+    for (const Peak& peak : peaks) {
+        scratch.push_back(peak.height);
+    }
+    const auto nth = scratch.begin() + static_cast<std::ptrdiff_t>(kDetectionPercentile * scratch.size());
+    std::nth_element(scratch.begin(), nth, scratch.end());
+    return *nth;
+}
+
+// What the spectrum shows around the selected peak for one charge: heights at whole isotope steps
+// (offset by the selected peak's own index) and at the steps a multiple of the charge would add.
+struct ChargeView {
+    static constexpr int kBelow = kMaxSelectedIsotope + 1; // whole steps observed below the selected peak
+    static constexpr int kSteps = kBelow + kMaxIsotopes;
+    double atStep[kSteps];  // index r + kBelow: r isotope steps from the selected peak
+    double between[kSteps]; // largest height at a fractional step after step r
+    // Isotopes besides the selected peak that must be seen: more where the matching tolerance is wide
+    // against the density of peaks, so that chance neighbours cannot make an envelope.
+    int isotopesNeeded = 1;
+};
+
+// Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
+// an isotope pattern with a zero one step left of the monoisotopic peak, times the fraction of the
+// intensity at whole and fractional steps that sits at whole steps. The pattern is averagine's at the
+// envelope's mass, or, at a small cost, at up to four times or a quarter of it: analytes other than
+// peptides (nucleic acids, metabolites, labelled or modified peptides) differ from averagine, and the
+// spacing, not the exact pattern, tells the charge. -1 when no pattern is plausible (the selected peak
+// too weak an isotope, no other isotope seen, or a strong one missing).
+double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
+                    double detectionLevel) {
+    const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
+    const double neutralMass = charge * (monoMz - protonMass);
+    if (neutralMass < 50.0) {
+        return -1.0;
+    }
+    const double* observed = view.atStep + ChargeView::kBelow - isotope; // observed[i]: isotope i
+    const double* between = view.between + ChargeView::kBelow - isotope; // between[i]: after isotope i
+    double best = -1.0;
+    for (int scaleStep = -kPatternScaleSteps; scaleStep <= kPatternScaleSteps; ++scaleStep) {
+        const float* expected = numeric::TabulatedAveragine(neutralMass * std::exp2(0.5 * scaleStep));
+        if (expected[isotope] < 0.05f) {
+            continue;
+        }
+        int count = kMaxIsotopes;
+        while (count > isotope + 2 && expected[count - 1] < 0.02f) {
+            --count;
+        }
+        double dot = 0.0;
+        double expectedNorm = 0.0;
+        double observedNorm = observed[-1] * observed[-1]; // the pattern's leading zero
+        double atWhole = observed[-1];
+        double atFraction = between[-1];
+        for (int i = 0; i < count; ++i) {
+            dot += observed[i] * expected[i];
+            expectedNorm += static_cast<double>(expected[i]) * expected[i];
+            observedNorm += observed[i] * observed[i];
+            atWhole += observed[i];
+            if (i + 1 < count) {
+                atFraction += between[i];
+            }
+        }
+        if (dot <= 0.0) {
+            continue;
+        }
+        const double scale = dot / expectedNorm;
+        int otherIsotopesSeen = 0;
+        bool strongIsotopeMissing = false;
+        for (int i = 0; i < count && !strongIsotopeMissing; ++i) {
+            const double predicted = scale * expected[i];
+            if (i == isotope) {
+                // A selected peak far below its share of the envelope belongs to something else.
+                strongIsotopeMissing = observed[i] < kSelectedFraction * predicted;
+                continue;
+            }
+            if (observed[i] >= kMissingFraction * predicted && expected[i] >= 0.05f) {
+                ++otherIsotopesSeen;
+            } else if (observed[i] < kMissingFraction * predicted && expected[i] >= kStrongIsotope &&
+                       predicted - observed[i] > kMissingFactor * detectionLevel) {
+                strongIsotopeMissing = true;
+            }
+        }
+        if (otherIsotopesSeen < view.isotopesNeeded || strongIsotopeMissing) {
+            continue;
+        }
+        const double cosine = dot / std::sqrt(expectedNorm * observedNorm);
+        const double score =
+            cosine * atWhole / (atWhole + atFraction) * (1.0 - kPatternScalePenalty * std::abs(scaleStep));
+        best = std::max(best, score);
+    }
+    return best;
+}
+
+// Matching tolerance, m/z, of centroid data. The spectrum carries no resolution, so it is judged from
+// the selected peak's neighbours: the closest match to an isotope step of any charge, among peaks
+// tall enough to be isotopes, shows how precise the m/z values are (a few ppm on Orbitrap/TOF data,
+// tenths on ion traps).
+double CentroidPrecision(const std::vector<Peak>& peaks, const Peak& selected) {
+    double best = 0.3;
+    for (int charge = 1; charge <= kMaxCharge; ++charge) {
+        for (int direction = -1; direction <= 1; direction += 2) {
+            const double mz = selected.mz + numeric::IsotopeOffset(direction) / charge;
+            const double reach = 0.3 / charge;
+            auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - reach,
+                                       [](const Peak& peak, double value) { return peak.mz < value; });
+            for (; it != peaks.end() && it->mz <= mz + reach; ++it) {
+                if (it->height >= 0.05 * selected.height) {
+                    best = std::min(best, std::fabs(it->mz - mz));
+                }
+            }
+        }
+    }
+    return best;
+}
+
+void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int charge, double precision,
+                   double peaksPerMz, ChargeView& view) {
+    const double step = 1.00235 / charge;
+    const double tolerance = std::min(0.3 * step, precision);
+    // Expected number of chance neighbours at one isotope step, over all the charges tried.
+    const double chanceMatch = 2.0 * tolerance * peaksPerMz * kMaxCharge;
+    view.isotopesNeeded =
+        chanceMatch < kChanceOne
+            ? 1
+            : (chanceMatch < kChanceTwo ? 2 : (chanceMatch < kChanceThree ? 3 : kMaxIsotopes));
+    // Peaks at fractional steps (j/m of a step, the positions charge m * z would add) only count against
+    // the charge when they sit as precisely as isotopes, and only for multiples the tolerance resolves.
+    const int maxMultiple = std::min(kMaxCharge / charge, static_cast<int>(step / (2.5 * tolerance)));
+    const double fractionTolerance =
+        maxMultiple >= 2 ? std::min(0.6 * tolerance, step / (2.0 * maxMultiple * (maxMultiple - 1))) : 0.0;
+    // A multiple m * z is only in question when a peak sits a 1/m step beside the selected one.
+    bool multipleInQuestion[kMaxCharge + 1] = {};
+    bool anyMultiple = false;
+    for (int multiple = 2; multiple <= maxMultiple; ++multiple) {
+        const double offset = step / multiple;
+        multipleInQuestion[multiple] = HeightNear(peaks, selected.mz + offset, fractionTolerance) > 0.0 ||
+                                       HeightNear(peaks, selected.mz - offset, fractionTolerance) > 0.0;
+        anyMultiple = anyMultiple || multipleInQuestion[multiple];
+    }
+    for (int r = -ChargeView::kBelow; r < kMaxIsotopes; ++r) {
+        const int slot = r + ChargeView::kBelow;
+        const double mz = selected.mz + numeric::IsotopeOffset(r) / charge;
+        // Isotope steps vary by a few mDa with composition; allow for it farther out.
+        const double reach = std::min(0.3 * step, tolerance + 0.001 * std::abs(r) / charge);
+        view.atStep[slot] = r == 0 ? selected.height : HeightNear(peaks, mz, reach);
+        view.between[slot] = 0.0;
+        if (!anyMultiple) {
+            continue;
+        }
+        const double gap = selected.mz + numeric::IsotopeOffset(r + 1) / charge - mz;
+        auto it = std::lower_bound(peaks.begin(), peaks.end(), mz + fractionTolerance,
+                                   [](const Peak& peak, double value) { return peak.mz < value; });
+        for (; it != peaks.end() && it->mz < mz + gap - fractionTolerance; ++it) {
+            const double fraction = (it->mz - mz) / gap;
+            for (int multiple = 2; multiple <= maxMultiple; ++multiple) {
+                if (!multipleInQuestion[multiple]) {
+                    continue;
+                }
+                const double x = fraction * multiple;
+                const double nearest = std::round(x);
+                if (nearest >= 1.0 && nearest < multiple &&
+                    std::fabs(x - nearest) * gap / multiple <= fractionTolerance) {
+                    view.between[slot] = std::max(view.between[slot], it->height);
+                    break;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+int FindChargeState(float setMass, int /*flags*/, const float* masses, const float* intensities,
+                    int pointCount, float relativeTolerance, float hydrogenMass, float& massOut,
+                    float& intensityOut) {
+    massOut = 0.0f;
+    intensityOut = 0.0f;
+    if (pointCount <= 0 || masses == nullptr || intensities == nullptr || !(setMass > 0.0f) ||
+        !std::isfinite(setMass)) {
+        return -1;
+    }
+    const float* end = masses + pointCount;
+    const int begin = static_cast<int>(std::lower_bound(masses, end, setMass - kWindowBelowMz) - masses);
+    const int stop =
+        static_cast<int>(std::upper_bound(masses + begin, end, setMass + kWindowAboveMz) - masses);
+    if (begin >= stop) {
+        return -1;
+    }
+
+    Workspace& work = ThreadWorkspace();
+    const bool profile = numeric::LooksLikeProfile(masses, intensities, begin, stop, work.scratch);
+    work.peaks.clear();
+    numeric::CollectPeaks(masses, intensities, begin, stop, profile, work.peaks);
+    const std::vector<Peak>& peaks = work.peaks;
+    const double tolerance = std::fabs(static_cast<double>(relativeTolerance)) * setMass;
+    const int selectedIndex = SelectPeak(peaks, setMass, tolerance);
+    if (selectedIndex < 0) {
+        return -1;
+    }
+    const Peak selected = peaks[selectedIndex];
+    massOut = static_cast<float>(selected.mz);
+    intensityOut = static_cast<float>(selected.height);
+
+    const double protonMass = hydrogenMass - kElectronMass;
+    const double detectionLevel = DetectionLevel(peaks, work.scratch);
+    const double peaksPerMz =
+        static_cast<double>(std::count_if(peaks.begin(), peaks.end(),
+                                          [=](const Peak& peak) { return peak.height > detectionLevel; })) /
+        (kWindowBelowMz + kWindowAboveMz);
+    int bestCharge = -1;
+    double bestScore = kMinScore;
+    // Profile peaks carry their width; centroids only their scatter around isotope steps.
+    const double precision =
+        profile ? std::max(0.75 * selected.fwhm, 3e-6 * selected.mz)
+                : std::max(3.0 * CentroidPrecision(peaks, selected) + 3e-6 * selected.mz, 6e-6 * selected.mz);
+    ChargeView view;
+    for (int charge = 1; charge <= kMaxCharge; ++charge) {
+        // Isotopes closer than the peak width would have merged into one profile peak.
+        if (profile && 1.00235 / charge < 1.2 * selected.fwhm) {
+            break;
+        }
+        ObserveCharge(peaks, selected, charge, precision, peaksPerMz, view);
+        for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
+            const double score = ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel);
+            if (score > bestScore + 1e-9) {
+                bestScore = score;
+                bestCharge = charge;
+            }
+        }
+    }
+    return bestCharge;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <vector>
+
+// Peaks of one m/z window of a spectrum, from centroid data as it is or from profile data by apex
+// picking. Spectra arrive as bare arrays with no centroid/profile flag, so the kind is told from the
+// sampling itself.
+
+namespace numeric {
+
+struct Peak {
+    double mz = 0.0;
+    double height = 0.0;
+    double fwhm = 0.0; // full width at half maximum in m/z; 0 for centroid data
+};
+
+// Whether points [begin, end) look like profile sampling: mostly regular spacing, and either zero
+// points between peaks or spacing too fine for centroids. Sparse centroid data, even when its peaks
+// happen to sit an isotope step apart, is not taken for profile data.
+bool LooksLikeProfile(const float* masses, const float* intensities, int begin, int end,
+                      std::vector<double>& scratch);
+
+// Appends the peaks of points [begin, end), ascending in m/z. Centroid data: every point of positive
+// intensity. Profile data: local maxima, apex from a parabola through the logarithms of the three top
+// points, width from the half-height crossings; apexes within half a width of a taller one (noise on
+// its flanks) are dropped.
+void CollectPeaks(const float* masses, const float* intensities, int begin, int end, bool profile,
+                  std::vector<Peak>& peaks);
+
+} // namespace numeric

@@ -1,0 +1,263 @@
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "numeric/ChargeState.h"
+#include "numeric/SyntheticSpectrum.h"
+
+namespace {
+
+using test_spectra::SyntheticSpectrum;
+
+constexpr float kTolerance = 0.00065f;
+constexpr float kHydrogen = 1.00782f;
+
+struct Result {
+    int charge;
+    float mz;
+    float height;
+};
+
+Result Find(double setMass, const std::vector<float>& masses, const std::vector<float>& intensities) {
+    Result result{0, -1.0f, -1.0f};
+    result.charge =
+        FindChargeState(static_cast<float>(setMass), 0, masses.data(), intensities.data(),
+                        static_cast<int>(masses.size()), kTolerance, kHydrogen, result.mz, result.height);
+    return result;
+}
+
+// Monoisotopic m/z of charge z placing the envelope's neutral mass near `mass`.
+double MonoMz(double mass, int charge) {
+    return mass / charge + test_spectra::kProton;
+}
+
+// Orbitrap-like profile: R = 60,000 at m/z 1000, sampled about six times per width.
+constexpr double kProfileFwhmAt1000 = 1000.0 / 60000.0;
+constexpr double kProfileGrid = 0.003;
+
+class EnvelopeCharge : public ::testing::TestWithParam<int> {};
+
+TEST_P(EnvelopeCharge, CentroidEnvelopeGivesItsChargeAndTheSelectedHeight) {
+    const int charge = GetParam();
+    for (double mass : {900.0, 1600.0, 2600.0}) {
+        SyntheticSpectrum spectrum;
+        const double setMass = spectrum.AddEnvelope(MonoMz(mass * charge / 2.0, charge), charge, 1e6);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        const Result result = Find(setMass, masses, intensities);
+        EXPECT_EQ(result.charge, charge) << "mass " << mass * charge / 2.0;
+        EXPECT_NEAR(result.mz, setMass, 1e-3);
+        const double expectedHeight = intensities[0];
+        EXPECT_FLOAT_EQ(result.height, expectedHeight);
+    }
+}
+
+TEST_P(EnvelopeCharge, ProfileEnvelopeGivesItsCharge) {
+    const int charge = GetParam();
+    for (double mass : {900.0, 1600.0, 2600.0}) {
+        SyntheticSpectrum spectrum;
+        const double setMass = spectrum.AddEnvelope(MonoMz(mass * charge / 2.0, charge), charge, 1e6);
+        std::vector<float> masses, intensities;
+        spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+        const Result result = Find(setMass, masses, intensities);
+        EXPECT_EQ(result.charge, charge) << "mass " << mass * charge / 2.0;
+        EXPECT_NEAR(result.mz, setMass, 2e-3);
+    }
+}
+
+TEST_P(EnvelopeCharge, EnvelopeAmongNoiseGivesItsCharge) {
+    const int charge = GetParam();
+    std::mt19937 random(1234 + charge);
+    for (int trial = 0; trial < 10; ++trial) {
+        SyntheticSpectrum spectrum;
+        const double setMass = spectrum.AddEnvelope(MonoMz(1200.0 + 150.0 * trial, charge), charge, 2e6);
+        spectrum.AddNoise(random, 60, setMass - 10.0, setMass + 12.0, 1e3, 4e4);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        EXPECT_EQ(Find(setMass, masses, intensities).charge, charge) << "trial " << trial;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ChargesOneToSix, EnvelopeCharge, ::testing::Range(1, 7));
+
+TEST(ChargeStateNeighbours, OverlappingEnvelopeOfAnotherChargeDoesNotChangeTheAnswer) {
+    struct Case {
+        int charge;
+        int neighbourCharge;
+        double neighbourShift; // m/z from the selected envelope's monoisotopic peak
+        double neighbourHeight;
+    };
+    const Case cases[] = {{2, 3, 0.21, 3e6}, {3, 2, -0.37, 5e5}, {2, 1, 1.27, 1e6},
+                          {4, 2, 0.13, 2e6}, {1, 2, 0.55, 8e5},  {3, 4, 0.09, 1e6}};
+    for (const Case& c : cases) {
+        for (bool profile : {false, true}) {
+            SyntheticSpectrum spectrum;
+            const double mono = MonoMz(1800.0, c.charge);
+            const double setMass = spectrum.AddEnvelope(mono, c.charge, 1e6);
+            spectrum.AddEnvelope(mono + c.neighbourShift, c.neighbourCharge, c.neighbourHeight);
+            std::vector<float> masses, intensities;
+            if (profile) {
+                spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+            } else {
+                spectrum.Centroid(masses, intensities);
+            }
+            EXPECT_EQ(Find(setMass, masses, intensities).charge, c.charge)
+                << "charge " << c.charge << " beside charge " << c.neighbourCharge
+                << (profile ? " profile" : "");
+        }
+    }
+}
+
+TEST(ChargeStateNeighbours, WeakEnvelopeBesideATallOneKeepsItsOwnCharge) {
+    SyntheticSpectrum spectrum;
+    const double setMass = spectrum.AddEnvelope(700.30, 2, 2e5);
+    spectrum.AddEnvelope(699.95, 3, 5e7);
+    std::vector<float> masses, intensities;
+    spectrum.Centroid(masses, intensities);
+    const Result result = Find(setMass, masses, intensities);
+    EXPECT_EQ(result.charge, 2);
+    EXPECT_NEAR(result.height, 2e5 * 100.0 / 100.0, 2e5 * 0.01);
+}
+
+TEST(ChargeStateSelection, SetMassOnAHigherIsotopeStillGivesTheCharge) {
+    for (int isotope : {1, 2, 3}) {
+        for (bool profile : {false, true}) {
+            SyntheticSpectrum spectrum;
+            const double setMass = spectrum.AddEnvelope(MonoMz(3000.0, 3), 3, 1e6, isotope);
+            std::vector<float> masses, intensities;
+            if (profile) {
+                spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+            } else {
+                spectrum.Centroid(masses, intensities);
+            }
+            const Result result = Find(setMass, masses, intensities);
+            EXPECT_EQ(result.charge, 3) << "isotope " << isotope << (profile ? " profile" : "");
+            EXPECT_NEAR(result.mz, setMass, 2e-3);
+        }
+    }
+}
+
+TEST(ChargeStateSelection, SetMassOffThePeakWithinTheToleranceFindsThePeak) {
+    SyntheticSpectrum spectrum;
+    const double peakMz = spectrum.AddEnvelope(MonoMz(1500.0, 2), 2, 1e6);
+    std::vector<float> masses, intensities;
+    spectrum.Centroid(masses, intensities);
+    // 300 ppm below the peak: inside the caller's 650 ppm.
+    const Result result = Find(peakMz * (1.0 - 300e-6), masses, intensities);
+    EXPECT_EQ(result.charge, 2);
+    EXPECT_NEAR(result.mz, peakMz, 1e-3);
+    EXPECT_FLOAT_EQ(result.height, 1e6f);
+}
+
+TEST(ChargeStateUndecided, LonePeakGivesMinusOneAndStillItsHeight) {
+    for (bool profile : {false, true}) {
+        SyntheticSpectrum spectrum;
+        spectrum.AddPeak(612.3, 4.5e5);
+        spectrum.AddPeak(640.8, 1e5); // far away: not an isotope of it
+        std::vector<float> masses, intensities;
+        if (profile) {
+            spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+        } else {
+            spectrum.Centroid(masses, intensities);
+        }
+        const Result result = Find(612.3, masses, intensities);
+        EXPECT_EQ(result.charge, -1);
+        EXPECT_NEAR(result.height, 4.5e5, 4.5e5 * 0.02);
+        EXPECT_NEAR(result.mz, 612.3, 2e-3);
+    }
+}
+
+TEST(ChargeStateUndecided, EmptySpectrumGivesMinusOneAndZeroHeight) {
+    float mz = -1.0f;
+    float height = -1.0f;
+    EXPECT_EQ(FindChargeState(500.0f, 0, nullptr, nullptr, 0, kTolerance, kHydrogen, mz, height), -1);
+    EXPECT_EQ(height, 0.0f);
+    const std::vector<float> none;
+    EXPECT_EQ(FindChargeState(500.0f, 0, none.data(), none.data(), -5, kTolerance, kHydrogen, mz, height),
+              -1);
+    EXPECT_EQ(height, 0.0f);
+}
+
+TEST(ChargeStateUndecided, SetMassZeroNegativeOrNotANumberGivesMinusOne) {
+    SyntheticSpectrum spectrum;
+    spectrum.AddEnvelope(MonoMz(1500.0, 2), 2, 1e6);
+    std::vector<float> masses, intensities;
+    spectrum.Centroid(masses, intensities);
+    for (double setMass : {0.0, -751.0, std::numeric_limits<double>::quiet_NaN()}) {
+        const Result result = Find(setMass, masses, intensities);
+        EXPECT_EQ(result.charge, -1);
+        EXPECT_EQ(result.height, 0.0f);
+    }
+}
+
+TEST(ChargeStateUndecided, SetMassFarFromAnyPeakGivesMinusOneAndZeroHeight) {
+    SyntheticSpectrum spectrum;
+    spectrum.AddEnvelope(MonoMz(1500.0, 2), 2, 1e6);
+    std::vector<float> masses, intensities;
+    spectrum.Centroid(masses, intensities);
+    for (double setMass : {1200.0, 755.5, 100.0}) {
+        const Result result = Find(setMass, masses, intensities);
+        EXPECT_EQ(result.charge, -1) << setMass;
+        EXPECT_EQ(result.height, 0.0f) << setMass;
+    }
+}
+
+// Two noise peaks per m/z of similar heights: an isotope step away from any peak there is often another,
+// so a charge may only be claimed on more evidence than one neighbour.
+TEST(ChargeStateUndecided, NoisePeaksRarelyPassForAnEnvelope) {
+    std::mt19937 random(99);
+    int decided = 0;
+    const int trials = 200;
+    for (int trial = 0; trial < trials; ++trial) {
+        SyntheticSpectrum spectrum;
+        spectrum.AddNoise(random, 80, 480.0, 520.0, 1e3, 1e5);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        const std::size_t middle = masses.size() / 2;
+        decided += Find(masses[middle], masses, intensities).charge > 0 ? 1 : 0;
+    }
+    EXPECT_LE(decided, trials / 10);
+}
+
+TEST(ChargeStateUndecided, UnresolvedIsotopesOnALowResolutionScanAreNotGuessed) {
+    // Ion-trap-like profile, width 0.5 at m/z 1000: the isotopes of charge 4 (0.25 apart) merge.
+    SyntheticSpectrum spectrum;
+    const double setMass = spectrum.AddEnvelope(MonoMz(3000.0, 4), 4, 1e6);
+    std::vector<float> masses, intensities;
+    spectrum.Profile(0.05, 0.5, masses, intensities);
+    const int charge = Find(setMass, masses, intensities).charge;
+    EXPECT_TRUE(charge == -1 || charge == 4) << charge;
+}
+
+TEST(ChargeStateInput, BadArraysNeitherCrashNorInventACharge) {
+    std::vector<float> masses = {500.0f, 499.0f, std::numeric_limits<float>::quiet_NaN(), 500.5f, 501.0f};
+    std::vector<float> intensities = {1e5f, -3.0f, 2e5f, std::numeric_limits<float>::infinity(), 0.0f};
+    Result result = Find(500.0, masses, intensities);
+    EXPECT_GE(result.charge, -1);
+    EXPECT_LE(result.charge, 8);
+    std::vector<float> zeros(100, 0.0f);
+    std::vector<float> grid(100);
+    for (int i = 0; i < 100; ++i) {
+        grid[i] = 495.0f + 0.1f * i;
+    }
+    result = Find(500.0, grid, zeros);
+    EXPECT_EQ(result.charge, -1);
+    EXPECT_EQ(result.height, 0.0f);
+}
+
+TEST(ChargeStateInput, SparseCentroidEnvelopeWithRegularSpacingIsNotTakenForProfile) {
+    // A lone singly charged envelope is as regular as a profile grid; it must still be read as centroids.
+    SyntheticSpectrum spectrum;
+    const double setMass = spectrum.AddEnvelope(MonoMz(2800.0, 1), 1, 1e6);
+    for (int i = 1; i <= 8; ++i) {
+        spectrum.AddPeak(setMass - 12.0 + 1.0033 * i, 500.0);
+    }
+    std::vector<float> masses, intensities;
+    spectrum.Centroid(masses, intensities);
+    EXPECT_EQ(Find(setMass, masses, intensities).charge, 1);
+}
+
+} // namespace

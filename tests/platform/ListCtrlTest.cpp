@@ -12,17 +12,11 @@
 
 #include "platform/Dialog.h"
 #include "platform/ListCtrl.h"
+#include "platform/TestApplication.h"
 
 namespace {
 
-// The test executable is shared with other platform tests: create the application only once.
-void app() {
-    static int argc = 1;
-    static char name[] = "platform_tests";
-    static char* argv[] = {name, nullptr};
-    if (!qApp)
-        new QApplication(argc, argv);
-}
+void app() { TestApplication(); }
 
 class ListCtrlTest : public ::testing::Test {
 protected:

@@ -14,12 +14,33 @@ enum class PrecursorColumn : int {
     Intensity = 4,
 };
 
+struct PrecursorColumnInfo {
+    PrecursorColumn column;
+    std::string_view header; // as the list shows it
+    std::string_view key;    // for command lines
+    // Which character of the stored decimal-places text ("a:b:c") gives the column's places; none for
+    // the columns that are not printed as decimals.
+    std::optional<int> decimalsPosition;
+};
+
+inline constexpr std::array<PrecursorColumnInfo, 5> kPrecursorColumnInfo = {{
+    {PrecursorColumn::SwitchingTime, "Switching Time", "switching-time", 0},
+    {PrecursorColumn::SetMass, "Set Mass", "set-mass", 2},
+    {PrecursorColumn::FunctionName, "Function Name", "function-name", std::nullopt},
+    {PrecursorColumn::ChargeState, "Charge State", "charge-state", std::nullopt},
+    {PrecursorColumn::Intensity, "Intensity", "intensity", 4},
+}};
+
 inline constexpr std::array<PrecursorColumn, 5> kPrecursorColumns = {
     PrecursorColumn::SwitchingTime, PrecursorColumn::SetMass, PrecursorColumn::FunctionName,
     PrecursorColumn::ChargeState, PrecursorColumn::Intensity};
 
 constexpr int precursorColumnIndex(PrecursorColumn column) {
     return static_cast<int>(column);
+}
+
+constexpr const PrecursorColumnInfo& precursorColumnInfo(PrecursorColumn column) {
+    return kPrecursorColumnInfo[static_cast<std::size_t>(column)];
 }
 
 constexpr std::optional<PrecursorColumn> precursorColumnFromIndex(int index) {
@@ -30,51 +51,21 @@ constexpr std::optional<PrecursorColumn> precursorColumnFromIndex(int index) {
 }
 
 constexpr std::string_view precursorColumnHeader(PrecursorColumn column) {
-    switch (column) {
-    case PrecursorColumn::SwitchingTime:
-        return "Switching Time";
-    case PrecursorColumn::SetMass:
-        return "Set Mass";
-    case PrecursorColumn::FunctionName:
-        return "Function Name";
-    case PrecursorColumn::ChargeState:
-        return "Charge State";
-    case PrecursorColumn::Intensity:
-        return "Intensity";
-    }
-    return {};
+    return precursorColumnInfo(column).header;
 }
-
-// A short lower-case name for command lines ("switching-time", "set-mass" ...).
 constexpr std::string_view precursorColumnKey(PrecursorColumn column) {
-    switch (column) {
-    case PrecursorColumn::SwitchingTime:
-        return "switching-time";
-    case PrecursorColumn::SetMass:
-        return "set-mass";
-    case PrecursorColumn::FunctionName:
-        return "function-name";
-    case PrecursorColumn::ChargeState:
-        return "charge-state";
-    case PrecursorColumn::Intensity:
-        return "intensity";
-    }
-    return {};
+    return precursorColumnInfo(column).key;
+}
+constexpr std::optional<int> precursorColumnDecimalsPosition(PrecursorColumn column) {
+    return precursorColumnInfo(column).decimalsPosition;
 }
 
-// Which character of the stored decimal-places text ("a:b:c") gives this column's places; none for the
-// columns that are not printed as decimals.
-constexpr std::optional<int> precursorColumnDecimalsPosition(PrecursorColumn column) {
-    switch (column) {
-    case PrecursorColumn::SwitchingTime:
-        return 0;
-    case PrecursorColumn::SetMass:
-        return 2;
-    case PrecursorColumn::Intensity:
-        return 4;
-    case PrecursorColumn::FunctionName:
-    case PrecursorColumn::ChargeState:
-        break;
+static_assert([] {
+    for (std::size_t i = 0; i < kPrecursorColumnInfo.size(); ++i) {
+        if (kPrecursorColumnInfo[i].column != kPrecursorColumns[i] ||
+            precursorColumnIndex(kPrecursorColumns[i]) != static_cast<int>(i)) {
+            return false;
+        }
     }
-    return std::nullopt;
-}
+    return true;
+}());

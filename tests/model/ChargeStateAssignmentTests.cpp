@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "MzmlWriter.h"
+#include "WrittenDataSet.h"
 #include "model/PrecursorList.h"
 #include "model/SpectrumPoints.h"
 #include "numeric/ChargeState.h"
@@ -81,21 +81,7 @@ TestScan surveyWithLonePeak(double rtMinutes, float height) {
 
 const std::string kSetMass = "500.27";
 
-class ChargeStatePass : public ::testing::Test {
-protected:
-    void build(const std::vector<TestScan>& scans) {
-        writeMzml(path(), scans);
-        list.SetRawPath(path());
-        result = list.CreatePrecursorList();
-    }
-
-    CPrecursor at(int index) const { return list.m_Precursors.GetAt(index); }
-    std::string path() const { return scratch.file("run.mzML").string(); }
-
-    ScratchDir scratch;
-    CPrecursorList list;
-    bool result = false;
-};
+using ChargeStatePass = WrittenDataSetTest;
 
 } // namespace
 

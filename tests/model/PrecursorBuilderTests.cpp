@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "MzmlWriter.h"
-#include "model/PrecursorList.h"
+#include "WrittenDataSet.h"
 
 namespace {
 
@@ -36,7 +35,7 @@ void expectRuns(const CPrecursorList& list, const std::vector<Run>& expected) {
     }
 }
 
-class PrecursorBuilder : public ::testing::Test {
+class PrecursorBuilder : public WrittenDataSetTest {
 protected:
     // Survey scan at 0.0 then MS/MS scans of function 2 with the given set masses, 0.01 min apart.
     void buildFromSetMasses(const std::vector<std::string>& setMasses) {
@@ -47,18 +46,6 @@ protected:
         }
         build(scans);
     }
-
-    void build(const std::vector<TestScan>& scans) {
-        writeMzml(path(), scans);
-        list.SetRawPath(path());
-        result = list.CreatePrecursorList();
-    }
-
-    std::string path() const { return scratch.file("run.mzML").string(); }
-
-    ScratchDir scratch;
-    CPrecursorList list;
-    bool result = false;
 };
 
 } // namespace

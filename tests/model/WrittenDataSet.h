@@ -1,0 +1,26 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "MzmlWriter.h"
+#include "model/PrecursorList.h"
+
+// A precursor list built from an mzML file the test writes itself.
+class WrittenDataSetTest : public ::testing::Test {
+protected:
+    void build(const std::vector<TestScan>& scans) {
+        writeMzml(path(), scans);
+        list.SetRawPath(path());
+        result = list.CreatePrecursorList();
+    }
+
+    CPrecursor at(int index) const { return list.m_Precursors.GetAt(index); }
+    std::string path() const { return scratch.file("run.mzML").string(); }
+
+    ScratchDir scratch;
+    CPrecursorList list;
+    bool result = false;
+};

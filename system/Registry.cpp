@@ -115,7 +115,9 @@ std::string serialise(const Store& store) {
     return text;
 }
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 // Reads one line's fields: bare words and quoted strings separated by single spaces.
 class LineReader final {
@@ -169,7 +171,8 @@ public:
 
     std::optional<unsigned long> Number() {
         const auto word = Word();
-        if (!word || word->size() > 10 || !std::all_of(word->begin(), word->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (!word || word->size() > 10 ||
+            !std::all_of(word->begin(), word->end(), [](char c) { return c >= '0' && c <= '9'; })) {
             return std::nullopt;
         }
         const unsigned long long number = std::stoull(*word);
@@ -502,6 +505,25 @@ LONG errorFor(LoadStatus status) {
     }
 }
 
+// Clears *phkResult and works out the full path of lpSubKey below hKey; badSubKey is the result for a
+// malformed sub-key.
+LONG resolveSubKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult, LONG badSubKey, std::string& path) {
+    if (phkResult == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    const auto parent = keyTable().Find(hKey);
+    if (!parent) {
+        return ERROR_INVALID_HANDLE;
+    }
+    auto full = fullPath(*parent, lpSubKey);
+    if (!full) {
+        return badSubKey;
+    }
+    path = std::move(*full);
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 std::string RegistryFilePath() {
@@ -522,18 +544,12 @@ std::string RegistryFilePath() {
 }
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+    std::string fullKeyPath;
+    if (const LONG resolved = resolveSubKey(hKey, lpSubKey, phkResult, ERROR_FILE_NOT_FOUND, fullKeyPath);
+        resolved != ERROR_SUCCESS) {
+        return resolved;
     }
-    *phkResult = nullptr;
-    const auto parent = keyTable().Find(hKey);
-    if (!parent) {
-        return ERROR_INVALID_HANDLE;
-    }
-    const auto path = fullPath(*parent, lpSubKey);
-    if (!path) {
-        return ERROR_FILE_NOT_FOUND;
-    }
+    const std::string* path = &fullKeyPath;
     const std::string file = RegistryFilePath();
     Loaded loaded = load(file);
     if (loaded.status == LoadStatus::Unreadable) {
@@ -552,18 +568,12 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
 }
 
 LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
+    std::string fullKeyPath;
+    if (const LONG resolved = resolveSubKey(hKey, lpSubKey, phkResult, ERROR_INVALID_PARAMETER, fullKeyPath);
+        resolved != ERROR_SUCCESS) {
+        return resolved;
     }
-    *phkResult = nullptr;
-    const auto parent = keyTable().Find(hKey);
-    if (!parent) {
-        return ERROR_INVALID_HANDLE;
-    }
-    const auto path = fullPath(*parent, lpSubKey);
-    if (!path) {
-        return ERROR_INVALID_PARAMETER;
-    }
+    const std::string* path = &fullKeyPath;
     const std::string file = RegistryFilePath();
     const bool isRoot = path->find('\\') == std::string::npos;
     if (!writable(file)) {

@@ -40,6 +40,8 @@ constexpr double kSamePeakRelative = 20e-6;
 // Chance-neighbour expectations up to which one, two or three isotopes besides the selected peak
 // make an envelope; beyond the last the spectrum is too crowded for the tolerance to tell.
 constexpr double kChanceOne = 0.1;
+// Peaks below this fraction of the selected peak's height are too weak to pass for its isotopes.
+constexpr double kChanceHeightFraction = 0.05;
 constexpr double kChanceTwo = 0.6;
 constexpr double kChanceThree = 2.0;
 
@@ -298,9 +300,11 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
 
     const double protonMass = hydrogenMass - kElectronMass;
     const double detectionLevel = DetectionLevel(peaks, work.scratch);
+    // Density of the peaks that could pass for an isotope of the selected one.
+    const double isotopeLevel = std::max(detectionLevel, kChanceHeightFraction * selected.height);
     const double peaksPerMz =
         static_cast<double>(std::count_if(peaks.begin(), peaks.end(),
-                                          [=](const Peak& peak) { return peak.height > detectionLevel; })) /
+                                          [=](const Peak& peak) { return peak.height > isotopeLevel; })) /
         (kWindowBelowMz + kWindowAboveMz);
     int bestCharge = -1;
     double bestScore = kMinScore;

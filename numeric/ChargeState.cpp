@@ -319,6 +319,11 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
             break;
         }
         ObserveCharge(peaks, selected, charge, precision, peaksPerMz, view);
+        // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
+        // charge is seen at all.
+        if (view.atStep[ChargeView::kBelow - 1] <= 0.0 && view.atStep[ChargeView::kBelow + 1] <= 0.0) {
+            continue;
+        }
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
             const double score = ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel);
             if (score > bestScore + 1e-9) {

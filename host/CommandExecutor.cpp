@@ -56,6 +56,12 @@ void CommandExecutor::Work() {
             queue_.pop_front();
         }
         model_.ExecuteText(command);
+        {
+            // A burst of commands (a double-click sends eight) is shown once, after its last one.
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!queue_.empty() && !stopping_)
+                continue;
+        }
         auto snapshot = std::make_shared<const HostDisplayState>(model_.State());
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -2,7 +2,8 @@
 
 // Carries out host commands on a thread of its own, in arrival order, so that opening a large data set
 // never stalls the endpoint or the window. The queue is bounded: when it is full the command is refused
-// and the sender told so. After each command the observer gets a snapshot of the displays' state.
+// and the sender told so. Whenever the queue runs empty the observer gets a snapshot of the displays'
+// state.
 
 #include <condition_variable>
 #include <cstddef>

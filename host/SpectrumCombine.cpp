@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 namespace {
 
@@ -113,8 +112,19 @@ PeakData CombineScans(const std::vector<const PeakData*>& scans, CombineToleranc
 }
 
 std::vector<std::size_t> StrongestPeaks(const PeakData& peaks, std::size_t count, double exclusionDa) {
-    std::vector<std::size_t> order(peaks.mz.size());
-    std::iota(order.begin(), order.end(), 0);
+    // Only a point at least as high as its close neighbours can carry a label: in profile data that
+    // leaves the apexes, a small share of the points. Sticks of centroid data are all apexes.
+    std::vector<std::size_t> order;
+    const std::size_t size = peaks.intensity.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const double value = peaks.intensity[i];
+        const bool belowLeft =
+            i > 0 && peaks.mz[i] - peaks.mz[i - 1] < exclusionDa && value < peaks.intensity[i - 1];
+        const bool belowRight =
+            i + 1 < size && peaks.mz[i + 1] - peaks.mz[i] < exclusionDa && value < peaks.intensity[i + 1];
+        if (peaks.centroid || (!belowLeft && !belowRight))
+            order.push_back(i);
+    }
     std::sort(order.begin(), order.end(),
               [&](std::size_t a, std::size_t b) { return peaks.intensity[a] > peaks.intensity[b]; });
     std::vector<std::size_t> chosen;

@@ -25,6 +25,8 @@ protected:
         static int argc = 1;
         static char name[] = "host_tests";
         static char* argv[] = {name, nullptr};
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         if (!QApplication::instance())
             new QApplication(argc, argv);
     }

@@ -86,3 +86,8 @@ TEST(StrongestPeaks, OneLabelPerPeakStrongestFirst) {
     EXPECT_EQ(StrongestPeaks(peaks, 10, 0.5), (std::vector<std::size_t>{1, 3}));
     EXPECT_EQ(StrongestPeaks(peaks, 1, 0.5), (std::vector<std::size_t>{1}));
 }
+
+TEST(StrongestPeaks, CentroidSticksBesideTallerOnesStillGetLabels) {
+    const PeakData sticks = Centroid({100.0, 101.0, 102.0}, {3.0, 9.0, 5.0});
+    EXPECT_EQ(StrongestPeaks(sticks, 3, 0.5), (std::vector<std::size_t>{1, 2, 0}));
+}

@@ -1,5 +1,6 @@
 #include "ui/VarnexDlg.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <string_view>
@@ -68,7 +69,9 @@ QIcon loadProgramIcon() {
 } // namespace
 
 // The resources are compiled into this library, which a static link would otherwise drop.
-static void initResources() { Q_INIT_RESOURCE(varnex); }
+static void initResources() {
+    Q_INIT_RESOURCE(varnex);
+}
 
 CVarnexDlg::CVarnexDlg(QWidget* pParent)
     : CDialog(IDD_VARNEX_DIALOG, pParent), m_ui(std::make_unique<Ui::VarnexDlg>()) {
@@ -159,8 +162,8 @@ void CVarnexDlg::LayoutList() {
     const QRect client = GetClientRect();
     const int left = client.left() + kMarginLeft;
     const int top = client.top() + kMarginTop;
-    const int right = client.left() + client.width() - kMarginRight;
-    const int bottom = client.top() + client.height() - kMarginBottom;
+    const int right = std::max(left, client.left() + client.width() - kMarginRight);
+    const int bottom = std::max(top, client.top() + client.height() - kMarginBottom);
     MoveWindow(m_listCtrl.GetView(), QRect(left, top, right - left, bottom - top));
     ComputeColumnPercents();
     ApplyColumnPercents();
@@ -190,9 +193,13 @@ void CVarnexDlg::ComputeColumnPercents() {
 void CVarnexDlg::ApplyColumnPercents() {
     const int listWidth = m_listCtrl.GetClientRect().width();
     if (listWidth > 0) {
-        const float onePercent = static_cast<float>(listWidth) * 0.01f;
+        const float onePercent = static_cast<float>(static_cast<double>(listWidth) * 0.01f);
         for (int i = 0; i < kColumnCount; ++i) {
-            const int width = static_cast<int>(m_columnPercents[static_cast<std::size_t>(i)] * onePercent);
+            // Percentages and onePercent are stored as floats, but the arithmetic runs in double: a
+            // percentage a hair short of the whole then truncates a pixel down (148 -> 147 at 700 px),
+            // which is how the columns have always behaved.
+            const int width = static_cast<int>(
+                static_cast<double>(m_columnPercents[static_cast<std::size_t>(i)]) * onePercent);
             m_listCtrl.SetColumnWidth(i, width & 0xFFFF);
         }
     }

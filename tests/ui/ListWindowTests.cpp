@@ -1,0 +1,310 @@
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "outside/WinApp.h"
+#include "platform/TestApplication.h"
+#include "settings/DecimalPlaces.h"
+#include "settings/SettingsTestSupport.h"
+#include "system/RegistryTestSupport.h"
+
+namespace {
+
+using ui_test::MakePrecursor;
+using ui_test::RunWindow;
+
+std::array<int, 5> columnWidths(CVarnexDlg& dialog) {
+    std::array<int, 5> widths{};
+    for (int i = 0; i < 5; ++i)
+        widths[static_cast<std::size_t>(i)] = dialog.m_listCtrl.GetColumnWidth(i);
+    return widths;
+}
+
+class ListWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        EnsureDecimalPlaces();
+        auto& precursors = dialog.m_precursorList.m_Precursors;
+        precursors.Add(MakePrecursor(12.5f, 500.25f, "MS/MS function 3", 2, 1500.0f));
+        precursors.Add(MakePrecursor(3.25f, 812.5f, "MS/MS function 2", 3, 90.0f));
+        precursors.Add(MakePrecursor(7.0f, 400.125f, "MS/MS function 4", -1, 20000.0f));
+    }
+
+    // Resizes the window so that the list's client area is `listWidth` pixels wide.
+    void SetListClientWidth(int listWidth) {
+        const int border = 2 * dialog.m_listCtrl.GetView()->frameWidth();
+        dialog.resize(listWidth + 40 + border, 400);
+        ASSERT_EQ(dialog.m_listCtrl.GetClientRect().width(), listWidth);
+    }
+
+    void ClickHeader(int column) {
+        QHeaderView* header = dialog.m_listCtrl.GetView()->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                                 header->height() / 2));
+    }
+
+    std::vector<std::string> ColumnTexts(int column) {
+        std::vector<std::string> texts;
+        for (int row = 0; row < dialog.m_listCtrl.GetItemCount(); ++row)
+            texts.push_back(dialog.m_listCtrl.GetItemText(row, column));
+        return texts;
+    }
+
+    ui_test::ApplicationFirst applicationFirst;
+    registry_test::TempStore store;
+    CVarnexDlg dialog;
+};
+
+TEST_F(ListWindow, FreshColumnsIn800PixelsSpreadTheFreeWidthEvenly) {
+    RunWindow(dialog, [&] {
+        SetListClientWidth(800);
+        ClickHeader(0);
+        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+        // Filling the list exactly keeps the proportions on the next layout.
+        dialog.LayoutList();
+        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+    });
+}
+
+TEST_F(ListWindow, NarrowingTo700KeepsProportionsAndLosesAPixelToTruncation) {
+    RunWindow(dialog, [&] {
+        SetListClientWidth(800);
+        ClickHeader(0);
+        SetListClientWidth(700);
+        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{147, 147, 207, 147, 147}));
+    });
+}
+
+TEST_F(ListWindow, ColumnsWiderThanThe600PixelListKeepTheirInsertionWidths) {
+    RunWindow(dialog, [&] {
+        SetListClientWidth(600);
+        ClickHeader(1);
+        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{120, 120, 180, 120, 120}));
+    });
+}
+
+TEST_F(ListWindow, HeaderClickResetsWidthsTheUserDragged) {
+    RunWindow(dialog, [&] {
+        SetListClientWidth(800);
+        dialog.m_listCtrl.GetView()->horizontalHeader()->resizeSection(2, 400);
+        ClickHeader(2);
+        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+    });
+}
+
+TEST_F(ListWindow, ShownWindowLaysOutTheColumnsAtItsStartingSize) {
+    const int border = 2; // the list's one-pixel frame on either side
+    dialog.resize(800 + 40 + border, 300);
+    RunWindow(dialog, [&] {
+        ASSERT_EQ(dialog.m_listCtrl.GetClientRect().width(), 800);
+        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+        EXPECT_EQ(dialog.m_listCtrl.GetItemCount(), 3);
+    });
+}
+
+TEST_F(ListWindow, ListWithoutWidthKeepsItsPercentagesAndRows) {
+    RunWindow(dialog, [&] {
+        SetListClientWidth(800);
+        ClickHeader(0);
+        const std::vector<float> before = dialog.m_columnPercents;
+        dialog.resize(30, 300); // narrower than the margins
+        EXPECT_EQ(dialog.m_listCtrl.GetClientRect().width(), 0);
+        EXPECT_EQ(dialog.m_columnPercents, before);
+        EXPECT_EQ(dialog.m_listCtrl.GetItemCount(), 3);
+        SetListClientWidth(800);
+        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+    });
+}
+
+TEST_F(ListWindow, ListSitsInsideTheMarginsBelowTheMenu) {
+    RunWindow(dialog, [&] {
+        dialog.resize(700, 300);
+        const QRect client = dialog.GetClientRect();
+        const QRect list = dialog.m_listCtrl.GetView()->geometry();
+        const int menuHeight = dialog.height() - client.height();
+        EXPECT_EQ(list.left(), 20);
+        EXPECT_EQ(list.top(), menuHeight);
+        EXPECT_EQ(list.width(), 700 - 40);
+        EXPECT_EQ(list.height(), client.height() - 40);
+    });
+}
+
+TEST_F(ListWindow, OpensSortedBySwitchingTimeWithTheFiveColumns) {
+    RunWindow(dialog, [&] {
+        ASSERT_EQ(dialog.m_listCtrl.GetHeaderItemCount(), 5);
+        const std::array<const char*, 5> titles = {"Switching Time", "Set Mass", "Function Name",
+                                                   "Charge State", "Intensity"};
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(dialog.m_listCtrl.GetColumnText(i), titles[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(ColumnTexts(0), (std::vector<std::string>{"3.25", "7.00", "12.50"}));
+        EXPECT_EQ(dialog.m_listCtrl.GetExtendedStyle() & (LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT),
+                  LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+        EXPECT_EQ(dialog.m_listCtrl.GetView()->selectionMode(), QAbstractItemView::SingleSelection);
+    });
+}
+
+TEST_F(ListWindow, HeaderClickSortsByThatColumnAndRowsFollowTheArray) {
+    RunWindow(dialog, [&] {
+        ClickHeader(1);
+        EXPECT_EQ(ColumnTexts(1), (std::vector<std::string>{"400.12", "500.25", "812.50"}));
+        ClickHeader(2);
+        EXPECT_EQ(ColumnTexts(2),
+                  (std::vector<std::string>{"MS/MS function 2", "MS/MS function 3", "MS/MS function 4"}));
+        ClickHeader(3);
+        EXPECT_EQ(ColumnTexts(3), (std::vector<std::string>{"-1", "2", "3"}));
+        ClickHeader(4);
+        EXPECT_EQ(ColumnTexts(4), (std::vector<std::string>{"90", "1500", "20000"}));
+        ClickHeader(0);
+        EXPECT_EQ(ColumnTexts(0), (std::vector<std::string>{"3.25", "7.00", "12.50"}));
+        // Row i is element i of the array.
+        for (int row = 0; row < 3; ++row)
+            EXPECT_EQ(dialog.m_listCtrl.GetItemText(row, 2),
+                      dialog.m_precursorList.m_Precursors.GetAt(row).m_strFunctionName);
+    });
+}
+
+TEST_F(ListWindow, ResizeAndHeaderClickClearTheSelectionAndScrollToTheTop) {
+    for (int i = 0; i < 300; ++i)
+        dialog.m_precursorList.m_Precursors.Add(
+            MakePrecursor(20.0f + i, 300.0f + i, "MS/MS function 2", 2, 1.0f));
+    RunWindow(dialog, [&] {
+        dialog.m_listCtrl.SetItemState(250, LVIS_SELECTED, LVIS_SELECTED);
+        dialog.m_listCtrl.GetView()->scrollTo(dialog.m_listCtrl.GetView()->model()->index(250, 0));
+        ASSERT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 250);
+        dialog.resize(dialog.width() + 10, dialog.height());
+        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
+        EXPECT_EQ(dialog.m_listCtrl.GetTopIndex(), 0);
+        dialog.m_listCtrl.SetItemState(5, LVIS_SELECTED, LVIS_SELECTED);
+        ClickHeader(3);
+        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
+    });
+}
+
+TEST_F(ListWindow, EnterEndsAsOkAndEscapeAsCancel) {
+    EXPECT_EQ(RunWindow(dialog, [&] { QTest::keyClick(dialog.m_listCtrl.GetView(), Qt::Key_Return); }), IDOK);
+    EXPECT_EQ(RunWindow(dialog, [&] { QTest::keyClick(dialog.m_listCtrl.GetView(), Qt::Key_Escape); }),
+              IDCANCEL);
+}
+
+TEST_F(ListWindow, CloseBoxEndsAsCancel) {
+    EXPECT_EQ(RunWindow(dialog, [&] { dialog.close(); }), IDCANCEL);
+}
+
+TEST_F(ListWindow, FileExitClosesTheMainWindowThroughTheApplication) {
+    CWinApp application;
+    application.m_pMainWnd = &dialog;
+    const INT_PTR result = RunWindow(dialog, [&] {
+        QAction* exitAction = nullptr;
+        for (QAction* action : dialog.findChildren<QAction*>())
+            if (action->property("commandId").toUInt() == ID_APP_EXIT)
+                exitAction = action;
+        ASSERT_NE(exitAction, nullptr);
+        EXPECT_EQ(exitAction->text(), "E&xit");
+        exitAction->trigger();
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(ListWindow, MenuBarHoldsFileDisplayAndHelp) {
+    RunWindow(dialog, [&] {
+        QMenuBar* menuBar = dialog.GetMenuBar();
+        ASSERT_NE(menuBar, nullptr);
+        std::vector<std::string> titles;
+        for (QAction* action : menuBar->actions())
+            titles.push_back(action->text().toStdString());
+        EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Display", "&Help"}));
+        EXPECT_EQ(dialog.windowTitle(), "Varnex");
+        EXPECT_FALSE(dialog.windowIcon().isNull());
+    });
+}
+
+// Row formatting with the stored decimal places.
+class RowFormatting : public ::testing::Test {
+protected:
+    void SetUp() override { TestApplication(); }
+
+    std::array<std::string, 5> RowFor(const CPrecursor& precursor) {
+        CVarnexDlg dialog;
+        dialog.m_precursorList.m_Precursors.Add(precursor);
+        std::array<std::string, 5> texts;
+        RunWindow(dialog, [&] {
+            for (int i = 0; i < 5; ++i)
+                texts[static_cast<std::size_t>(i)] = dialog.m_listCtrl.GetItemText(0, i);
+        });
+        return texts;
+    }
+
+    registry_test::TempStore store;
+};
+
+TEST_F(RowFormatting, DefaultSettingGivesTwoTwoAndNoPlaces) {
+    EnsureDecimalPlaces();
+    EXPECT_EQ(RowFor(MakePrecursor(12.3456f, 500.2f, "TOF MSMS 50:2000 ES+", -1, 12345.6f)),
+              (std::array<std::string, 5>{"12.35", "500.20", "TOF MSMS 50:2000 ES+", "-1", "12346"}));
+}
+
+TEST_F(RowFormatting, FloatsAreWidenedBeforePrinting) {
+    settings_test::StoreText("4:4:4");
+    EXPECT_EQ(RowFor(MakePrecursor(1.0f, 1234.5678f, "f", 2, 0.1f))[1], "1234.5677");
+    EXPECT_EQ(RowFor(MakePrecursor(1.0f, 1234.5678f, "f", 2, 0.1f))[4], "0.1000");
+}
+
+TEST_F(RowFormatting, MissingValuePrintsWithoutDecimalPoint) {
+    settings_test::StoreValue(nullptr); // the key without the value
+    const auto row = RowFor(MakePrecursor(12.3456f, 500.7f, "f", 4, 99.5f));
+    EXPECT_EQ(row[0], "12");
+    EXPECT_EQ(row[1], "501");
+    EXPECT_EQ(row[4], "100"); // half to even, as printf rounds the exact binary value 99.5
+}
+
+TEST_F(RowFormatting, ShortSettingLeavesTheMissingColumnsWithoutPlaces) {
+    settings_test::StoreText("3:1");
+    const auto row = RowFor(MakePrecursor(12.3456f, 500.25f, "f", 1, 7.75f));
+    EXPECT_EQ(row[0], "12.346");
+    EXPECT_EQ(row[1], "500.2");
+    EXPECT_EQ(row[4], "8");
+}
+
+TEST_F(RowFormatting, NonDigitPlacesPrintWithoutPlaces) {
+    settings_test::StoreText("12:x:-"); // ':' at positions 2 and 4
+    const auto row = RowFor(MakePrecursor(2.5f, 300.75f, "f", 1, 7.25f));
+    EXPECT_EQ(row[0], "2.5"); // '1' at position 0
+    EXPECT_EQ(row[1], "301");
+    EXPECT_EQ(row[4], "7");
+}
+
+TEST_F(RowFormatting, MatchesPrintfForEveryPlaceCount) {
+    const std::array<float, 6> values = {0.0f, -1.0f, 0.125f, 1234.5678f, 3.4e38f, -2.5e-7f};
+    for (int places = 0; places <= 9; ++places) {
+        const std::string digit(1, static_cast<char>('0' + places));
+        settings_test::StoreText(digit + ":" + digit + ":" + digit);
+        for (float value : values) {
+            char expected[128];
+            std::snprintf(expected, sizeof expected, ("%." + digit + "f").c_str(),
+                          static_cast<double>(value));
+            EXPECT_EQ(RowFor(MakePrecursor(value, 1.0f, "f", 1, 1.0f))[0], expected)
+                << places << " " << value;
+        }
+    }
+}
+
+TEST_F(RowFormatting, EmptyListReadsTheSettingAndInsertsNoRows) {
+    EnsureDecimalPlaces();
+    CVarnexDlg dialog;
+    RunWindow(dialog, [&] { EXPECT_EQ(dialog.m_listCtrl.GetItemCount(), 0); });
+}
+
+} // namespace

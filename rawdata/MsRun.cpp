@@ -151,7 +151,9 @@ private:
     std::string_view SpectrumTag() const { return Mzml() ? "spectrum" : "scan"; }
 
     bool DetectFormat(std::string& error) {
-        std::string head(64 * 1024, '\0');
+        std::string head(source_.HasKnownSize() ? std::min<std::uint64_t>(source_.KnownSize(), 64 * 1024)
+                                                : 64 * 1024,
+                         '\0');
         head.resize(source_.ReadAt(0, head.data(), head.size()));
         if (head.find("<mzML") != std::string::npos || head.find("<indexedmzML") != std::string::npos) {
             run_.format_ = FileFormat::Mzml;
@@ -333,7 +335,8 @@ private:
             return false;
         }
         {
-            TextWindow window(source_, 1 << 20);
+            TextWindow window(source_, static_cast<std::size_t>(
+                                           std::min<std::uint64_t>(entries.front().offset + 4096, 1 << 20)));
             if (ReadRunHeader(window) != entries.front().offset) {
                 return false;
             }
@@ -376,7 +379,11 @@ private:
     }
 
     void ScanSequentially() {
-        TextWindow window(source_, kScanChunk);
+        // Small data needs no large window (the fuzz target opens thousands of tiny inputs).
+        const std::size_t chunk = source_.HasKnownSize() ? static_cast<std::size_t>(std::clamp<std::uint64_t>(
+                                                               source_.KnownSize() + 1, 4096, kScanChunk))
+                                                         : kScanChunk;
+        TextWindow window(source_, chunk);
         std::uint64_t pos = ReadRunHeader(window);
         const std::string_view tag = SpectrumTag();
         const std::string closing = "/" + std::string(tag);

@@ -32,6 +32,8 @@ public:
     bool FindSwitchingEvents();
     bool FindSurveyScans();
     bool ReadTicChromatogram(int function);
+    // Decodes the survey spectra on a second thread of its own while it works out the charge states;
+    // nothing else may use the list's reader until it returns.
     bool AssignChargeStates();
     // `function` and `scan` count from 0; function 0 holds the survey scans. A scan that does not exist
     // reads as an empty spectrum.

@@ -25,6 +25,20 @@ RawPathRecord RecordFor(const std::string& path, int function) {
     return record;
 }
 
+// A chromatogram of `trace` over function index `function` (from 0), as the builder reads it.
+bool ReadTic(const std::string& path, int function, const char* trace, CChromatogram& chromatogram) {
+    CRawDatafile reader;
+    if (!reader.Open(path.c_str(), 0)) {
+        return false;
+    }
+    reader.SelectFunction(function);
+    CChromatogramType type;
+    type.SetTrace(trace, false);
+    double from = 0.0;
+    double to = 0.0;
+    return reader.ReadChromatogram(chromatogram, type, from, to);
+}
+
 } // namespace
 
 TEST(RecordLayout, SizesAndCallerFieldsSitAtTheirOffsets) {
@@ -175,15 +189,8 @@ TEST(Chromatogram, TicTraceFollowsTheSelectedFunction) {
     const std::string path = rawtest::SamplePath();
     const auto run = MsRun::Open(path);
     ASSERT_TRUE(run);
-    CRawDatafile reader;
-    ASSERT_TRUE(reader.Open(path.c_str(), 0));
-    reader.SelectFunction(1);
     CChromatogram chromatogram;
-    CChromatogramType type;
-    type.SetTrace("TIC", false);
-    double from = 0.0;
-    double to = 0.0;
-    ASSERT_TRUE(reader.ReadChromatogram(chromatogram, type, from, to));
+    ASSERT_TRUE(ReadTic(path, 1, "TIC", chromatogram));
     const auto& scans = run->ScansOfFunction(2);
     ASSERT_EQ(chromatogram.values.size(), scans.size());
     ASSERT_EQ(chromatogram.rtMinutes.size(), scans.size());
@@ -194,8 +201,7 @@ TEST(Chromatogram, TicTraceFollowsTheSelectedFunction) {
         EXPECT_TRUE(scan.hasTic);
         EXPECT_FLOAT_EQ(chromatogram.values[i], static_cast<float>(scan.tic));
     }
-    type.SetTrace("BPI", false);
-    EXPECT_FALSE(reader.ReadChromatogram(chromatogram, type, from, to));
+    EXPECT_FALSE(ReadTic(path, 1, "BPI", chromatogram));
 }
 
 TEST(Chromatogram, MissingTotalsAreSummedFromTheSpectra) {
@@ -203,15 +209,8 @@ TEST(Chromatogram, MissingTotalsAreSummedFromTheSpectra) {
     const std::string path = rawtest::SharedFile("thermo_test2.mzXML");
     const auto run = MsRun::Open(path);
     ASSERT_TRUE(run);
-    CRawDatafile reader;
-    ASSERT_TRUE(reader.Open(path.c_str(), 0));
-    reader.SelectFunction(0);
     CChromatogram chromatogram;
-    CChromatogramType type;
-    type.SetTrace("TIC", false);
-    double from = 0.0;
-    double to = 0.0;
-    ASSERT_TRUE(reader.ReadChromatogram(chromatogram, type, from, to));
+    ASSERT_TRUE(ReadTic(path, 0, "TIC", chromatogram));
     ASSERT_EQ(chromatogram.values.size(), 2u);
     const auto spectrum = run->Decode(run->ScansOfFunction(1)[0]);
     ASSERT_TRUE(spectrum);

@@ -439,6 +439,9 @@ int CListCtrl::GetTopIndex() const {
     if (!model_)
         return 0;
     model_->Flush();
+    // Rows scroll whole, so the scroll position is the top row; the header follows it only later.
+    if (view_->verticalScrollMode() == QAbstractItemView::ScrollPerItem)
+        return std::max(0, view_->verticalScrollBar()->value());
     return std::max(0, view_->rowAt(0));
 }
 

@@ -184,6 +184,8 @@ TEST_F(ListWindow, ResizeAndHeaderClickClearTheSelectionAndScrollToTheTop) {
         dialog.m_listCtrl.SetItemState(250, LVIS_SELECTED, LVIS_SELECTED);
         dialog.m_listCtrl.GetView()->scrollTo(dialog.m_listCtrl.GetView()->model()->index(250, 0));
         ASSERT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 250);
+        ui_test::ProcessEvents();
+        ASSERT_GT(dialog.m_listCtrl.GetTopIndex(), 200);
         dialog.resize(dialog.width() + 10, dialog.height());
         EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
         EXPECT_EQ(dialog.m_listCtrl.GetTopIndex(), 0);

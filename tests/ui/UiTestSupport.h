@@ -7,6 +7,7 @@
 #include <string>
 
 #include <QCoreApplication>
+#include <QTest>
 #include <QTimer>
 
 #include "model/Precursor.h"
@@ -31,21 +32,23 @@ inline CPrecursor MakePrecursor(float switchingTime, float setMass, const std::s
     return precursor;
 }
 
-// Shows the window, runs `script` once its modal loop is up, and ends it with IDABORT if the script
-// did not. Returns DoModal's result.
+// Lets queued notifications (double-clicks reach the window from the event loop) arrive.
+inline void ProcessEvents() {
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+// Shows the window, runs `script` once its modal loop is up and the window is on screen with its rows,
+// and ends it with IDABORT if the script did not. Returns DoModal's result.
 inline INT_PTR RunWindow(CVarnexDlg& dialog, const std::function<void()>& script) {
     QTimer::singleShot(0, &dialog, [&dialog, script] {
+        if (QTest::qWaitForWindowExposed(&dialog))
+            ProcessEvents();
         script();
         if (dialog.isVisible())
             dialog.EndDialog(IDABORT);
     });
     return dialog.DoModal();
-}
-
-// Lets queued notifications (double-clicks reach the window from the event loop) arrive.
-inline void ProcessEvents() {
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
 }
 
 } // namespace ui_test

@@ -1,0 +1,176 @@
+#include <chrono>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "app/VarnexApp.h"
+#include "hostlink/TestHost.h"
+#include "platform/MessageBox.h"
+#include "progress/ProgressDlg.h"
+#include "platform/TestApplication.h"
+#include "settings/DecimalPlaces.h"
+#include "settings/SettingsTestSupport.h"
+#include "system/Registry.h"
+#include "system/RegistryTestSupport.h"
+#include "ui/VarnexDlg.h"
+
+namespace {
+
+const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";
+
+// Records which kinds of dialog start-up shows, and ends the list window as soon as it is up.
+class StartupObserver final : public QObject {
+public:
+    StartupObserver() { TestApplication().installEventFilter(this); }
+    ~StartupObserver() override { qApp->removeEventFilter(this); }
+
+    std::vector<std::string> shown;
+    int rowsInWindow = -1;
+    bool mainWindowWasSet = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show)
+            return false;
+        if (auto* window = dynamic_cast<CVarnexDlg*>(watched)) {
+            shown.push_back("list window");
+            mainWindowWasSet = theApp.m_pMainWnd == window;
+            QTimer::singleShot(0, window, [this, window] {
+                rowsInWindow = window->m_listCtrl.GetItemCount();
+                window->EndDialog(IDOK);
+            });
+        } else if (dynamic_cast<CProgressDlg*>(watched) != nullptr) {
+            shown.push_back("progress dialog");
+        } else if (auto* dialog = qobject_cast<QDialog*>(watched); dialog && dialog->isWindow()) {
+            shown.push_back(dialog->metaObject()->className());
+        }
+        return false;
+    }
+};
+
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        SetMessageBoxObserver([this](QMessageBox& box) {
+            messages.push_back(box.text().toStdString());
+            box.accept();
+        });
+    }
+    void TearDown() override { SetMessageBoxObserver({}); }
+
+    BOOL Start(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "varnex");
+        theApp.SetCommandLine(std::move(arguments));
+        return theApp.InitInstance();
+    }
+
+    static void SetPolicy(const char* valueName, const std::string& users) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, &key), ERROR_SUCCESS);
+        RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(users.c_str()),
+                       static_cast<DWORD>(users.size() + 1));
+        RegCloseKey(key);
+    }
+
+    registry_test::TempStore store;
+    ScopedRuntimeDirectory runtime;
+    StartupObserver observer;
+    std::vector<std::string> messages;
+};
+
+TEST_F(Startup, WithoutParametersEnsuresSettingsShowsTheMessageAndNoWindow) {
+    EXPECT_EQ(Start({}), FALSE);
+    EXPECT_EQ(messages, (std::vector<std::string>{kNoPrecursorsMessage}));
+    EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:0"));
+    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "list window"), 0);
+    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "progress dialog"), 1);
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+TEST_F(Startup, TheFirstNonFlagParameterIsThePathAndTheRestIsIgnored) {
+    EXPECT_EQ(Start({"-x", "--verbose", kSample, "/another/file.mzML"}), FALSE);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(observer.shown, (std::vector<std::string>{"progress dialog", "list window"}));
+    EXPECT_GT(observer.rowsInWindow, 0);
+    EXPECT_TRUE(observer.mainWindowWasSet);
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+    EXPECT_EQ(theApp.ExitInstance(), 0);
+}
+
+TEST_F(Startup, RefusalInPhaseOneShowsNothingOfTheProgramAndLeavesTheStore) {
+    SetPolicy(kStartUsersValue, "somebody-else; another");
+    const std::string before = store.Contents();
+    EXPECT_EQ(Start({kSample}), FALSE);
+    EXPECT_EQ(store.Contents(), before);
+    EXPECT_TRUE(observer.shown.empty() || observer.shown == std::vector<std::string>{"QMessageBox"});
+    ASSERT_EQ(messages.size(), 1u); // the logon framework's own explanation
+    EXPECT_NE(messages[0].find(kStartUsersValue), std::string::npos);
+    EXPECT_EQ(settings_test::ReadStoredValue().result, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(theApp.ExitInstance(), 1);
+}
+
+TEST_F(Startup, RefusalInPhaseTwoBuildsTheListButShowsNoWindow) {
+    SetPolicy(kViewUsersValue, "somebody-else");
+    EXPECT_EQ(Start({kSample}), FALSE);
+    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "progress dialog"), 1);
+    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "list window"), 0);
+    EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:0"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(kViewUsersValue), std::string::npos);
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+TEST_F(Startup, ListedUsersAreAdmitted) {
+    SetPolicy(kStartUsersValue, "someone, " + CSecurityApp::CurrentUserName());
+    SetPolicy(kViewUsersValue, CSecurityApp::CurrentUserName());
+    EXPECT_EQ(Start({kSample}), FALSE);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "list window"), 1);
+}
+
+TEST_F(Startup, HelpCommandIsHandledByTheApplication) {
+    EXPECT_TRUE(theApp.OnCmdMsg(ID_HELP));
+    EXPECT_FALSE(theApp.OnCmdMsg(12345));
+}
+
+// The real program on the bundled sample, closed from outside through the registered message.
+TEST(EndToEnd, VarnexShowsTheSampleAndClosesOnTheRegisteredMessage) {
+    TestApplication();
+    registry_test::TempStore store;
+    ScopedRuntimeDirectory runtime;
+    QProcess varnex;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    varnex.setProcessEnvironment(environment);
+    varnex.start(VARNEX_BINARY_DIR "/app/varnex", {QString::fromStdString(kSample)});
+    ASSERT_TRUE(varnex.waitForStarted(10000));
+
+    // The window opens its endpoint once the list is built.
+    bool sent = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!sent && std::chrono::steady_clock::now() < deadline && varnex.state() == QProcess::Running) {
+        QProcess sender;
+        sender.start(VARNEX_BINARY_DIR "/app/varnex-send",
+                     {"--pid", QString::number(varnex.processId()), "3"});
+        sent = sender.waitForFinished(10000) && sender.exitCode() == 0;
+        if (!sent)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    ASSERT_TRUE(sent);
+    ASSERT_TRUE(varnex.waitForFinished(10000));
+    EXPECT_EQ(varnex.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(varnex.exitCode(), 0);
+    EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:0"));
+}
+
+} // namespace

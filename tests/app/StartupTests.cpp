@@ -14,9 +14,10 @@
 
 #include "app/VarnexApp.h"
 #include "hostlink/TestHost.h"
+#include "model/MzmlWriter.h"
 #include "platform/MessageBox.h"
-#include "progress/ProgressDlg.h"
 #include "platform/TestApplication.h"
+#include "progress/ProgressDlg.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/SettingsTestSupport.h"
 #include "system/Registry.h"
@@ -136,6 +137,16 @@ TEST_F(Startup, ListedUsersAreAdmitted) {
     EXPECT_EQ(Start({kSample}), FALSE);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "list window"), 1);
+}
+
+TEST_F(Startup, OnePrecursorIsEnoughToShowTheWindow) {
+    ScratchDir scratch;
+    const auto path = scratch.file("one.mzML");
+    writeMzml(path,
+              {surveyScan(1.0, {400.0, 500.25, 600.0}, {10.0f, 1000.0f, 10.0f}), msmsScan(2, 1.1, "500.25")});
+    EXPECT_EQ(Start({path.string()}), FALSE);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(observer.rowsInWindow, 1);
 }
 
 TEST_F(Startup, HelpCommandIsHandledByTheApplication) {

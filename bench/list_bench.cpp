@@ -1,0 +1,131 @@
+// list_bench: the precursor list window on 100,000 precursors. Measures FillRows (every row formatted
+// and handed to the list view, which then shows them), 50 successive window resizes (each a full layout
+// and refill) and the heap the list's rows occupy. Runs offscreen with a private settings store.
+//
+// Usage: list_bench [precursor-count]   (default 100000)
+// Targets: FillRows <= 100 ms, 50 resizes <= 2 s, list memory <= 50 MB.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "settings/DecimalPlaces.h"
+#include "ui/VarnexDlg.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::size_t heapInUse() {
+    return mallinfo2().uordblks;
+}
+
+void addPrecursors(CPrecursorList& list, int count) {
+    const std::vector<std::string> functions = {"FTMS + p NSI d Full ms2 HCD", "ITMS + c NSI d Full ms2 CID",
+                                                "TOF MSMS 50.0-2000.0 ES+", "MS/MS function 5"};
+    for (int i = 0; i < count; ++i) {
+        CPrecursor precursor;
+        precursor.m_fSwitchingTime = 0.5f + 60.0f * static_cast<float>(i) / static_cast<float>(count);
+        precursor.m_nSurveyScan = 1 + i / 10;
+        precursor.m_fSetMass = 350.0f + static_cast<float>((i * 7919) % 150000) / 100.0f;
+        precursor.m_nFunction = 2 + i % 4;
+        precursor.m_strFunctionName = functions[static_cast<std::size_t>(i % 4)];
+        precursor.m_nFirstScan = 1 + i;
+        precursor.m_nLastScan = 2 + i;
+        precursor.m_fRetentionTime = precursor.m_fSwitchingTime + 0.01f;
+        precursor.m_nChargeState = 1 + i % 4;
+        precursor.m_fIntensity = 1000.0f + static_cast<float>((i * 104729) % 1000000);
+        list.m_Precursors.Add(precursor);
+    }
+}
+
+void settle() {
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    char storeTemplate[] = "/tmp/varnex-list-bench-XXXXXX";
+    const int storeFd = mkstemp(storeTemplate);
+    if (storeFd < 0)
+        return 1;
+    close(storeFd);
+    unlink(storeTemplate);
+    setenv("VARNEX_REGISTRY_FILE", storeTemplate, 1);
+    QApplication application(argc, argv);
+    EnsureDecimalPlaces();
+
+    CVarnexDlg dialog;
+    addPrecursors(dialog.m_precursorList, count);
+    double fillMs = 0.0;
+    double resizeMs = 0.0;
+    double listMegabytes = 0.0;
+    constexpr int kFills = 5;
+    constexpr int kResizes = 50;
+
+    QTimer::singleShot(0, &dialog, [&] {
+        settle();
+        // Heap of the filled list against the same list emptied.
+        dialog.m_listCtrl.DeleteAllItems();
+        settle();
+        malloc_trim(0);
+        const std::size_t emptyHeap = heapInUse();
+        dialog.FillRows();
+        settle();
+        listMegabytes =
+            static_cast<double>(heapInUse() - std::min(heapInUse(), emptyHeap)) / (1024.0 * 1024.0);
+
+        std::vector<double> fills;
+        for (int i = 0; i < kFills; ++i) {
+            dialog.m_listCtrl.DeleteAllItems();
+            settle();
+            const auto start = Clock::now();
+            dialog.FillRows();
+            settle(); // the view takes the new rows
+            fills.push_back(millisecondsSince(start));
+        }
+        std::sort(fills.begin(), fills.end());
+        fillMs = fills[fills.size() / 2];
+
+        const int width = dialog.width();
+        const auto start = Clock::now();
+        for (int i = 0; i < kResizes; ++i) {
+            dialog.resize(width + (i % 2 == 0 ? 37 : -23) + i, dialog.height());
+            settle();
+        }
+        resizeMs = millisecondsSince(start);
+        dialog.EndDialog(IDOK);
+    });
+    dialog.DoModal();
+    unlink(storeTemplate);
+
+    const bool rowsShown = dialog.m_listCtrl.GetItemCount() == count;
+    std::printf("precursors            %d\n", count);
+    std::printf("FillRows (median of %d) %8.1f ms   target <= 100 ms   %s\n", kFills, fillMs,
+                fillMs <= 100.0 ? "ok" : "MISSED");
+    std::printf("%d resizes            %8.1f ms   target <= 2000 ms  %s\n", kResizes, resizeMs,
+                resizeMs <= 2000.0 ? "ok" : "MISSED");
+    std::printf("list memory           %8.1f MB   target <= 50 MB    %s\n", listMegabytes,
+                listMegabytes <= 50.0 ? "ok" : "MISSED");
+    std::printf("rows after resizes    %d %s\n", dialog.m_listCtrl.GetItemCount(),
+                rowsShown ? "ok" : "WRONG");
+    return fillMs <= 100.0 && resizeMs <= 2000.0 && listMegabytes <= 50.0 && rowsShown ? 0 : 1;
+}

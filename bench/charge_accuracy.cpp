@@ -9,7 +9,8 @@
 // absent, not scored: sliced real files lack many survey scans, and gen_dda_mzml.py's profile mode
 // shifts peaks that collide with a neighbour by up to several peak widths.
 //
-// Usage: charge_accuracy [--no-real] [--verbose] [MZML TRUTH_TSV]...
+// Usage: charge_accuracy [--no-real] [--verbose] [--dump] [MZML TRUTH_TSV]...
+//        (--dump: the survey points around every miss)
 //        (default synthetic sources: the bundled sample, and bench/data/run60.mzML and
 //        bench/data/run60-profile.mzML with their truth tables when present)
 
@@ -61,6 +62,8 @@ struct Case {
 };
 
 bool verbose = false;
+// With --dump, every miss is followed by the survey points around its set mass.
+bool dump = false;
 
 // Survey spectra as the program holds them: single-precision arrays.
 struct FloatSpectrum {
@@ -76,6 +79,14 @@ bool LoadSurvey(const MsRun& run, std::size_t index, FloatSpectrum& out) {
     out.masses.assign(spectrum->mz.begin(), spectrum->mz.end());
     out.intensities.assign(spectrum->intensity.begin(), spectrum->intensity.end());
     return true;
+}
+
+void DumpAround(const FloatSpectrum& survey, double setMass) {
+    const auto begin = std::lower_bound(survey.masses.begin(), survey.masses.end(), setMass - 2.2);
+    for (auto it = begin; it != survey.masses.end() && *it <= setMass + 4.2; ++it) {
+        const std::size_t i = static_cast<std::size_t>(it - survey.masses.begin());
+        std::printf("    %10.5f %+9.5f %12.1f\n", *it, *it - setMass, survey.intensities[i]);
+    }
 }
 
 // Scores `cases` (sorted by survey scan, so each survey spectrum is decoded once) into one tally per
@@ -125,6 +136,9 @@ std::vector<Tally> Score(const MsRun& run, std::vector<Case> cases, const std::s
         if (verbose && charge != c.trueCharge) {
             std::printf("  %s%s survey %zu set %.5f true %d found %d\n", source.c_str(), c.group.c_str(),
                         c.surveyIndex, c.setMass, c.trueCharge, charge);
+            if (dump) {
+                DumpAround(survey, c.setMass);
+            }
         }
     }
     std::vector<Tally> result;
@@ -271,11 +285,14 @@ int main(int argc, char** argv) {
             real = false;
         } else if (std::strcmp(argv[i], "--verbose") == 0) {
             verbose = true;
+        } else if (std::strcmp(argv[i], "--dump") == 0) {
+            verbose = true;
+            dump = true;
         } else if (i + 1 < argc) {
             synthetic.emplace_back(argv[i], argv[i + 1]);
             ++i;
         } else {
-            std::fprintf(stderr, "usage: %s [--no-real] [--verbose] [MZML TRUTH_TSV]...\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--no-real] [--verbose] [--dump] [MZML TRUTH_TSV]...\n", argv[0]);
             return 2;
         }
     }

@@ -21,6 +21,8 @@ constexpr int kMaxIsotopes = numeric::kTabulatedIsotopes;
 constexpr double kWindowBelowMz = 7.0;
 constexpr double kWindowAboveMz = 11.0;
 constexpr double kMinScore = 0.6;
+// A multiple of the best charge wins when it scores within this much of it.
+constexpr double kMultipleMargin = 0.05;
 // Detection level: this fraction of the window's peaks is weaker (vendor centroid data are already
 // thresholded, so a middle percentile would sit above real isotopes).
 constexpr double kDetectionPercentile = 0.05;
@@ -92,7 +94,7 @@ int SelectPeak(const std::vector<Peak>& peaks, double setMass, double tolerance)
             tallestClose = index;
         }
     }
-    return tallestClose >= 0 ? tallestClose : nearest;
+    return nearest;
 }
 
 double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scratch) {
@@ -110,8 +112,7 @@ double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scrat
 struct ChargeView {
     static constexpr int kBelow = kMaxSelectedIsotope + 1; // whole steps observed below the selected peak
     static constexpr int kSteps = kBelow + kMaxIsotopes;
-    double atStep[kSteps];  // index r + kBelow: r isotope steps from the selected peak
-    double between[kSteps]; // largest height at a fractional step after step r
+    double atStep[kSteps]; // index r + kBelow: r isotope steps from the selected peak
     // Isotopes besides the selected peak that must be seen: more where the matching tolerance is wide
     // against the density of peaks, so that chance neighbours cannot make an envelope.
     int isotopesNeeded = 1;
@@ -132,7 +133,6 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         return -1.0;
     }
     const double* observed = view.atStep + ChargeView::kBelow - isotope; // observed[i]: isotope i
-    const double* between = view.between + ChargeView::kBelow - isotope; // between[i]: after isotope i
     double best = -1.0;
     for (int scaleStep = -kPatternScaleSteps; scaleStep <= kPatternScaleSteps; ++scaleStep) {
         const float* expected = numeric::TabulatedAveragine(neutralMass * std::exp2(0.5 * scaleStep));
@@ -146,16 +146,10 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         double dot = 0.0;
         double expectedNorm = 0.0;
         double observedNorm = observed[-1] * observed[-1]; // the pattern's leading zero
-        double atWhole = observed[-1];
-        double atFraction = between[-1];
         for (int i = 0; i < count; ++i) {
             dot += observed[i] * expected[i];
             expectedNorm += static_cast<double>(expected[i]) * expected[i];
             observedNorm += observed[i] * observed[i];
-            atWhole += observed[i];
-            if (i + 1 < count) {
-                atFraction += between[i];
-            }
         }
         if (dot <= 0.0) {
             continue;
@@ -181,8 +175,7 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
             continue;
         }
         const double cosine = dot / std::sqrt(expectedNorm * observedNorm);
-        const double score =
-            cosine * atWhole / (atWhole + atFraction) * (1.0 - kPatternScalePenalty * std::abs(scaleStep));
+        const double score = cosine * (1.0 - kPatternScalePenalty * std::abs(scaleStep));
         best = std::max(best, score);
     }
     return best;
@@ -220,49 +213,33 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
         chanceMatch < kChanceOne
             ? 1
             : (chanceMatch < kChanceTwo ? 2 : (chanceMatch < kChanceThree ? 3 : kMaxIsotopes));
-    // Peaks at fractional steps (j/m of a step, the positions charge m * z would add) only count against
-    // the charge when they sit as precisely as isotopes, and only for multiples the tolerance resolves.
-    const int maxMultiple = std::min(kMaxCharge / charge, static_cast<int>(step / (2.5 * tolerance)));
-    const double fractionTolerance =
-        maxMultiple >= 2 ? std::min(0.6 * tolerance, step / (2.0 * maxMultiple * (maxMultiple - 1))) : 0.0;
-    // A multiple m * z is only in question when a peak sits a 1/m step beside the selected one.
-    bool multipleInQuestion[kMaxCharge + 1] = {};
-    bool anyMultiple = false;
-    for (int multiple = 2; multiple <= maxMultiple; ++multiple) {
-        const double offset = step / multiple;
-        multipleInQuestion[multiple] = HeightNear(peaks, selected.mz + offset, fractionTolerance) > 0.0 ||
-                                       HeightNear(peaks, selected.mz - offset, fractionTolerance) > 0.0;
-        anyMultiple = anyMultiple || multipleInQuestion[multiple];
-    }
     for (int r = -ChargeView::kBelow; r < kMaxIsotopes; ++r) {
         const int slot = r + ChargeView::kBelow;
         const double mz = selected.mz + numeric::IsotopeOffset(r) / charge;
         // Isotope steps vary by a few mDa with composition; allow for it farther out.
         const double reach = std::min(0.3 * step, tolerance + 0.001 * std::abs(r) / charge);
         view.atStep[slot] = r == 0 ? selected.height : HeightNear(peaks, mz, reach);
-        view.between[slot] = 0.0;
-        if (!anyMultiple) {
-            continue;
-        }
-        const double gap = selected.mz + numeric::IsotopeOffset(r + 1) / charge - mz;
-        auto it = std::lower_bound(peaks.begin(), peaks.end(), mz + fractionTolerance,
-                                   [](const Peak& peak, double value) { return peak.mz < value; });
-        for (; it != peaks.end() && it->mz < mz + gap - fractionTolerance; ++it) {
-            const double fraction = (it->mz - mz) / gap;
-            for (int multiple = 2; multiple <= maxMultiple; ++multiple) {
-                if (!multipleInQuestion[multiple]) {
-                    continue;
-                }
-                const double x = fraction * multiple;
-                const double nearest = std::round(x);
-                if (nearest >= 1.0 && nearest < multiple &&
-                    std::fabs(x - nearest) * gap / multiple <= fractionTolerance) {
-                    view.between[slot] = std::max(view.between[slot], it->height);
-                    break;
-                }
-            }
+    }
+}
+
+// The best-scoring charge, or a multiple of it that also fits: an envelope of charge m * z shows peaks at
+// every z step too, so z fitting says little once the steps in between are filled as m * z predicts.
+int ChooseCharge(const double* scores) {
+    int best = -1;
+    for (int charge = 1; charge <= kMaxCharge; ++charge) {
+        if (scores[charge] >= kMinScore && (best < 0 || scores[charge] > scores[best] + 1e-9)) {
+            best = charge;
         }
     }
+    if (best < 0) {
+        return -1;
+    }
+    for (int multiple = kMaxCharge / best; multiple >= 2; --multiple) {
+        if (scores[multiple * best] >= std::max(kMinScore, scores[best] - kMultipleMargin)) {
+            return multiple * best;
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -306,8 +283,8 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
         static_cast<double>(std::count_if(peaks.begin(), peaks.end(),
                                           [=](const Peak& peak) { return peak.height > isotopeLevel; })) /
         (kWindowBelowMz + kWindowAboveMz);
-    int bestCharge = -1;
-    double bestScore = kMinScore;
+    double scores[kMaxCharge + 1];
+    std::fill(scores, scores + kMaxCharge + 1, -1.0);
     // Profile peaks carry their width; centroids only their scatter around isotope steps.
     const double precision =
         profile ? std::max(0.75 * selected.fwhm, 3e-6 * selected.mz)
@@ -326,11 +303,8 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
         }
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
             const double score = ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel);
-            if (score > bestScore + 1e-9) {
-                bestScore = score;
-                bestCharge = charge;
-            }
+            scores[charge] = std::max(scores[charge], score);
         }
     }
-    return bestCharge;
+    return ChooseCharge(scores);
 }

@@ -122,6 +122,38 @@ TEST(ChargeStateNeighbours, WeakEnvelopeBesideATallOneKeepsItsOwnCharge) {
     EXPECT_NEAR(result.height, 2e5 * 100.0 / 100.0, 2e5 * 0.01);
 }
 
+// A tall peak of another ion a quarter step beside the selected one is where charge 2z would put an isotope,
+// but one peak a thousand times taller is no isotope of this envelope: it must not cost z its answer.
+TEST(ChargeStateNeighbours, TallPeakAtAFractionalStepDoesNotRejectTheCharge) {
+    for (double fraction : {0.25, 0.5, 0.75}) {
+        SyntheticSpectrum spectrum;
+        const double setMass = spectrum.AddEnvelope(MonoMz(3170.0, 2), 2, 3e4);
+        spectrum.AddPeak(setMass + fraction * test_spectra::kCarbon13Step / 2.0, 1.5e8);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        EXPECT_EQ(Find(setMass, masses, intensities).charge, 2) << "peak at " << fraction << " step";
+    }
+}
+
+// A weak envelope among noise of its own height: a noise peak at a half step between two isotopes
+// does not make the envelope's charge twice what it is, while an envelope of charge 2z, whose every
+// half step is filled, is still read as 2z.
+TEST(ChargeStateNeighbours, LoneNoisePeakAtAHalfStepDoesNotDoubleTheCharge) {
+    for (int charge : {1, 2, 3}) {
+        SyntheticSpectrum spectrum;
+        const double setMass = spectrum.AddEnvelope(MonoMz(2500.0, charge), charge, 2e4);
+        spectrum.AddPeak(setMass + 0.5 * test_spectra::kCarbon13Step / charge, 5e3);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        EXPECT_EQ(Find(setMass, masses, intensities).charge, charge) << "charge " << charge;
+
+        SyntheticSpectrum doubled;
+        const double doubledSetMass = doubled.AddEnvelope(MonoMz(2500.0, 2 * charge), 2 * charge, 2e4);
+        doubled.Centroid(masses, intensities);
+        EXPECT_EQ(Find(doubledSetMass, masses, intensities).charge, 2 * charge) << "charge " << 2 * charge;
+    }
+}
+
 TEST(ChargeStateSelection, SetMassOnAHigherIsotopeStillGivesTheCharge) {
     for (int isotope : {1, 2, 3}) {
         for (bool profile : {false, true}) {
@@ -137,6 +169,23 @@ TEST(ChargeStateSelection, SetMassOnAHigherIsotopeStillGivesTheCharge) {
             EXPECT_EQ(result.charge, 3) << "isotope " << isotope << (profile ? " profile" : "");
             EXPECT_NEAR(result.mz, setMass, 2e-3);
         }
+    }
+}
+
+// On high-resolution data two peaks a few ppm apart are two ions: the one at the set mass is the precursor,
+// even when a taller peak of another envelope sits right beside it.
+TEST(ChargeStateSelection, TallerPeakAFewPpmAwayIsNotTakenForThePrecursor) {
+    for (double ppm : {-10.0, -2.5, 3.0, 12.0}) {
+        SyntheticSpectrum spectrum;
+        const double setMass = spectrum.AddEnvelope(MonoMz(3100.0, 3), 3, 2.5e7, 1);
+        // A charge-2 envelope three times as tall, one of its peaks `ppm` from the selected one.
+        const double beside = setMass * (1.0 + ppm * 1e-6);
+        spectrum.AddEnvelope(beside - test_spectra::kCarbon13Step / 2.0, 2, 7e7);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        const Result result = Find(setMass, masses, intensities);
+        EXPECT_EQ(result.charge, 3) << ppm << " ppm";
+        EXPECT_NEAR(result.mz, setMass, 1e-4) << ppm << " ppm";
     }
 }
 

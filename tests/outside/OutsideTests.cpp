@@ -1,0 +1,144 @@
+#include <string>
+#include <vector>
+
+#include <QDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "outside/DisplayAbout.h"
+#include "outside/SecurityApp.h"
+#include "platform/MessageBox.h"
+#include "platform/TestApplication.h"
+#include "system/Registry.h"
+#include "system/RegistryTestSupport.h"
+
+namespace {
+
+class FileNames final : public CCommandLineInfo {
+public:
+    void ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) override {
+        seen.push_back(std::string(bFlag ? "flag:" : "file:") + pszParam + (bLast ? " (last)" : ""));
+        CCommandLineInfo::ParseParam(pszParam, bFlag, bLast);
+    }
+    std::vector<std::string> seen;
+};
+
+TEST(CommandLine, FirstNonFlagParameterIsTheFileAndAbsolutePathsAreNotFlags) {
+    CWinApp app;
+    app.SetCommandLine({"varnex", "-p", "/data/run 1.mzML", "second.mzML"});
+    FileNames info;
+    app.ParseCommandLine(info);
+    EXPECT_EQ(info.m_strFileName, "/data/run 1.mzML");
+    EXPECT_EQ(info.seen,
+              (std::vector<std::string>{"flag:p", "file:/data/run 1.mzML", "file:second.mzML (last)"}));
+}
+
+TEST(CommandLine, DoubleDashEndsTheFlags) {
+    CWinApp app;
+    app.SetCommandLine({"varnex", "--", "-odd-name.mzML"});
+    CCommandLineInfo info;
+    app.ParseCommandLine(info);
+    EXPECT_EQ(info.m_strFileName, "-odd-name.mzML");
+}
+
+TEST(CommandLine, NoParametersLeaveThePathEmpty) {
+    CWinApp app;
+    app.SetCommandLine({"varnex"});
+    CCommandLineInfo info;
+    app.ParseCommandLine(info);
+    EXPECT_TRUE(info.m_strFileName.empty());
+}
+
+class Logon : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        SetMessageBoxObserver([this](QMessageBox& box) {
+            messages.push_back(box.text().toStdString());
+            box.accept();
+        });
+    }
+    void TearDown() override { SetMessageBoxObserver({}); }
+
+    static void SetPolicy(const char* valueName, const std::string& users) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, &key), ERROR_SUCCESS);
+        RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(users.c_str()),
+                       static_cast<DWORD>(users.size() + 1));
+        RegCloseKey(key);
+    }
+
+    registry_test::TempStore store;
+    std::vector<std::string> messages;
+};
+
+TEST_F(Logon, BothPhasesAdmitEveryoneByDefault) {
+    CSecurityApp app;
+    EXPECT_NE(app.InitInstancePart1(0, nullptr), 0);
+    EXPECT_NE(app.InitInstancePart2({}), 0);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(app.ExitInstance(), 0);
+    EXPECT_TRUE(store.Contents().empty()) << "the framework only reads the store";
+}
+
+TEST_F(Logon, AnEmptyListRestrictsNothing) {
+    SetPolicy(kStartUsersValue, " ; , ");
+    CSecurityApp app;
+    EXPECT_NE(app.InitInstancePart1(0, nullptr), 0);
+}
+
+TEST_F(Logon, ListedNamesAreAdmittedWhateverTheSeparatorsAndBlanks) {
+    SetPolicy(kStartUsersValue, "alice ;  " + CSecurityApp::CurrentUserName() + " , bob");
+    CSecurityApp app;
+    EXPECT_NE(app.InitInstancePart1(0, nullptr), 0);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Logon, AnUnlistedUserIsRefusedAndToldWhy) {
+    SetPolicy(kViewUsersValue, "alice;bob");
+    CSecurityApp app;
+    app.m_strAppName = "Varnex";
+    EXPECT_NE(app.InitInstancePart1(0, nullptr), 0);
+    EXPECT_EQ(app.InitInstancePart2({}), 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(CSecurityApp::CurrentUserName()), std::string::npos);
+    EXPECT_NE(messages[0].find("Varnex"), std::string::npos);
+    EXPECT_NE(messages[0].find(kViewUsersValue), std::string::npos);
+    EXPECT_EQ(app.ExitInstance(), 1);
+}
+
+TEST_F(Logon, NamesAreWholeAndCaseSensitive) {
+    const std::string user = CSecurityApp::CurrentUserName();
+    SetPolicy(kStartUsersValue,
+              user + "x;" + std::string(1, static_cast<char>(std::toupper(user[0]))) + user.substr(1) + "Z");
+    CSecurityApp app;
+    EXPECT_EQ(app.InitInstancePart1(0, nullptr), 0);
+}
+
+TEST(AboutBox, ShowsNameVersionAndLicenceAndReturnsWhenClosed) {
+    TestApplication();
+    char name[] = "Varnex";
+    char extra[] = "Pellicore suite";
+    CDisplayAbout about(nullptr, name, extra, 0, nullptr);
+    QString text;
+    bool wasModal = false;
+    QTimer::singleShot(0, [&] {
+        QDialog* box = about.GetBox();
+        ASSERT_NE(box, nullptr);
+        wasModal = box->isModal();
+        text = box->findChild<QLabel*>("aboutText")->text();
+        box->accept();
+    });
+    about.Show();
+    EXPECT_EQ(about.GetBox(), nullptr);
+    EXPECT_TRUE(wasModal);
+    EXPECT_TRUE(text.contains("Varnex"));
+    EXPECT_TRUE(text.contains("Version " VARNEX_TEST_VERSION));
+    EXPECT_TRUE(text.contains("Pellicore suite"));
+    EXPECT_TRUE(text.contains("GNU General Public License"));
+}
+
+} // namespace

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Renders the progress dialog, the precursor list window, the Display Options dialog and the About box
+# of Varnex on the bundled sample to PNG files in docs/, on a virtual X display (Xvfb), with a private
+# settings store and runtime directory.
+# Usage: tools/screenshots.sh [data-set] [output-directory]   (defaults: data/sample.mzML, docs)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VARNEX_BUILD_DIR:-$root/build}
+data=${1:-$root/data/sample.mzML}
+out=${2:-$root/docs}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target varnex-screenshots >/dev/null
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -m 700 "$scratch/runtime"
+export VARNEX_REGISTRY_FILE="$scratch/registry"
+export VARNEX_RUNTIME_DIR="$scratch/runtime"
+export QT_QPA_PLATFORM=xcb
+xvfb-run --auto-servernum --server-args="-screen 0 1280x800x24 -dpi 96" \
+    "$build/app/varnex-screenshots" "$data" "$out"

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "outside/LogonTestSupport.h"
+
 #include "app/VarnexApp.h"
 #include "hostlink/TestHost.h"
 #include "model/MzmlWriter.h"
@@ -58,35 +60,17 @@ protected:
     }
 };
 
-class Startup : public ::testing::Test {
+class Startup : public MessageRecordingTest {
 protected:
-    void SetUp() override {
-        TestApplication();
-        SetMessageBoxObserver([this](QMessageBox& box) {
-            messages.push_back(box.text().toStdString());
-            box.accept();
-        });
-    }
-    void TearDown() override { SetMessageBoxObserver({}); }
-
     BOOL Start(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "varnex");
         theApp.SetCommandLine(std::move(arguments));
         return theApp.InitInstance();
     }
 
-    static void SetPolicy(const char* valueName, const std::string& users) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, &key), ERROR_SUCCESS);
-        RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(users.c_str()),
-                       static_cast<DWORD>(users.size() + 1));
-        RegCloseKey(key);
-    }
-
     registry_test::TempStore store;
     ScopedRuntimeDirectory runtime;
     StartupObserver observer;
-    std::vector<std::string> messages;
 };
 
 TEST_F(Startup, WithoutParametersEnsuresSettingsShowsTheMessageAndNoWindow) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "outside/LogonTestSupport.h"
+
 #include "outside/DisplayAbout.h"
 #include "outside/SecurityApp.h"
 #include "platform/MessageBox.h"
@@ -52,27 +54,9 @@ TEST(CommandLine, NoParametersLeaveThePathEmpty) {
     EXPECT_TRUE(info.m_strFileName.empty());
 }
 
-class Logon : public ::testing::Test {
+class Logon : public MessageRecordingTest {
 protected:
-    void SetUp() override {
-        TestApplication();
-        SetMessageBoxObserver([this](QMessageBox& box) {
-            messages.push_back(box.text().toStdString());
-            box.accept();
-        });
-    }
-    void TearDown() override { SetMessageBoxObserver({}); }
-
-    static void SetPolicy(const char* valueName, const std::string& users) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, &key), ERROR_SUCCESS);
-        RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(users.c_str()),
-                       static_cast<DWORD>(users.size() + 1));
-        RegCloseKey(key);
-    }
-
     registry_test::TempStore store;
-    std::vector<std::string> messages;
 };
 
 TEST_F(Logon, BothPhasesAdmitEveryoneByDefault) {

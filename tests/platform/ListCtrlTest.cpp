@@ -16,7 +16,9 @@
 
 namespace {
 
-void app() { TestApplication(); }
+void app() {
+    TestApplication();
+}
 
 class ListCtrlTest : public ::testing::Test {
 protected:

@@ -21,8 +21,12 @@ constexpr int kMaxIsotopes = numeric::kTabulatedIsotopes;
 constexpr double kWindowBelowMz = 7.0;
 constexpr double kWindowAboveMz = 11.0;
 constexpr double kMinScore = 0.6;
+// Isotopes are counted up to this many times the height the selected peak predicts for them.
+constexpr double kExcessFactor = 2.0;
 // A multiple of the best charge wins when it scores within this much of it.
 constexpr double kMultipleMargin = 0.05;
+// ... and leaves the charge undetermined when it scores within this much.
+constexpr double kAmbiguousMargin = 0.08;
 // Detection level: this fraction of the window's peaks is weaker (vendor centroid data are already
 // thresholded, so a middle percentile would sit above real isotopes).
 constexpr double kDetectionPercentile = 0.05;
@@ -143,13 +147,19 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         while (count > isotope + 2 && expected[count - 1] < 0.02f) {
             --count;
         }
+        // Heights beyond what the envelope, scaled to the selected peak, predicts are another ion's
+        // overlapping it: counted only up to a limit, so that a tall neighbour cannot hide the envelope.
+        const double anchor = observed[isotope] / expected[isotope];
+        const double leading = std::min(observed[-1], anchor * expected[0]); // the pattern's leading zero
         double dot = 0.0;
         double expectedNorm = 0.0;
-        double observedNorm = observed[-1] * observed[-1]; // the pattern's leading zero
+        double observedNorm = leading * leading;
         for (int i = 0; i < count; ++i) {
-            dot += observed[i] * expected[i];
+            const double height =
+                i == isotope ? observed[i] : std::min(observed[i], kExcessFactor * anchor * expected[i]);
+            dot += height * expected[i];
             expectedNorm += static_cast<double>(expected[i]) * expected[i];
-            observedNorm += observed[i] * observed[i];
+            observedNorm += height * height;
         }
         if (dot <= 0.0) {
             continue;
@@ -164,7 +174,9 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
                 strongIsotopeMissing = observed[i] < kSelectedFraction * predicted;
                 continue;
             }
-            if (observed[i] >= kMissingFraction * predicted && expected[i] >= 0.05f) {
+            // Only isotopes about as tall as predicted are evidence; far taller ones are another ion's.
+            if (observed[i] >= kMissingFraction * predicted && expected[i] >= 0.05f &&
+                observed[i] <= kExcessFactor * anchor * expected[i]) {
                 ++otherIsotopesSeen;
             } else if (observed[i] < kMissingFraction * predicted && expected[i] >= kStrongIsotope &&
                        predicted - observed[i] > kMissingFactor * detectionLevel) {
@@ -235,8 +247,13 @@ int ChooseCharge(const double* scores) {
         return -1;
     }
     for (int multiple = kMaxCharge / best; multiple >= 2; --multiple) {
-        if (scores[multiple * best] >= std::max(kMinScore, scores[best] - kMultipleMargin)) {
+        const double finer = scores[multiple * best];
+        if (finer >= std::max(kMinScore, scores[best] - kMultipleMargin)) {
             return multiple * best;
+        }
+        // Nearly as good a fit at a multiple: the spectrum does not tell the two apart.
+        if (finer >= std::max(kMinScore, scores[best] - kAmbiguousMargin)) {
+            return -1;
         }
     }
     return best;

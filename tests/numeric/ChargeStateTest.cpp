@@ -135,6 +135,21 @@ TEST(ChargeStateNeighbours, TallPeakAtAFractionalStepDoesNotRejectTheCharge) {
     }
 }
 
+// Another ion's peak, far taller, on one of the envelope's isotope positions: the envelope is still read.
+TEST(ChargeStateNeighbours, TallForeignPeakOnAnIsotopePositionDoesNotHideTheEnvelope) {
+    for (int charge : {1, 2, 3}) {
+        for (int isotope : {2, 3}) {
+            SyntheticSpectrum spectrum;
+            const double setMass = spectrum.AddEnvelope(MonoMz(1400.0, charge), charge, 5e5);
+            spectrum.AddPeak(setMass + isotope * test_spectra::kCarbon13Step / charge + 0.0004, 2e7);
+            std::vector<float> masses, intensities;
+            spectrum.Centroid(masses, intensities);
+            EXPECT_EQ(Find(setMass, masses, intensities).charge, charge)
+                << "charge " << charge << ", foreign peak on isotope " << isotope;
+        }
+    }
+}
+
 // A weak envelope among noise of its own height: a noise peak at a half step between two isotopes
 // does not make the envelope's charge twice what it is, while an envelope of charge 2z, whose every
 // half step is filled, is still read as 2z.

@@ -1,15 +1,18 @@
 #include "platform/Dialog.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimerEvent>
+#include <QWindow>
 
 #include "platform/DialogUnits.h"
 
@@ -229,6 +232,16 @@ void CDialog::OnSysCommand(UINT nID, LPARAM) {
     case SC_RESTORE:
         showNormal();
         break;
+    case SC_MOVE:
+        if (QWindow* window = windowHandle(); window != nullptr) {
+            window->startSystemMove();
+        }
+        break;
+    case SC_SIZE:
+        if (QWindow* window = windowHandle(); window != nullptr) {
+            window->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+        }
+        break;
     default:
         break;
     }
@@ -314,6 +327,12 @@ void CDialog::ApplyDialogUnits() {
         // A drop-down list's template height is that of its open list; the closed control keeps its own.
         if (qobject_cast<QComboBox*>(child) != nullptr) {
             geometry.setHeight(child->sizeHint().height());
+        }
+        // Our fonts run wider than the one the templates were laid out for: a static text may grow to
+        // the right, up to the dialog's edge, rather than lose its end.
+        if (auto* label = qobject_cast<QLabel*>(child); label != nullptr && !label->wordWrap()) {
+            const int available = width() - geometry.x();
+            geometry.setWidth(std::max(geometry.width(), std::min(label->sizeHint().width(), available)));
         }
         child->setGeometry(geometry);
     }

@@ -15,9 +15,12 @@ std::vector<std::string> readUserList(const char* valueName) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return {};
-    std::vector<BYTE> buffer(4096);
-    DWORD size = static_cast<DWORD>(buffer.size());
-    const LONG result = RegQueryValueExA(key, valueName, nullptr, nullptr, buffer.data(), &size);
+    // Sized to the value: a list too long for a fixed buffer must still restrict, not admit everyone.
+    DWORD size = 0;
+    LONG result = RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size);
+    std::vector<BYTE> buffer(size);
+    if (result == ERROR_SUCCESS)
+        result = RegQueryValueExA(key, valueName, nullptr, nullptr, buffer.data(), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS)
         return {};

@@ -94,6 +94,22 @@ TEST_F(Logon, AnUnlistedUserIsRefusedAndToldWhy) {
     EXPECT_EQ(app.ExitInstance(), 1);
 }
 
+// A list too long for a small read buffer once admitted everyone: the restriction must hold however many
+// names an administrator lists.
+TEST_F(Logon, ALongListStillRestricts) {
+    std::string users;
+    for (int i = 0; users.size() < 20000; ++i)
+        users += "someone-else-" + std::to_string(i) + ";";
+    SetPolicy(kStartUsersValue, users);
+    CSecurityApp app;
+    EXPECT_EQ(app.InitInstancePart1(0, nullptr), 0);
+    EXPECT_EQ(messages.size(), 1u);
+
+    SetPolicy(kStartUsersValue, users + CSecurityApp::CurrentUserName());
+    CSecurityApp admitted;
+    EXPECT_NE(admitted.InitInstancePart1(0, nullptr), 0);
+}
+
 TEST_F(Logon, NamesAreWholeAndCaseSensitive) {
     const std::string user = CSecurityApp::CurrentUserName();
     SetPolicy(kStartUsersValue,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "numeric/Averagine.h"
@@ -21,6 +22,8 @@ constexpr int kMaxIsotopes = numeric::kTabulatedIsotopes;
 constexpr double kWindowBelowMz = 7.0;
 constexpr double kWindowAboveMz = 11.0;
 constexpr double kMinScore = 0.6;
+// Instruments select the monoisotopic peak or a tall isotope, not one from an envelope's tail.
+constexpr float kMinSelectedIsotope = 0.3f;
 // Isotopes are counted up to this many times the height the selected peak predicts for them.
 constexpr double kExcessFactor = 2.0;
 // A multiple of the best charge wins when it scores within this much of it.
@@ -43,17 +46,34 @@ constexpr int kPatternScaleSteps = 4;
 constexpr double kPatternScalePenalty = 0.04;
 // Selected-peak search: within this relative distance the tallest peak is taken, not the nearest.
 constexpr double kSamePeakRelative = 20e-6;
-// Chance-neighbour expectations up to which one, two or three isotopes besides the selected peak
-// make an envelope; beyond the last the spectrum is too crowded for the tolerance to tell.
-constexpr double kChanceOne = 0.1;
-// Peaks below this fraction of the selected peak's height are too weak to pass for its isotopes.
-constexpr double kChanceHeightFraction = 0.05;
-constexpr double kChanceTwo = 0.6;
-constexpr double kChanceThree = 2.0;
+// Isotopes seen besides the selected peak make an envelope only when chance neighbours would put peaks
+// that tall in all their windows with at most this probability.
+constexpr double kMaxChance = 0.0125;
+// A window that chance neighbours fill more often than this is no evidence at all (crowded raw data).
+constexpr double kMaxChanceOfOne = 0.2;
 
 struct Workspace {
     std::vector<Peak> peaks;
     std::vector<double> scratch;
+    std::vector<double> heightsDescending;
+};
+
+// How crowded the window is with peaks of a given height: what chance neighbours look like.
+class PeakDensity final {
+public:
+    PeakDensity(const std::vector<double>& heightsDescending, double windowMz)
+        : m_heights(heightsDescending), m_windowMz(windowMz) {}
+
+    // Probability that a window `widthMz` wide holds a peak at least `height` tall by chance.
+    double Chance(double height, double widthMz) const {
+        const auto taller = std::upper_bound(m_heights.begin(), m_heights.end(), height, std::greater<>()) -
+                            m_heights.begin();
+        return 1.0 - std::exp(-widthMz * static_cast<double>(taller) / m_windowMz);
+    }
+
+private:
+    const std::vector<double>& m_heights;
+    double m_windowMz;
 };
 
 // Reused by every call on one thread, so that the routine allocates only while its buffers grow.
@@ -116,10 +136,8 @@ double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scrat
 struct ChargeView {
     static constexpr int kBelow = kMaxSelectedIsotope + 1; // whole steps observed below the selected peak
     static constexpr int kSteps = kBelow + kMaxIsotopes;
-    double atStep[kSteps]; // index r + kBelow: r isotope steps from the selected peak
-    // Isotopes besides the selected peak that must be seen: more where the matching tolerance is wide
-    // against the density of peaks, so that chance neighbours cannot make an envelope.
-    int isotopesNeeded = 1;
+    double atStep[kSteps];  // index r + kBelow: r isotope steps from the selected peak
+    double reachMz[kSteps]; // half-width of the window each height was taken from
 };
 
 // Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
@@ -130,17 +148,18 @@ struct ChargeView {
 // spacing, not the exact pattern, tells the charge. -1 when no pattern is plausible (the selected peak
 // too weak an isotope, no other isotope seen, or a strong one missing).
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
-                    double detectionLevel) {
+                    double detectionLevel, const PeakDensity& density) {
     const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
     const double neutralMass = charge * (monoMz - protonMass);
     if (neutralMass < 50.0) {
         return -1.0;
     }
     const double* observed = view.atStep + ChargeView::kBelow - isotope; // observed[i]: isotope i
+    const double* reach = view.reachMz + ChargeView::kBelow - isotope;
     double best = -1.0;
     for (int scaleStep = -kPatternScaleSteps; scaleStep <= kPatternScaleSteps; ++scaleStep) {
         const float* expected = numeric::TabulatedAveragine(neutralMass * std::exp2(0.5 * scaleStep));
-        if (expected[isotope] < 0.05f) {
+        if (expected[isotope] < (isotope == 0 ? 0.05f : kMinSelectedIsotope)) {
             continue;
         }
         int count = kMaxIsotopes;
@@ -165,7 +184,7 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
             continue;
         }
         const double scale = dot / expectedNorm;
-        int otherIsotopesSeen = 0;
+        double chance = 1.0; // that chance neighbours fill every window where an isotope was seen
         bool strongIsotopeMissing = false;
         for (int i = 0; i < count && !strongIsotopeMissing; ++i) {
             const double predicted = scale * expected[i];
@@ -177,13 +196,14 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
             // Only isotopes about as tall as predicted are evidence; far taller ones are another ion's.
             if (observed[i] >= kMissingFraction * predicted && expected[i] >= 0.05f &&
                 observed[i] <= kExcessFactor * anchor * expected[i]) {
-                ++otherIsotopesSeen;
+                const double chanceHere = density.Chance(kMissingFraction * predicted, 2.0 * reach[i]);
+                chance *= chanceHere <= kMaxChanceOfOne ? chanceHere : 1.0;
             } else if (observed[i] < kMissingFraction * predicted && expected[i] >= kStrongIsotope &&
                        predicted - observed[i] > kMissingFactor * detectionLevel) {
                 strongIsotopeMissing = true;
             }
         }
-        if (otherIsotopesSeen < view.isotopesNeeded || strongIsotopeMissing) {
+        if (chance > kMaxChance || strongIsotopeMissing) {
             continue;
         }
         const double cosine = dot / std::sqrt(expectedNorm * observedNorm);
@@ -216,21 +236,18 @@ double CentroidPrecision(const std::vector<Peak>& peaks, const Peak& selected) {
 }
 
 void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int charge, double precision,
-                   double peaksPerMz, ChargeView& view) {
+                   ChargeView& view) {
     const double step = 1.00235 / charge;
-    const double tolerance = std::min(0.3 * step, precision);
-    // Expected number of chance neighbours at one isotope step, over all the charges tried.
-    const double chanceMatch = 2.0 * tolerance * peaksPerMz * kMaxCharge;
-    view.isotopesNeeded =
-        chanceMatch < kChanceOne
-            ? 1
-            : (chanceMatch < kChanceTwo ? 2 : (chanceMatch < kChanceThree ? 3 : kMaxIsotopes));
+    // Never wider than half the distance between the first steps of this charge and the next one, so that
+    // one displaced peak cannot count for both.
+    const double tolerance = std::min({0.3 * step, precision, 0.5 / (charge * (charge + 1.0))});
     for (int r = -ChargeView::kBelow; r < kMaxIsotopes; ++r) {
         const int slot = r + ChargeView::kBelow;
         const double mz = selected.mz + numeric::IsotopeOffset(r) / charge;
         // Isotope steps vary by a few mDa with composition; allow for it farther out.
         const double reach = std::min(0.3 * step, tolerance + 0.001 * std::abs(r) / charge);
         view.atStep[slot] = r == 0 ? selected.height : HeightNear(peaks, mz, reach);
+        view.reachMz[slot] = reach;
     }
 }
 
@@ -294,17 +311,18 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
 
     const double protonMass = hydrogenMass - kElectronMass;
     const double detectionLevel = DetectionLevel(peaks, work.scratch);
-    // Density of the peaks that could pass for an isotope of the selected one.
-    const double isotopeLevel = std::max(detectionLevel, kChanceHeightFraction * selected.height);
-    const double peaksPerMz =
-        static_cast<double>(std::count_if(peaks.begin(), peaks.end(),
-                                          [=](const Peak& peak) { return peak.height > isotopeLevel; })) /
-        (kWindowBelowMz + kWindowAboveMz);
+    work.heightsDescending.clear();
+    for (const Peak& peak : peaks) {
+        work.heightsDescending.push_back(peak.height);
+    }
+    std::sort(work.heightsDescending.begin(), work.heightsDescending.end(), std::greater<>());
+    const PeakDensity density(work.heightsDescending, kWindowBelowMz + kWindowAboveMz);
     double scores[kMaxCharge + 1];
     std::fill(scores, scores + kMaxCharge + 1, -1.0);
-    // Profile peaks carry their width; centroids only their scatter around isotope steps.
+    // Profile peaks carry their width, and a neighbour merging into a peak shifts its apex by about as
+    // much; centroids only carry their scatter around isotope steps.
     const double precision =
-        profile ? std::max(0.75 * selected.fwhm, 3e-6 * selected.mz)
+        profile ? std::max(1.25 * selected.fwhm, 3e-6 * selected.mz)
                 : std::max(3.0 * CentroidPrecision(peaks, selected) + 3e-6 * selected.mz, 6e-6 * selected.mz);
     ChargeView view;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
@@ -312,14 +330,15 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
         if (profile && 1.00235 / charge < 1.2 * selected.fwhm) {
             break;
         }
-        ObserveCharge(peaks, selected, charge, precision, peaksPerMz, view);
+        ObserveCharge(peaks, selected, charge, precision, view);
         // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
         // charge is seen at all.
         if (view.atStep[ChargeView::kBelow - 1] <= 0.0 && view.atStep[ChargeView::kBelow + 1] <= 0.0) {
             continue;
         }
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
-            const double score = ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel);
+            const double score =
+                ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel, density);
             scores[charge] = std::max(scores[charge], score);
         }
     }

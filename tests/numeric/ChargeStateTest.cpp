@@ -286,6 +286,23 @@ TEST(ChargeStateUndecided, NoisePeaksRarelyPassForAnEnvelope) {
     EXPECT_LE(decided, trials / 10);
 }
 
+// Many weak peaks crowd the window, but none is nearly as tall as the envelope's isotopes: chance
+// neighbours of such heights are rare, so the envelope's two strong isotopes are evidence enough.
+TEST(ChargeStateNeighbours, TallEnvelopeAmongManyWeakPeaksGivesItsCharge) {
+    std::mt19937 random(7);
+    for (int charge : {1, 2, 3}) {
+        for (int trial = 0; trial < 5; ++trial) {
+            SyntheticSpectrum spectrum;
+            const double setMass = spectrum.AddEnvelope(MonoMz(1000.0 + 40.0 * trial, charge), charge, 1e6);
+            spectrum.AddNoise(random, 400, setMass - 8.0, setMass + 12.0, 5e4, 1.2e5);
+            std::vector<float> masses, intensities;
+            spectrum.Centroid(masses, intensities);
+            EXPECT_EQ(Find(setMass, masses, intensities).charge, charge)
+                << "charge " << charge << " trial " << trial;
+        }
+    }
+}
+
 TEST(ChargeStateUndecided, UnresolvedIsotopesOnALowResolutionScanAreNotGuessed) {
     // Ion-trap-like profile, width 0.5 at m/z 1000: the isotopes of charge 4 (0.25 apart) merge.
     SyntheticSpectrum spectrum;

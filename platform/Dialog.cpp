@@ -4,11 +4,13 @@
 #include <utility>
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimerEvent>
@@ -52,6 +54,15 @@ CDialog::~CDialog() {
 }
 
 INT_PTR CDialog::DoModal() {
+    // A dialog made without a parent is owned, while it runs, by the window whose modal loop is running
+    // (the main window once it is up): it stays above that window and opens centred on it.
+    QPointer<QWidget> borrowedOwner;
+    if (parentWidget() == nullptr) {
+        if (QWidget* owner = QApplication::activeModalWidget(); owner != nullptr && owner != this) {
+            borrowedOwner = owner;
+            setParent(owner, windowFlags());
+        }
+    }
     m_bEnded = false;
     m_nModalResult = -1;
     OnInitDialog();
@@ -63,6 +74,9 @@ INT_PTR CDialog::DoModal() {
     // The dialog's window is gone once DoModal returns, and with it its timers.
     KillAllTimers();
     hide();
+    if (borrowedOwner) {
+        setParent(nullptr, windowFlags());
+    }
     return m_nModalResult;
 }
 

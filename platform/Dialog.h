@@ -4,7 +4,8 @@
 //
 // What a derived dialog gets:
 //  - DoModal(): OnInitDialog() (which runs DoDataExchange towards the controls), then the modal loop;
-//    returns the code given to EndDialog (IDOK from OnOK, IDCANCEL from OnCancel).
+//    returns the code given to EndDialog (IDOK from OnOK, IDCANCEL from OnCancel). A dialog without a
+//    parent is owned for that time by the window whose modal loop is running, if any.
 //  - Commands: the OK button, Enter and the command IDOK go to OnOK(); the Cancel button, Escape, the
 //    close box (through OnSysCommand(SC_CLOSE) and OnClose()) and IDCANCEL go to OnCancel(). The default
 //    OnOK runs the exchange from the controls and ends with IDOK; the default OnCancel ends with IDCANCEL.

@@ -4,11 +4,15 @@
 #include <vector>
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +20,10 @@
 #include "outside/WinApp.h"
 #include "platform/TestApplication.h"
 #include "settings/DecimalPlaces.h"
+#include "settings/DisplayOptionsDlg.h"
 #include "settings/SettingsTestSupport.h"
 #include "system/RegistryTestSupport.h"
+#include "ui/Resource.h"
 
 namespace {
 
@@ -230,6 +236,40 @@ TEST_F(ListWindow, MenuBarHoldsFileDisplayAndHelp) {
         EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Display", "&Help"}));
         EXPECT_EQ(dialog.windowTitle(), "Varnex");
         EXPECT_FALSE(dialog.windowIcon().isNull());
+    });
+}
+
+// Display > Options...: the dialog runs over the list window; OK stores the choice and rebuilds the rows
+// in their order with the new places, Cancel stores nothing and leaves the rows (and the selection) be.
+TEST_F(ListWindow, DisplayOptionsOkRebuildsTheRowsAndCancelLeavesThem) {
+    const auto runOptions = [&](int intensityIndex, int button) {
+        QTimer::singleShot(0, &dialog, [&, intensityIndex, button] {
+            auto* options = dynamic_cast<CDisplayOptionsDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(options, nullptr);
+            EXPECT_EQ(options->parentWidget(), &dialog) << "the list window owns the dialog";
+            auto* combo = qobject_cast<QComboBox*>(options->GetDlgItem(CDisplayOptionsDlg::IDC_INTENSITY));
+            ASSERT_NE(combo, nullptr);
+            combo->setFocus();
+            QTest::keyClick(combo, Qt::Key_Home);
+            for (int i = 0; i < intensityIndex; ++i)
+                QTest::keyClick(combo, Qt::Key_Down);
+            qobject_cast<QPushButton*>(options->GetDlgItem(button))->click();
+        });
+        dialog.SendCommand(ID_DISPLAY_OPTIONS);
+    };
+    RunWindow(dialog, [&] {
+        dialog.m_listCtrl.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+        runOptions(3, IDOK);
+        EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:3"));
+        EXPECT_EQ(ColumnTexts(4), (std::vector<std::string>{"90.000", "20000.000", "1500.000"}));
+        EXPECT_EQ(ColumnTexts(0), (std::vector<std::string>{"3.25", "7.00", "12.50"}));
+        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
+
+        dialog.m_listCtrl.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+        runOptions(1, IDCANCEL);
+        EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:3"));
+        EXPECT_EQ(ColumnTexts(4), (std::vector<std::string>{"90.000", "20000.000", "1500.000"}));
+        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 1);
     });
 }
 

@@ -59,8 +59,3 @@ void CDisplayOptionsDlg::OnSelchangeIntensity() {
 void CDisplayOptionsDlg::OnSelchangeSetMass() {
     m_nSetMassPlaces = m_cbSetMass.GetCurSel();
 }
-
-bool RunDisplayOptionsDialog(QWidget* pOwner) {
-    CDisplayOptionsDlg dialog(pOwner);
-    return dialog.DoModal() == IDOK;
-}

@@ -47,8 +47,5 @@ private:
     std::unique_ptr<Ui::DisplayOptionsDlg> m_ui;
 };
 
-// Display > Options...: runs the dialog; true when it ended with OK, so that the rows are to be rebuilt.
-bool RunDisplayOptionsDialog(QWidget* pOwner = nullptr);
-
 // The message shown when OK could not store the settings.
 inline constexpr const char* kDisplaySettingsNotSavedMessage = "The display settings could not be saved.";

@@ -187,21 +187,6 @@ TEST_F(DisplayOptionsDialog, OkThatStoresShowsNoMessage) {
     EXPECT_EQ(boxes, 0);
 }
 
-TEST_F(DisplayOptionsDialog, RunReportsWhetherTheRowsAreToBeRebuilt) {
-    EnsureDecimalPlaces();
-    const auto pressWhenShown = [](int id) {
-        QTimer::singleShot(0, [id] {
-            auto* dialog = dynamic_cast<CDisplayOptionsDlg*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            dialog->SendCommand(static_cast<UINT>(id));
-        });
-    };
-    pressWhenShown(IDOK);
-    EXPECT_TRUE(RunDisplayOptionsDialog());
-    pressWhenShown(IDCANCEL);
-    EXPECT_FALSE(RunDisplayOptionsDialog());
-}
-
 TEST_F(DisplayOptionsDialog, TemplateHasTheListsLabelsAndButtons) {
     CDisplayOptionsDlg dialog;
     EXPECT_EQ(dialog.windowTitle(), "Display Options");

@@ -151,11 +151,15 @@ std::optional<std::string> unreadableReason(const std::string& path) {
     if (std::filesystem::is_directory(status)) {
         return "it is a directory";
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    // A pipe or a device would wait for a writer or never end.
+    if (!std::filesystem::is_regular_file(status)) {
+        return "it is not a regular file";
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return std::strerror(errno);
     }
-    std::fclose(file);
+    ::close(fd);
     CDMRawDatafile datafile;
     CDatafileSampleInfo sampleInfo;
     if (datafile.Open(path.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -64,9 +65,10 @@ protected:
         fs::remove_all(dir, ignored);
     }
 
-    // Runs the real executable; standard error is a file, so no progress line is drawn.
+    // Runs the real executable; standard error is a file, so no progress line is drawn. A run that hangs
+    // is stopped and reported as exit code 124.
     Outcome run(const std::vector<std::string>& arguments) const {
-        std::string command = quoted(VARNEX_LIST_EXECUTABLE);
+        std::string command = "timeout -k 5 30 " + quoted(VARNEX_LIST_EXECUTABLE);
         for (const auto& argument : arguments) {
             command += " " + quoted(argument);
         }
@@ -127,6 +129,17 @@ TEST_F(VarnexList, DirectoryAndNonDataFilesAreRejected) {
     const Outcome outcome = run({text.string()});
     EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_NE(outcome.err.find("not an mzML or mzXML data set"), std::string::npos) << outcome.err;
+}
+
+TEST_F(VarnexList, PipesAndDevicesAreRejectedWithoutWaitingForData) {
+    const fs::path pipe = dir / "pipe.mzML";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const Outcome fromPipe = run({pipe.string()});
+    EXPECT_EQ(fromPipe.exitCode, 1);
+    EXPECT_NE(fromPipe.err.find("not a regular file"), std::string::npos) << fromPipe.err;
+    const Outcome fromDevice = run({"/dev/zero"});
+    EXPECT_EQ(fromDevice.exitCode, 1);
+    EXPECT_NE(fromDevice.err.find("not a regular file"), std::string::npos) << fromDevice.err;
 }
 
 TEST_F(VarnexList, FailureLeavesAnExistingOutputFileAlone) {

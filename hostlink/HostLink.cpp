@@ -10,7 +10,7 @@
 
 #include "hostlink/Framing.h"
 #include "hostlink/UnixSocket.h"
-#include "system/RegisteredMessage.h"
+#include "system/RuntimeDirectory.h"
 
 namespace hostlink {
 namespace {

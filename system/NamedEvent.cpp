@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "system/RegisteredMessage.h"
+#include "system/RuntimeDirectory.h"
 
 namespace {
 

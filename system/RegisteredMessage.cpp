@@ -1,18 +1,18 @@
-#include "RegisteredMessage.h"
+#include "system/RegisteredMessage.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include "system/RuntimeDirectory.h"
 
 namespace {
 
@@ -139,26 +139,6 @@ std::uint32_t RegisterWindowMessageA(const char* name) {
     }
     constexpr std::uint32_t rangeSize = kLastRegisteredMessage - kFirstRegisteredMessage + 1;
     return kFirstRegisteredMessage + hash % rangeSize;
-}
-
-std::string VarnexRuntimeDirectory() {
-    std::string directory;
-    if (const char* overridden = std::getenv("VARNEX_RUNTIME_DIR"); overridden && *overridden)
-        directory = overridden;
-    else if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg)
-        directory = std::string(xdg) + "/varnex";
-    else
-        directory = "/tmp/varnex-" + std::to_string(::getuid());
-    while (directory.size() > 1 && directory.back() == '/')
-        directory.pop_back();
-
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    struct stat info;
-    if (::lstat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
-        (info.st_mode & 077) != 0)
-        return {};
-    return directory;
 }
 
 RegisteredMessageEndpoint::~RegisteredMessageEndpoint() {

@@ -7,11 +7,9 @@
 // principle share an id; a program registers few names, and the id only routes to one handler.
 //
 // A window that wants such messages from other processes opens a RegisteredMessageEndpoint: a Unix
-// stream socket "window-<pid>.sock" in the per-user runtime directory (VARNEX_RUNTIME_DIR, default
-// ${XDG_RUNTIME_DIR}/varnex, else /tmp/varnex-<uid>; created 0700 and refused when it is a symlink,
-// another user's, or open to group or others). Only peers of the same uid are served (SO_PEERCRED). A sender
-// writes one fixed-size frame (magic, id, wParam, lParam) and reads the handler's 64-bit result back, as with
-// SendMessage.
+// stream socket "window-<pid>.sock" in the per-user runtime directory (system/RuntimeDirectory.h). Only
+// peers of the same uid are served (SO_PEERCRED). A sender writes one fixed-size frame (magic, id, wParam,
+// lParam) and reads the handler's 64-bit result back, as with SendMessage.
 
 #include <chrono>
 #include <cstdint>
@@ -24,10 +22,6 @@ inline constexpr std::uint32_t kLastRegisteredMessage = 0xFFFF;
 
 // 0 for a null or empty name, as the platform does on failure.
 std::uint32_t RegisterWindowMessageA(const char* name);
-
-// The per-user directory of local endpoints, created 0700 when missing. Empty when it cannot be
-// created or is not private to this user.
-std::string VarnexRuntimeDirectory();
 
 struct RegisteredMessageFrame {
     std::uint32_t message = 0;

@@ -5,8 +5,9 @@
 #include "model/PrecursorArray.h"
 #include "rawdata/RawData.h"
 
-// The precursors of one raw data set, with the data set's path and the reader the host commands and
-// the charge-state pass use. Built once on a worker thread, then only read and reordered.
+// The precursors of one raw data set, with the data set's path (which the host commands name) and the
+// reader the charge-state pass reads survey spectra through. Built once on a worker thread, then only
+// read and reordered.
 class CPrecursorList {
 public:
     CPrecursorList() = default;

@@ -266,10 +266,6 @@ bool CRawDatafile::Open(const char* path, int /*flags*/) {
     return impl_->run != nullptr;
 }
 
-bool CRawDatafile::IsOpen() const {
-    return impl_->run != nullptr;
-}
-
 bool CRawDatafile::SelectFunction(int function) {
     if (!impl_->run || function < 0 || function >= impl_->run->FunctionCount()) {
         impl_->function = -1;

@@ -42,7 +42,7 @@ struct ScanStatsRecord {
 };
 static_assert(sizeof(ScanStatsRecord) == ScanStatsRecord::kSize);
 
-// Returns nonzero on success; the record is filled either way.
+// Returns 0 only for a null path, which leaves the record as it was.
 int ConvertPathToTarnFile(RawPathRecord& record, const char* path);
 // Scan count of the record's function; 0 when the data set or the function cannot be read.
 std::uint32_t DmRawScansInFunction(RawPathRecord& record);
@@ -100,13 +100,12 @@ public:
     CRawDatafile& operator=(const CRawDatafile&) = delete;
 
     bool Open(const char* path, int flags);
-    bool IsOpen() const;
     // `function` from 0; 0 is the survey function.
     bool SelectFunction(int function);
     // Scan `scan` (from 0) of the selected function. On success the arrays are allocated with new[] and
     // ownership passes to the caller (QXSpectrum::SetData adopts them). A scan index outside the function
-    // gives two empty, non-null arrays and a count of 0; only a spectrum that cannot be decoded leaves
-    // both outputs null and returns false.
+    // gives two empty, non-null arrays and a count of 0; a spectrum that cannot be decoded, or a reader
+    // that is not open, leaves both outputs null and returns false.
     bool GetScan(long long scan, float*& masses, float*& intensities, int& count);
     // Fills `chromatogram` for the selected function; only the "TIC" trace is known. A zero range
     // means the whole run.

@@ -364,7 +364,8 @@ Loaded load(const std::string& file) {
     if (file.empty()) {
         return loaded;
     }
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a pipe in the store's place must not wait for a writer (it is then refused below).
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         loaded.status = errno == ENOENT || errno == ENOTDIR ? LoadStatus::Missing : LoadStatus::Unreadable;
         return loaded;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,6 +201,28 @@ TEST_F(RegistryStore, UnreadableStoreCannotBeOpened) {
                    : 1;
     });
     EXPECT_EQ(status, 0);
+}
+
+// A store path that names a pipe (or any file that is not a regular one) once blocked the open until
+// someone wrote to it, hanging the program at start: it must read as a store that is not valid.
+TEST_F(RegistryStore, StoreThatIsAPipeReadsAsNotValidWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(store.File().c_str(), 0600), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::alarm(5); // a hang ends the child with SIGALRM
+        HKEY key = nullptr;
+        const bool notFound =
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_QUERY_VALUE, &key) == ERROR_FILE_NOT_FOUND;
+        const bool notCreated = RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key) == ERROR_BADDB;
+        ::_exit(notFound && notCreated ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    struct stat info {};
+    ASSERT_EQ(::lstat(store.File().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the pipe is left as it is";
 }
 
 // Several processes set values at the same time: none loses another's value, every reader sees a valid

@@ -46,7 +46,7 @@ constexpr int kMarginBottom = 40;
 // Decimal text of `value` with the places named by the setting's character at `position`, as printf's
 // "%.<c>f" prints it: a missing character gives "%.f", no places. A character that is not a digit
 // (which the options dialog never writes) also prints without places rather than as an undefined
-// format. Returns the text's length in `buffer`.
+// format. The text is written to `buffer`, NUL-terminated, and also returned.
 std::string_view formatPlaces(char (&buffer)[64], double value, const std::string& setting,
                               std::size_t position) {
     int places = 0;

@@ -97,20 +97,29 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
             argument.resize(argument.find('='));
         }
         auto value = [&](std::string_view name) { return inlineValue ? *inlineValue : valueOf(i, name); };
+        auto isFlag = [&](std::string_view shortName, std::string_view longName) {
+            if (argument != shortName && argument != longName) {
+                return false;
+            }
+            if (inlineValue) {
+                throw UsageError{"option " + std::string(longName) + " takes no value"};
+            }
+            return true;
+        };
         if (onlyOperands || argument == "-" || argument.empty() || argument[0] != '-') {
             if (!options.dataSet.empty()) {
                 throw UsageError{"only one data set can be listed at a time"};
             }
             options.dataSet = argument;
-        } else if (argument == "--") {
+        } else if (isFlag("--", "--")) {
             onlyOperands = true;
-        } else if (argument == "-h" || argument == "--help") {
+        } else if (isFlag("-h", "--help")) {
             printHelp(std::cout);
             return 0;
-        } else if (argument == "-V" || argument == "--version") {
+        } else if (isFlag("-V", "--version")) {
             std::cout << "varnex-list " << VARNEX_VERSION << "\n";
             return 0;
-        } else if (argument == "-q" || argument == "--quiet") {
+        } else if (isFlag("-q", "--quiet")) {
             options.quiet = true;
         } else if (argument == "-o" || argument == "--output") {
             options.output = value(argument);

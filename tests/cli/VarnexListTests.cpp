@@ -109,6 +109,10 @@ TEST_F(VarnexList, UsageErrorsExitWithTwo) {
     EXPECT_EQ(run({"--bogus", sample}).exitCode, 2);
     EXPECT_EQ(run({"--sort", "colour", sample}).exitCode, 2);
     EXPECT_EQ(run({"--format", "xlsx", sample}).exitCode, 2);
+    // An option without a value must not quietly swallow one.
+    EXPECT_EQ(run({"--quiet=no", sample}).exitCode, 2);
+    EXPECT_EQ(run({"--help=me"}).exitCode, 2);
+    EXPECT_EQ(run({"--=" + sample}).exitCode, 2);
     const Outcome missingValue = run({sample, "--output"});
     EXPECT_EQ(missingValue.exitCode, 2);
     EXPECT_NE(missingValue.err.find("needs a value"), std::string::npos);

@@ -49,8 +49,13 @@ constexpr double kSamePeakRelative = 20e-6;
 // Isotopes seen besides the selected peak make an envelope only when chance neighbours would put peaks
 // that tall in all their windows with at most this probability.
 constexpr double kMaxChance = 0.0125;
+// Profile apexes are pulled about by merging neighbours, so coincidences within a width are likelier
+// than the peak density alone says: they must be less likely still.
+constexpr double kMaxChanceProfile = 0.004;
 // A window that chance neighbours fill more often than this is no evidence at all (crowded raw data).
 constexpr double kMaxChanceOfOne = 0.2;
+// A displaced peak was looked for over a wider window than its distance: charged for twice that.
+constexpr double kDisplacedWindow = 2.0;
 
 struct Workspace {
     std::vector<Peak> peaks;
@@ -80,24 +85,6 @@ private:
 Workspace& ThreadWorkspace() {
     thread_local Workspace workspace;
     return workspace;
-}
-
-// Index of the tallest peak within `tolerance` of `mz`, or -1.
-int TallestNear(const std::vector<Peak>& peaks, double mz, double tolerance) {
-    auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - tolerance,
-                               [](const Peak& peak, double value) { return peak.mz < value; });
-    int best = -1;
-    for (; it != peaks.end() && it->mz <= mz + tolerance; ++it) {
-        if (best < 0 || it->height > peaks[best].height) {
-            best = static_cast<int>(it - peaks.begin());
-        }
-    }
-    return best;
-}
-
-double HeightNear(const std::vector<Peak>& peaks, double mz, double tolerance) {
-    const int index = TallestNear(peaks, mz, tolerance);
-    return index < 0 ? 0.0 : peaks[index].height;
 }
 
 // The peak taken as the precursor's: the tallest one practically at the set mass, else the nearest one
@@ -148,7 +135,7 @@ struct ChargeView {
 // spacing, not the exact pattern, tells the charge. -1 when no pattern is plausible (the selected peak
 // too weak an isotope, no other isotope seen, or a strong one missing).
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
-                    double detectionLevel, const PeakDensity& density) {
+                    double detectionLevel, const PeakDensity& density, double maxChance) {
     const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
     const double neutralMass = charge * (monoMz - protonMass);
     if (neutralMass < 50.0) {
@@ -203,7 +190,7 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
                 strongIsotopeMissing = true;
             }
         }
-        if (chance > kMaxChance || strongIsotopeMissing) {
+        if (chance > maxChance || strongIsotopeMissing) {
             continue;
         }
         const double cosine = dot / std::sqrt(expectedNorm * observedNorm);
@@ -235,19 +222,45 @@ double CentroidPrecision(const std::vector<Peak>& peaks, const Peak& selected) {
     return best;
 }
 
+// The tallest peak that may be the one expected at `mz`: within `reach` of it, or farther by as much as
+// the peak's apex may be displaced by a neighbour merging into it, never beyond `limit`. Its height,
+// and in `windowMz` the half-width of the window it was accepted in (`reach` when none was).
+double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, double limit, double maxShift,
+                  double precision, double& windowMz) {
+    const double search = std::min(limit, reach + maxShift);
+    auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - search,
+                               [](const Peak& peak, double value) { return peak.mz < value; });
+    double height = 0.0;
+    windowMz = reach;
+    for (; it != peaks.end() && it->mz <= mz + search; ++it) {
+        const double distance = std::fabs(it->mz - mz);
+        if (distance <= std::min(limit, reach + it->shiftMz) && it->height > height) {
+            height = it->height;
+            windowMz = distance <= reach ? std::max(distance, precision) : kDisplacedWindow * distance;
+        }
+    }
+    return height;
+}
+
 void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int charge, double precision,
-                   ChargeView& view) {
+                   double maxShift, ChargeView& view) {
     const double step = 1.00235 / charge;
     // Never wider than half the distance between the first steps of this charge and the next one, so that
     // one displaced peak cannot count for both.
-    const double tolerance = std::min({0.3 * step, precision, 0.5 / (charge * (charge + 1.0))});
+    const double limit = std::min(0.3 * step, 0.5 / (charge * (charge + 1.0)));
+    const double tolerance = std::min(limit, precision);
     for (int r = -ChargeView::kBelow; r < kMaxIsotopes; ++r) {
         const int slot = r + ChargeView::kBelow;
         const double mz = selected.mz + numeric::IsotopeOffset(r) / charge;
-        // Isotope steps vary by a few mDa with composition; allow for it farther out.
-        const double reach = std::min(0.3 * step, tolerance + 0.001 * std::abs(r) / charge);
-        view.atStep[slot] = r == 0 ? selected.height : HeightNear(peaks, mz, reach);
-        view.reachMz[slot] = reach;
+        // Isotope steps vary by a few mDa with composition; allow for it farther out. The selected
+        // peak's own apex may be displaced as well.
+        const double reach = std::min(limit, tolerance + 0.001 * std::abs(r) / charge + selected.shiftMz);
+        if (r == 0) {
+            view.atStep[slot] = selected.height;
+            view.reachMz[slot] = reach;
+        } else {
+            view.atStep[slot] = HeightNear(peaks, mz, reach, limit, maxShift, tolerance, view.reachMz[slot]);
+        }
     }
 }
 
@@ -322,25 +335,33 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     // Profile peaks carry their width, and a neighbour merging into a peak shifts its apex by about as
     // much; centroids only carry their scatter around isotope steps.
     const double precision =
-        profile ? std::max(1.25 * selected.fwhm, 3e-6 * selected.mz)
+        profile ? std::max(0.5 * selected.fwhm, 3e-6 * selected.mz)
                 : std::max(3.0 * CentroidPrecision(peaks, selected) + 3e-6 * selected.mz, 6e-6 * selected.mz);
+    double maxShift = 0.0;
+    for (const Peak& peak : peaks) {
+        maxShift = std::max(maxShift, peak.shiftMz);
+    }
     ChargeView view;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
         // Isotopes closer than the peak width would have merged into one profile peak.
         if (profile && 1.00235 / charge < 1.2 * selected.fwhm) {
             break;
         }
-        ObserveCharge(peaks, selected, charge, precision, view);
+        ObserveCharge(peaks, selected, charge, precision, maxShift, view);
         // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
         // charge is seen at all.
         if (view.atStep[ChargeView::kBelow - 1] <= 0.0 && view.atStep[ChargeView::kBelow + 1] <= 0.0) {
             continue;
         }
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
-            const double score =
-                ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel, density);
+            const double score = ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
+                                              density, profile ? kMaxChanceProfile : kMaxChance);
             scores[charge] = std::max(scores[charge], score);
         }
     }
-    return ChooseCharge(scores);
+    const int charge = ChooseCharge(scores);
+    if (charge < 0) {
+        return -1;
+    }
+    return charge;
 }

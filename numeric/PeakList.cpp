@@ -11,6 +11,8 @@ constexpr double kRegularFractionForProfile = 0.5;
 constexpr double kZeroFractionForProfile = 0.05;
 // Finer than any isotope step of charges we report; centroids this dense cannot be regular.
 constexpr double kFineSamplingMz = 0.05;
+// Apexes closer than this many peak widths may be signals merged into each other.
+constexpr double kMergeWidths = 3.0;
 
 // m/z where the signal falls to `level` between point i (above it) and its neighbour j (at or below it).
 double Crossing(const float* masses, const float* intensities, int i, int j, double level) {
@@ -149,6 +151,16 @@ void CollectPeaks(const float* masses, const float* intensities, int begin, int 
     peaks.erase(std::remove_if(peaks.begin() + static_cast<std::ptrdiff_t>(first), peaks.end(),
                                [](const Peak& peak) { return peak.fwhm < 0.0; }),
                 peaks.end());
+    for (std::size_t i = first; i < peaks.size(); ++i) {
+        double nearest = kMergeWidths * peaks[i].fwhm;
+        if (i > first) {
+            nearest = std::min(nearest, peaks[i].mz - peaks[i - 1].mz);
+        }
+        if (i + 1 < peaks.size()) {
+            nearest = std::min(nearest, peaks[i + 1].mz - peaks[i].mz);
+        }
+        peaks[i].shiftMz = nearest < kMergeWidths * peaks[i].fwhm ? nearest : 0.0;
+    }
 }
 
 } // namespace numeric

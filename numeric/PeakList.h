@@ -11,7 +11,8 @@ namespace numeric {
 struct Peak {
     double mz = 0.0;
     double height = 0.0;
-    double fwhm = 0.0; // full width at half maximum in m/z; 0 for centroid data
+    double fwhm = 0.0;    // full width at half maximum in m/z; 0 for centroid data
+    double shiftMz = 0.0; // how far a neighbour merging into the peak may have displaced its apex
 };
 
 // Whether points [begin, end) look like profile sampling: mostly regular spacing, and either zero
@@ -23,7 +24,8 @@ bool LooksLikeProfile(const float* masses, const float* intensities, int begin, 
 // Appends the peaks of points [begin, end), ascending in m/z. Centroid data: every point of positive
 // intensity. Profile data: local maxima, apex from a parabola through the logarithms of the three top
 // points, width from the half-height crossings; apexes within half a width of a taller one (noise on
-// its flanks) are dropped.
+// its flanks) are dropped. A peak with another apex within three widths may be two signals pushed or
+// merged into each other: its apex may be displaced by up to that distance.
 void CollectPeaks(const float* masses, const float* intensities, int begin, int end, bool profile,
                   std::vector<Peak>& peaks);
 

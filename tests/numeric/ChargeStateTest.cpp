@@ -303,6 +303,40 @@ TEST(ChargeStateNeighbours, TallEnvelopeAmongManyWeakPeaksGivesItsCharge) {
     }
 }
 
+// Profile peaks of eight points a width `w` apart, as some converters write them: 0, .12, .45, .92, .92,
+// .45, .12, 0 of the height, apex midway.
+void AddEightPointPeak(double apexMz, double height, double w, std::vector<float>& masses,
+                       std::vector<float>& intensities) {
+    const double shape[] = {0.0, 0.12, 0.45, 0.92, 0.92, 0.45, 0.12, 0.0};
+    for (int j = 0; j < 8; ++j) {
+        masses.push_back(static_cast<float>(apexMz + (j - 3.5) * w));
+        intensities.push_back(static_cast<float>(height * shape[j]));
+    }
+}
+
+// A weak peak just left of an isotope, touching it, has pushed the isotope's apex more than a width off
+// its step; the other isotopes are in place. The displaced isotope still counts for the charge.
+TEST(ChargeStateNeighbours, IsotopeDisplacedByATouchingNeighbourOnAProfileScanStillCounts) {
+    for (int charge : {2, 3}) {
+        const double mono = 800.0;
+        const double w = 4e-7 * std::pow(mono, 1.5);
+        const double step = test_spectra::kCarbon13Step / charge;
+        const double heights[] = {1e6, 9e5, 4.5e5, 1.5e5};
+        std::vector<float> masses, intensities;
+        AddEightPointPeak(mono - 2.3, 3e3, w, masses, intensities);
+        for (int i = 0; i < 4; ++i) {
+            double apex = mono + i * step;
+            if (i == 1) {
+                AddEightPointPeak(apex - 4.0 * w, 2e4, w, masses, intensities);
+                apex += 4.0 * w;
+            }
+            AddEightPointPeak(apex, heights[i], w, masses, intensities);
+        }
+        AddEightPointPeak(mono + 3.1, 3e3, w, masses, intensities);
+        EXPECT_EQ(Find(mono, masses, intensities).charge, charge) << "charge " << charge;
+    }
+}
+
 TEST(ChargeStateUndecided, UnresolvedIsotopesOnALowResolutionScanAreNotGuessed) {
     // Ion-trap-like profile, width 0.5 at m/z 1000: the isotopes of charge 4 (0.25 apart) merge.
     SyntheticSpectrum spectrum;

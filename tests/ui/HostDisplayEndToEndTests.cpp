@@ -1,0 +1,339 @@
+// A double-click in the list window over the bundled sample, carried through the host link to a running
+// host display: what the displays then hold is checked against the data set, read here on its own, and
+// against the sample's ground truth.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "host/DisplayViews.h"
+#include "host/HostDisplayService.h"
+#include "hostlink/TestHost.h"
+#include "rawdata/MsRun.h"
+#include "system/RegistryTestSupport.h"
+
+namespace {
+
+using varnex::rawdata::MsRun;
+using varnex::rawdata::Spectrum;
+
+const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";
+const std::string kTruth = VARNEX_SOURCE_DIR "/data/sample.truth.tsv";
+
+// One precursor run of the sample's ground truth.
+struct TruthRun {
+    int function = 0;
+    int firstScan = 0;
+    int lastScan = 0;
+    double setMass = 0.0;
+    int surveyScan = 0;
+    double surveyRtMinutes = 0.0;
+    double selectedHeight = 0.0;
+};
+
+std::vector<TruthRun> ReadTruth() {
+    std::ifstream file(kTruth);
+    std::string line;
+    std::getline(file, line);
+    std::map<std::string, std::size_t> column;
+    {
+        std::istringstream header(line);
+        std::string name;
+        for (std::size_t i = 0; std::getline(header, name, '\t'); ++i)
+            column[name] = i;
+    }
+    std::vector<TruthRun> runs;
+    while (std::getline(file, line)) {
+        std::vector<std::string> fields;
+        std::istringstream row(line);
+        std::string field;
+        while (std::getline(row, field, '\t'))
+            fields.push_back(field);
+        if (fields.size() != column.size())
+            continue;
+        const auto at = [&](const char* name) { return fields.at(column.at(name)); };
+        TruthRun run;
+        run.function = std::stoi(at("function"));
+        run.firstScan = std::stoi(at("first_scan"));
+        run.lastScan = std::stoi(at("last_scan"));
+        run.setMass = std::stod(at("set_mass"));
+        run.surveyScan = std::stoi(at("survey_scan"));
+        run.surveyRtMinutes = std::stod(at("survey_rt_min"));
+        run.selectedHeight = std::stod(at("selected_height"));
+        runs.push_back(run);
+    }
+    return runs;
+}
+
+// The first run of `function` with `scanCount` scans whose survey scan is `minimumSurveyScan` or later.
+TruthRun FindRun(const std::vector<TruthRun>& runs, int function, int scanCount, int minimumSurveyScan) {
+    for (const TruthRun& run : runs)
+        if (run.function == function && run.lastScan - run.firstScan + 1 == scanCount &&
+            run.surveyScan >= minimumSurveyScan)
+            return run;
+    ADD_FAILURE() << "the sample has no such run";
+    return {};
+}
+
+// Checks a combined centroid spectrum against the scans it was made from, without repeating how the
+// host merges: every scan peak must lie within the tolerance of the combined peak nearest to it, and
+// the peaks that fall to one combined peak must add up to its intensity and weigh out to its m/z.
+void ExpectSumOfScans(const PeakData& combined, const std::vector<std::shared_ptr<const Spectrum>>& scans) {
+    ASSERT_FALSE(combined.mz.empty());
+    ASSERT_TRUE(std::is_sorted(combined.mz.begin(), combined.mz.end()));
+    const CombineTolerance tolerance;
+    std::vector<double> intensity(combined.mz.size(), 0.0);
+    std::vector<double> weightedMz(combined.mz.size(), 0.0);
+    std::size_t largestScan = 0;
+    std::size_t pooled = 0;
+    double inputTotal = 0.0;
+    for (const auto& scan : scans) {
+        largestScan = std::max(largestScan, scan->mz.size());
+        pooled += scan->mz.size();
+        for (std::size_t i = 0; i < scan->mz.size(); ++i) {
+            const double mz = scan->mz[i];
+            const auto above = std::lower_bound(combined.mz.begin(), combined.mz.end(), mz);
+            auto nearest = above;
+            if (above == combined.mz.end() || (above != combined.mz.begin() && mz - above[-1] < *above - mz))
+                nearest = above - 1;
+            EXPECT_LE(std::abs(*nearest - mz), tolerance.At(mz)) << "scan peak at m/z " << mz;
+            const auto k = static_cast<std::size_t>(nearest - combined.mz.begin());
+            intensity[k] += scan->intensity[i];
+            weightedMz[k] += scan->intensity[i] * mz;
+            inputTotal += scan->intensity[i];
+        }
+    }
+    EXPECT_GE(combined.mz.size(), largestScan);
+    EXPECT_LE(combined.mz.size(), pooled);
+    for (std::size_t k = 0; k < combined.mz.size(); ++k) {
+        EXPECT_NEAR(combined.intensity[k], intensity[k], 1e-9 * intensity[k])
+            << "peak at m/z " << combined.mz[k];
+        if (intensity[k] > 0.0) {
+            EXPECT_NEAR(combined.mz[k], weightedMz[k] / intensity[k], 1e-9 * combined.mz[k]);
+        }
+    }
+    const double combinedTotal = std::accumulate(combined.intensity.begin(), combined.intensity.end(), 0.0);
+    EXPECT_NEAR(combinedTotal, inputTotal, 1e-9 * inputTotal);
+}
+
+class HostDisplayEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        truth_ = ReadTruth();
+        ASSERT_EQ(truth_.size(), 210u);
+        reader_ = MsRun::OpenUncached(kSample); // not the host's cached copy
+        ASSERT_NE(reader_, nullptr);
+        dialog_.LoadRawData(kSample);
+        ASSERT_EQ(dialog_.GetPrecursorCount(), 210);
+        std::string error;
+        ASSERT_TRUE(service_.Start(error)) << error;
+    }
+
+    // The list row showing the precursor of `run` (the window orders the rows itself).
+    int RowOf(const TruthRun& run) {
+        for (int row = 0; row < dialog_.GetPrecursorCount(); ++row) {
+            const CPrecursor precursor = dialog_.m_precursorList.m_Precursors.GetAt(row);
+            if (precursor.m_nFunction == run.function && precursor.m_nFirstScan == run.firstScan)
+                return row;
+        }
+        ADD_FAILURE() << "no row for function " << run.function << " scan " << run.firstScan;
+        return -1;
+    }
+
+    // Double-clicks the row with the mouse, as a user does, once it is scrolled into view.
+    void DoubleClickRow(int row) {
+        QTableView* view = dialog_.m_listCtrl.GetView();
+        const QModelIndex index = view->model()->index(row, 2);
+        view->scrollTo(index);
+        ui_test::ProcessEvents();
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+        ui_test::ProcessEvents();
+    }
+
+    // Double-clicks each run's row in turn, then waits until the host has carried out every command
+    // and its window shows the outcome.
+    std::shared_ptr<const HostDisplayState> ShowInHost(const std::vector<TruthRun>& runs) {
+        ui_test::RunWindow(dialog_, [&] {
+            for (const TruthRun& run : runs)
+                DoubleClickRow(RowOf(run));
+        });
+        const unsigned long long revision = 8 * runs.size();
+        if (!service_.WaitForRevision(revision, std::chrono::seconds(20))) {
+            ADD_FAILURE() << "the host did not carry out " << revision << " commands";
+            return nullptr;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 10000) {
+            QApplication::processEvents();
+            const auto shown = service_.Window()->ShownState();
+            if (shown && shown->revision >= revision)
+                break;
+        }
+        const auto state = service_.LatestState();
+        EXPECT_EQ(state->revision, revision) << "a double-click sends eight commands";
+        return state;
+    }
+
+    std::vector<double> Rt(int function) const {
+        std::vector<double> rtMinutes;
+        for (const std::size_t index : reader_->ScansOfFunction(function))
+            rtMinutes.push_back(reader_->Scans()[index].rtMinutes);
+        return rtMinutes;
+    }
+
+    // The trace must have one point per scan of its function, at the scan's time, with the sum of the
+    // scan's intensities.
+    void ExpectTicOf(const ChromatogramTrace& trace, int function) const {
+        const auto& indexes = reader_->ScansOfFunction(function);
+        ASSERT_EQ(trace.function, function);
+        EXPECT_NE(trace.label.find("TIC function " + std::to_string(function)), std::string::npos)
+            << trace.label;
+        ASSERT_EQ(trace.rtMinutes.size(), indexes.size());
+        ASSERT_EQ(trace.intensity.size(), indexes.size());
+        EXPECT_EQ(trace.rtMinutes, Rt(function));
+        for (std::size_t i = 0; i < indexes.size(); ++i) {
+            const auto spectrum = reader_->Decode(indexes[i]);
+            ASSERT_NE(spectrum, nullptr);
+            const double sum = std::accumulate(spectrum->intensity.begin(), spectrum->intensity.end(), 0.0);
+            EXPECT_GT(trace.intensity[i], 0.0);
+            EXPECT_NEAR(trace.intensity[i], sum, 1e-5 * sum) << "function " << function << " point " << i;
+        }
+    }
+
+    int ScanCountInTruth(int function) const {
+        int count = 0;
+        for (const TruthRun& run : truth_)
+            if (run.function == function)
+                count = std::max(count, run.lastScan);
+        return count;
+    }
+
+    void ExpectShows(const HostDisplayState& state, const TruthRun& run) const {
+        EXPECT_FALSE(state.lastCommandFailed) << state.status;
+
+        // Chromatogram display: the TIC of the precursor's function, then of the survey function.
+        const ChromatogramState& chromatogram = state.chromatogram;
+        ASSERT_EQ(chromatogram.traces.size(), 2u);
+        ExpectTicOf(chromatogram.traces[0], run.function);
+        ExpectTicOf(chromatogram.traces[1], 1);
+        EXPECT_EQ(chromatogram.traces[0].rtMinutes.size(),
+                  static_cast<std::size_t>(ScanCountInTruth(run.function)));
+        EXPECT_EQ(chromatogram.traces[1].rtMinutes.size(), 70u) << "the sample's survey scans";
+        ASSERT_TRUE(chromatogram.pointer.has_value());
+        EXPECT_EQ(chromatogram.pointer->surveyScan, run.surveyScan);
+        EXPECT_NEAR(chromatogram.pointer->rtMinutes, run.surveyRtMinutes, 1e-7);
+        EXPECT_EQ(chromatogram.pointer->rtMinutes, Rt(1)[static_cast<std::size_t>(run.surveyScan) - 1]);
+
+        // Spectrum display: the data set, the combined MS/MS scans and the survey scan.
+        const SpectrumState& spectrum = state.spectrum;
+        EXPECT_EQ(spectrum.dataSetPath, kSample);
+        EXPECT_NE(spectrum.title.find("sample.mzML"), std::string::npos) << spectrum.title;
+
+        ASSERT_TRUE(spectrum.combined.has_value());
+        const SpectrumPanel& combined = *spectrum.combined;
+        EXPECT_EQ(combined.function, run.function);
+        EXPECT_EQ(combined.firstScan, run.firstScan);
+        EXPECT_EQ(combined.lastScan, run.lastScan);
+        EXPECT_NEAR(combined.precursorMz, run.setMass, 1e-9);
+        char setMass[32];
+        std::snprintf(setMass, sizeof(setMass), "%.4f", run.setMass);
+        EXPECT_EQ(combined.title, "Combined scans " + std::to_string(run.firstScan) + "\u2013" +
+                                      std::to_string(run.lastScan) + " of function " +
+                                      std::to_string(run.function) + ", precursor m/z " + setMass);
+        EXPECT_TRUE(combined.peaks.centroid);
+        std::vector<std::shared_ptr<const Spectrum>> scans;
+        const auto& msms = reader_->ScansOfFunction(run.function);
+        for (int scan = run.firstScan; scan <= run.lastScan; ++scan) {
+            scans.push_back(reader_->Decode(msms.at(static_cast<std::size_t>(scan) - 1)));
+            ASSERT_NE(scans.back(), nullptr);
+        }
+        ASSERT_GE(scans.size(), 2u);
+        ExpectSumOfScans(combined.peaks, scans);
+
+        ASSERT_EQ(spectrum.added.size(), 1u) << "the clear before the combine leaves only this survey scan";
+        const SpectrumPanel& survey = spectrum.added[0];
+        EXPECT_EQ(survey.function, 1);
+        EXPECT_EQ(survey.firstScan, run.surveyScan);
+        EXPECT_EQ(survey.title.rfind("Survey scan " + std::to_string(run.surveyScan) + ",", 0), 0u)
+            << survey.title;
+        const auto surveySpectrum = reader_->Decode(reader_->ScansOfFunction(1).at(run.surveyScan - 1));
+        ASSERT_NE(surveySpectrum, nullptr);
+        EXPECT_EQ(survey.peaks.mz, surveySpectrum->mz);
+        EXPECT_EQ(survey.peaks.intensity, surveySpectrum->intensity);
+        ASSERT_TRUE(survey.markerMz.has_value());
+        EXPECT_NEAR(*survey.markerMz, run.setMass, 1e-9);
+        // The marker sits on the survey peak the instrument selected.
+        const auto& mz = survey.peaks.mz;
+        const auto nearest = std::min_element(mz.begin(), mz.end(), [&](double a, double b) {
+            return std::abs(a - run.setMass) < std::abs(b - run.setMass);
+        });
+        ASSERT_NE(nearest, mz.end());
+        EXPECT_NEAR(*nearest, run.setMass, 1e-4);
+        EXPECT_NEAR(survey.peaks.intensity[static_cast<std::size_t>(nearest - mz.begin())],
+                    run.selectedHeight, 1e-4 * run.selectedHeight);
+    }
+
+    ui_test::ApplicationFirst applicationFirst_;
+    registry_test::TempStore store_;
+    ScopedRuntimeDirectory runtime_;
+    std::vector<TruthRun> truth_;
+    std::shared_ptr<const MsRun> reader_;
+    CVarnexDlg dialog_;
+    HostDisplayService service_;
+};
+
+TEST_F(HostDisplayEndToEnd, DoubleClickShowsThePrecursorsTracesAndSpectra) {
+    const TruthRun run = FindRun(truth_, 3, 3, 20);
+    const auto state = ShowInHost({run});
+    ASSERT_NE(state, nullptr);
+    ExpectShows(*state, run);
+
+    // The window shows what the commands produced.
+    HostWindow* window = service_.Window();
+    ASSERT_NE(window->ShownState(), nullptr);
+    EXPECT_EQ(window->ShownState()->revision, state->revision);
+    EXPECT_EQ(window->Chromatogram()->graphCount(), 2);
+    EXPECT_TRUE(window->SpectrumDisplayTitle().contains(QStringLiteral("sample.mzML")));
+    EXPECT_EQ(window->CombinedSpectrum()->Title().toStdString(), state->spectrum.combined->title);
+    EXPECT_EQ(window->CombinedSpectrum()->graph(0)->dataCount(),
+              static_cast<int>(state->spectrum.combined->peaks.mz.size()));
+    ASSERT_EQ(window->AddedSpectra().size(), 1);
+    EXPECT_EQ(window->AddedSpectra()[0]->Title().toStdString(), state->spectrum.added[0].title);
+    EXPECT_FALSE(window->statusBar()->currentMessage().startsWith(QStringLiteral("Error")));
+}
+
+TEST_F(HostDisplayEndToEnd, ASecondDoubleClickReplacesTheFirstPrecursor) {
+    const TruthRun first = FindRun(truth_, 3, 3, 20);
+    const TruthRun second = FindRun(truth_, 2, 2, 40);
+    const auto state = ShowInHost({first, second});
+    ASSERT_NE(state, nullptr);
+    ExpectShows(*state, second);
+}
+
+TEST_F(HostDisplayEndToEnd, PrecursorOfTheFirstSurveyScanPointsAtTheRunsStart) {
+    const TruthRun run = FindRun(truth_, 4, 2, 1);
+    ASSERT_EQ(run.surveyScan, 1) << "the sample's first runs follow survey scan 1 at 0.0 min";
+    const auto state = ShowInHost({run});
+    ASSERT_NE(state, nullptr);
+    ExpectShows(*state, run);
+    EXPECT_EQ(state->chromatogram.pointer->rtMinutes, 0.0);
+}
+
+} // namespace

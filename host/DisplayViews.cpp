@@ -34,7 +34,10 @@ QCPItemText* TopLabel(QCustomPlot* plot, double x, const QString& text, const QC
     label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setText(text);
     label->setColor(colour);
-    label->setPadding(QMargins(4, 0, 0, 0));
+    label->setPadding(QMargins(4, 0, 4, 0));
+    // Readable over the data and over peak labels, which the layer below holds.
+    label->setBrush(QColor(255, 255, 255, 220));
+    label->setLayer(QStringLiteral("axes"));
     return label;
 }
 
@@ -42,9 +45,11 @@ QCPItemText* TopLabel(QCustomPlot* plot, double x, const QString& text, const QC
 
 ChromatogramView::ChromatogramView(QWidget* parent) : PlotView(parent) {
     xAxis->setLabel(tr("Retention time (min)"));
-    yAxis->setLabel(tr("Intensity"));
-    yAxis->setNumberFormat(QStringLiteral("gb"));
+    // Traces are drawn relative to their own maximum: a survey TIC is orders of magnitude above an
+    // MS/MS one and would flatten it. The legend and the hover read-out give the absolute values.
+    yAxis->setLabel(tr("Relative intensity (%)"));
     legend->setVisible(true);
+    legend->setBrush(QColor(255, 255, 255, 200)); // the traces stay visible behind it
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
 }
 
@@ -55,10 +60,17 @@ void ChromatogramView::Show(const ChromatogramState& state) {
     for (const ChromatogramTrace& trace : state.traces) {
         Trace shown{QString::fromStdString(trace.label), ToVector(trace.rtMinutes),
                     ToVector(trace.intensity)};
+        const double maximum = shown.intensity.isEmpty()
+                                   ? 0.0
+                                   : *std::max_element(shown.intensity.begin(), shown.intensity.end());
+        QVector<double> percent(shown.intensity);
+        if (maximum > 0.0)
+            for (double& value : percent)
+                value *= 100.0 / maximum;
         QCPGraph* graph = addGraph();
-        graph->setName(shown.label);
+        graph->setName(tr("%1, 100% = %2").arg(shown.label).arg(maximum, 0, 'g', 3));
         graph->setPen(QPen(TraceColour(traces_.size()), 1.2));
-        graph->setData(shown.rtMinutes, shown.intensity, true);
+        graph->setData(shown.rtMinutes, percent, true);
         traces_.push_back(std::move(shown));
     }
     ApplyHomeRanges();
@@ -93,7 +105,9 @@ SpectrumView::SpectrumView(QWidget* parent) : PlotView(parent) {
     plotLayout()->insertRow(0);
     title_ = new QCPTextElement(this, QString(), QFont(font().family(), font().pointSize() + 1, QFont::Bold));
     plotLayout()->addElement(0, 0, title_);
-    connect(xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] { UpdatePeakLabels(); });
+    // Labels are placed once the layout is known, before every drawing: whether one would cover the
+    // precursor's label depends on the pixel sizes of the moment.
+    connect(this, &QCustomPlot::afterLayout, this, [this] { UpdatePeakLabels(); });
 }
 
 QString SpectrumView::Title() const {
@@ -110,6 +124,7 @@ void SpectrumView::Show(const SpectrumPanel& panel) {
     clearGraphs();
     clearItems();
     peakLabels_.clear();
+    markerLabel_ = nullptr;
     title_->setText(QString::fromStdString(panel.title));
     mz_ = ToVector(panel.peaks.mz);
     intensity_ = ToVector(panel.peaks.intensity);
@@ -121,15 +136,21 @@ void SpectrumView::Show(const SpectrumPanel& panel) {
     if (panel.markerMz) {
         const QColor colour(200, 0, 0);
         VerticalLine(this, *panel.markerMz, colour);
-        TopLabel(this, *panel.markerMz, tr("precursor m/z %1").arg(*panel.markerMz, 0, 'f', 4), colour);
+        markerLabel_ =
+            TopLabel(this, *panel.markerMz, tr("precursor m/z %1").arg(*panel.markerMz, 0, 'f', 4), colour);
     }
+    markerMz_ = panel.markerMz;
     ApplyHomeRanges();
+    replot();
+}
+
+void SpectrumView::ApplyHomeRanges() {
+    PlotView::ApplyHomeRanges();
     if (!mz_.isEmpty()) {
-        const double margin = std::max(1.0, (mz_.back() - mz_.front()) * 0.02);
+        // Room at both ends for the labels of the outermost peaks.
+        const double margin = std::max(1.0, (mz_.back() - mz_.front()) * 0.04);
         xAxis->setRange(mz_.front() - margin, mz_.back() + margin);
     }
-    UpdatePeakLabels();
-    replot();
 }
 
 void SpectrumView::UpdatePeakLabels() {
@@ -145,13 +166,26 @@ void SpectrumView::UpdatePeakLabels() {
     shown.mz.assign(mz_.begin() + first, mz_.begin() + last);
     shown.intensity.assign(intensity_.begin() + first, intensity_.begin() + last);
     // One label per peak: neighbours within a fiftieth of the visible width belong to the labelled one.
-    for (const std::size_t index : StrongestPeaks(shown, kLabelledPeaks, visible.size() / 50.0)) {
+    const double exclusion = visible.size() / 50.0;
+    const auto pixelRect = [](const QCPItemText* text) {
+        return QRectF(text->topLeft->pixelPosition(), text->bottomRight->pixelPosition());
+    };
+    // Candidates beyond the count stand in for labels that the precursor's label would cover.
+    for (const std::size_t index : StrongestPeaks(shown, 2 * kLabelledPeaks, exclusion)) {
+        if (peakLabels_.size() >= kLabelledPeaks)
+            break;
+        if (markerMz_ && std::abs(shown.mz[index] - *markerMz_) < exclusion)
+            continue; // the marker's label names it already
         auto* label = new QCPItemText(this);
         label->position->setCoords(shown.mz[index], shown.intensity[index]);
         label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
         label->setText(QString::number(shown.mz[index], 'f', 4));
         label->setFont(QFont(font().family(), std::max(7, font().pointSize() - 1)));
         label->setClipToAxisRect(true);
+        if (markerLabel_ && pixelRect(label).intersects(pixelRect(markerLabel_))) {
+            removeItem(label);
+            continue;
+        }
         peakLabels_.push_back(label);
     }
 }

@@ -2,11 +2,14 @@
 
 // The chromatogram display and a spectrum panel of the host.
 
+#include <optional>
+
 #include <QVector>
 
 #include "host/HostDisplayModel.h"
 #include "host/PlotView.h"
 
+class QCPItemText;
 class QCPTextElement;
 
 class ChromatogramView final : public PlotView {
@@ -39,6 +42,7 @@ public:
 
 protected:
     QString HoverText(const QPointF& pixel) const override;
+    void ApplyHomeRanges() override;
 
 private:
     void UpdatePeakLabels();
@@ -47,5 +51,7 @@ private:
     QVector<double> mz_;
     QVector<double> intensity_;
     bool centroid_ = true;
+    std::optional<double> markerMz_;
+    QCPItemText* markerLabel_ = nullptr; // owned by the plot
     QList<QCPAbstractItem*> peakLabels_;
 };

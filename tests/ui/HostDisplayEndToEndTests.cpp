@@ -317,6 +317,47 @@ TEST_F(HostDisplayEndToEnd, DoubleClickShowsThePrecursorsTracesAndSpectra) {
     ASSERT_EQ(window->AddedSpectra().size(), 1);
     EXPECT_EQ(window->AddedSpectra()[0]->Title().toStdString(), state->spectrum.added[0].title);
     EXPECT_FALSE(window->statusBar()->currentMessage().startsWith(QStringLiteral("Error")));
+
+    // The survey TIC is orders of magnitude above the MS/MS one; each is drawn relative to its own
+    // maximum so that neither is flattened, and the legend gives that maximum.
+    for (int i = 0; i < 2; ++i) {
+        const QCPGraph* graph = window->Chromatogram()->graph(i);
+        double highest = 0.0;
+        for (auto point = graph->data()->constBegin(); point != graph->data()->constEnd(); ++point)
+            highest = std::max(highest, point->value);
+        EXPECT_DOUBLE_EQ(highest, 100.0);
+        const auto& intensity = state->chromatogram.traces[static_cast<std::size_t>(i)].intensity;
+        const double maximum = *std::max_element(intensity.begin(), intensity.end());
+        EXPECT_TRUE(graph->name().contains(QString::number(maximum, 'g', 3))) << graph->name().toStdString();
+    }
+
+    // On screen the precursor's label stays readable: no peak label covers it or repeats its m/z.
+    window->resize(1100, 850);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    SpectrumView* survey = window->AddedSpectra()[0];
+    survey->replot();
+    const QString markerText = QStringLiteral("precursor m/z %1").arg(run.setMass, 0, 'f', 4);
+    const QCPItemText* marker = nullptr;
+    QList<const QCPItemText*> peakLabels;
+    for (int i = 0; i < survey->itemCount(); ++i)
+        if (const auto* text = qobject_cast<const QCPItemText*>(survey->item(i))) {
+            if (text->text() == markerText)
+                marker = text;
+            else
+                peakLabels.push_back(text);
+        }
+    ASSERT_NE(marker, nullptr);
+    EXPECT_GE(peakLabels.size(), 5);
+    const auto pixelRect = [](const QCPItemText* text) {
+        return QRectF(text->topLeft->pixelPosition(), text->bottomRight->pixelPosition());
+    };
+    ASSERT_GT(pixelRect(marker).width(), 0.0);
+    for (const QCPItemText* label : peakLabels) {
+        EXPECT_FALSE(pixelRect(label).intersects(pixelRect(marker))) << label->text().toStdString();
+        EXPECT_NE(label->text(), QString::number(run.setMass, 'f', 4));
+    }
+    window->close();
 }
 
 TEST_F(HostDisplayEndToEnd, ASecondDoubleClickReplacesTheFirstPrecursor) {

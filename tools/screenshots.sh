@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Renders the progress dialog, the precursor list window, the Display Options dialog and the About box
-# of Varnex on the bundled sample to PNG files in docs/, on a virtual X display (Xvfb), with a private
-# settings store and runtime directory.
+# of Varnex on the bundled sample to PNG files in docs/, then the host display after a double-click on a
+# precursor (host-display.png), on a virtual X display (Xvfb), with a private settings store and runtime
+# directory (where the host display listens).
 # Usage: tools/screenshots.sh [data-set] [output-directory]   (defaults: data/sample.mzML, docs)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VARNEX_BUILD_DIR:-$root/build}
-data=${1:-$root/data/sample.mzML}
+data=${1:-}
 out=${2:-$root/docs}
+if [[ -z $data ]]; then
+    # Relative, so that the pictures show the data set as the README's commands name it.
+    cd "$root"
+    data=data/sample.mzML
+fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target varnex-screenshots >/dev/null
 

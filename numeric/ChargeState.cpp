@@ -56,6 +56,9 @@ constexpr double kMaxChanceProfile = 0.004;
 constexpr double kMaxChanceOfOne = 0.2;
 // A displaced peak was looked for over a wider window than its distance: charged for twice that.
 constexpr double kDisplacedWindow = 2.0;
+// A peak with a touching neighbour may have been pushed this far (in steps of the charge) off an isotope
+// step; an isotope missing at its step with such a peak beside it is neither seen nor missed.
+constexpr double kMaxDisplacementSteps = 0.45;
 
 struct Workspace {
     std::vector<Peak> peaks;
@@ -123,8 +126,9 @@ double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scrat
 struct ChargeView {
     static constexpr int kBelow = kMaxSelectedIsotope + 1; // whole steps observed below the selected peak
     static constexpr int kSteps = kBelow + kMaxIsotopes;
-    double atStep[kSteps];  // index r + kBelow: r isotope steps from the selected peak
-    double reachMz[kSteps]; // half-width of the window each height was taken from
+    double atStep[kSteps];    // index r + kBelow: r isotope steps from the selected peak
+    double reachMz[kSteps];   // half-width of the window each height was taken from
+    double displaced[kSteps]; // tallest peak that may have been pushed off the step by a neighbour
 };
 
 // Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
@@ -132,8 +136,9 @@ struct ChargeView {
 // intensity at whole and fractional steps that sits at whole steps. The pattern is averagine's at the
 // envelope's mass, or, at a small cost, at up to four times or a quarter of it: analytes other than
 // peptides (nucleic acids, metabolites, labelled or modified peptides) differ from averagine, and the
-// spacing, not the exact pattern, tells the charge. -1 when no pattern is plausible (the selected peak
-// too weak an isotope, no other isotope seen, or a strong one missing).
+// spacing, not the exact pattern, tells the charge. An isotope absent from its step but plausibly among
+// the peaks a neighbour pushed off it is left out of the fit. -1 when no pattern is plausible (the
+// selected peak too weak an isotope, no other isotope seen, or a strong one missing).
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
                     double detectionLevel, const PeakDensity& density, double maxChance) {
     const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
@@ -143,6 +148,7 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
     }
     const double* observed = view.atStep + ChargeView::kBelow - isotope; // observed[i]: isotope i
     const double* reach = view.reachMz + ChargeView::kBelow - isotope;
+    const double* displaced = view.displaced + ChargeView::kBelow - isotope;
     double best = -1.0;
     for (int scaleStep = -kPatternScaleSteps; scaleStep <= kPatternScaleSteps; ++scaleStep) {
         const float* expected = numeric::TabulatedAveragine(neutralMass * std::exp2(0.5 * scaleStep));
@@ -156,11 +162,21 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         // Heights beyond what the envelope, scaled to the selected peak, predicts are another ion's
         // overlapping it: counted only up to a limit, so that a tall neighbour cannot hide the envelope.
         const double anchor = observed[isotope] / expected[isotope];
+        bool unseen[kMaxIsotopes];
+        for (int i = 0; i < count; ++i) {
+            const double predicted = anchor * expected[i];
+            unseen[i] = observed[i] < kMissingFraction * predicted &&
+                        displaced[i] >= kMissingFraction * predicted &&
+                        displaced[i] <= kExcessFactor * predicted;
+        }
         const double leading = std::min(observed[-1], anchor * expected[0]); // the pattern's leading zero
         double dot = 0.0;
         double expectedNorm = 0.0;
         double observedNorm = leading * leading;
         for (int i = 0; i < count; ++i) {
+            if (unseen[i]) {
+                continue;
+            }
             const double height =
                 i == isotope ? observed[i] : std::min(observed[i], kExcessFactor * anchor * expected[i]);
             dot += height * expected[i];
@@ -174,6 +190,9 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         double chance = 1.0; // that chance neighbours fill every window where an isotope was seen
         bool strongIsotopeMissing = false;
         for (int i = 0; i < count && !strongIsotopeMissing; ++i) {
+            if (unseen[i]) {
+                continue;
+            }
             const double predicted = scale * expected[i];
             if (i == isotope) {
                 // A selected peak far below its share of the envelope belongs to something else.
@@ -223,20 +242,28 @@ double CentroidPrecision(const std::vector<Peak>& peaks, const Peak& selected) {
 }
 
 // The tallest peak that may be the one expected at `mz`: within `reach` of it, or farther by as much as
-// the peak's apex may be displaced by a neighbour merging into it, never beyond `limit`. Its height,
-// and in `windowMz` the half-width of the window it was accepted in (`reach` when none was).
-double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, double limit, double maxShift,
-                  double precision, double& windowMz) {
-    const double search = std::min(limit, reach + maxShift);
+// a touching neighbour on the side of `mz` may have pushed it, never beyond `limit`. Its height,
+// in `windowMz` the half-width of the window it was accepted in (`reach` when none was), and in
+// `displacedHeight` the tallest peak within its possible displacement up to `displacedLimit`.
+double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, double limit,
+                  double displacedLimit, double maxShift, double precision, double& windowMz,
+                  double& displacedHeight) {
+    const double search = std::min(std::max(limit, displacedLimit), reach + maxShift);
     auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - search,
                                [](const Peak& peak, double value) { return peak.mz < value; });
     double height = 0.0;
     windowMz = reach;
+    displacedHeight = 0.0;
     for (; it != peaks.end() && it->mz <= mz + search; ++it) {
         const double distance = std::fabs(it->mz - mz);
-        if (distance <= std::min(limit, reach + it->shiftMz) && it->height > height) {
+        // A peak pushed away from a touching neighbour belongs between that neighbour and its apex.
+        const double possible = reach + (it->mz > mz ? it->pushedRightMz : it->pushedLeftMz);
+        if (distance <= std::min(limit, possible) && it->height > height) {
             height = it->height;
             windowMz = distance <= reach ? std::max(distance, precision) : kDisplacedWindow * distance;
+        }
+        if (distance <= std::min(displacedLimit, possible)) {
+            displacedHeight = std::max(displacedHeight, it->height);
         }
     }
     return height;
@@ -258,8 +285,10 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
         if (r == 0) {
             view.atStep[slot] = selected.height;
             view.reachMz[slot] = reach;
+            view.displaced[slot] = 0.0;
         } else {
-            view.atStep[slot] = HeightNear(peaks, mz, reach, limit, maxShift, tolerance, view.reachMz[slot]);
+            view.atStep[slot] = HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift,
+                                           tolerance, view.reachMz[slot], view.displaced[slot]);
         }
     }
 }

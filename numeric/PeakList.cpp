@@ -160,6 +160,13 @@ void CollectPeaks(const float* masses, const float* intensities, int begin, int 
             nearest = std::min(nearest, peaks[i + 1].mz - peaks[i].mz);
         }
         peaks[i].shiftMz = nearest < kMergeWidths * peaks[i].fwhm ? nearest : 0.0;
+        const double reachMz = kMergeWidths * peaks[i].fwhm;
+        if (i > first && peaks[i].mz - peaks[i - 1].mz < reachMz) {
+            peaks[i].pushedRightMz = peaks[i].mz - peaks[i - 1].mz;
+        }
+        if (i + 1 < peaks.size() && peaks[i + 1].mz - peaks[i].mz < reachMz) {
+            peaks[i].pushedLeftMz = peaks[i + 1].mz - peaks[i].mz;
+        }
     }
 }
 

@@ -13,6 +13,10 @@ struct Peak {
     double height = 0.0;
     double fwhm = 0.0;    // full width at half maximum in m/z; 0 for centroid data
     double shiftMz = 0.0; // how far a neighbour merging into the peak may have displaced its apex
+    // How far the signal may lie left (right) of the apex: a peak laid beside a touching neighbour on its
+    // left (right) sits farther from it than it should.
+    double pushedRightMz = 0.0;
+    double pushedLeftMz = 0.0;
 };
 
 // Whether points [begin, end) look like profile sampling: mostly regular spacing, and either zero

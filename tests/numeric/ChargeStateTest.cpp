@@ -337,6 +337,34 @@ TEST(ChargeStateNeighbours, IsotopeDisplacedByATouchingNeighbourOnAProfileScanSt
     }
 }
 
+// A weak peak sits on an isotope's step and the isotope itself, laid beside it, lies a third of a step
+// off, too far to be taken for that isotope: the step is neither evidence for the charge nor a strong
+// isotope missing, so the other isotopes still tell the charge.
+TEST(ChargeStateNeighbours, IsotopePushedOffItsStepByAWeakPeakOnItDoesNotRejectTheCharge) {
+    for (int charge : {2, 3}) {
+        for (int pushed : {1, 2}) {
+            const double mono = 1261.04;
+            const double w = 4e-7 * std::pow(mono, 1.5);
+            const double step = test_spectra::kCarbon13Step / charge;
+            const std::vector<double> pattern =
+                test_spectra::PublishedPattern(charge * (mono - test_spectra::kProton));
+            std::vector<float> masses, intensities;
+            AddEightPointPeak(mono - 2.3, 3e3, w, masses, intensities);
+            for (std::size_t i = 0; i < pattern.size(); ++i) {
+                double apex = mono + i * step;
+                if (static_cast<int>(i) == pushed) {
+                    AddEightPointPeak(apex, 7e3, w, masses, intensities);
+                    apex += 8.0 * w;
+                }
+                AddEightPointPeak(apex, 2e7 * pattern[i] / 100.0, w, masses, intensities);
+            }
+            AddEightPointPeak(mono + 5.2, 3e3, w, masses, intensities);
+            EXPECT_EQ(Find(mono, masses, intensities).charge, charge)
+                << "charge " << charge << " pushed " << pushed;
+        }
+    }
+}
+
 TEST(ChargeStateUndecided, UnresolvedIsotopesOnALowResolutionScanAreNotGuessed) {
     // Ion-trap-like profile, width 0.5 at m/z 1000: the isotopes of charge 4 (0.25 apart) merge.
     SyntheticSpectrum spectrum;

@@ -39,8 +39,11 @@ constexpr double kMissingFactor = 3.0;
 constexpr double kMissingFraction = 0.25;
 // The selected peak must reach this fraction of the height the fitted envelope predicts for it.
 constexpr double kSelectedFraction = 0.33;
-// Isotopes predicted at least this fraction of the tallest one must be seen.
+// Isotopes predicted at least this fraction of the tallest one must be seen ...
 constexpr float kStrongIsotope = 0.5f;
+// ... except past the last one seen, once two isotopes beyond the selected peak are: the tail of an
+// envelope fades faster than averagine's for other compositions, and sinks below thresholded data first.
+constexpr float kStrongTailIsotope = 0.75f;
 // Patterns of masses 2^(j/2) times the envelope's, |j| <= this, each step costing this much score.
 constexpr int kPatternScaleSteps = 4;
 constexpr double kPatternScalePenalty = 0.04;
@@ -189,6 +192,14 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         const double scale = dot / expectedNorm;
         double chance = 1.0; // that chance neighbours fill every window where an isotope was seen
         bool strongIsotopeMissing = false;
+        int seenBeyond = 0;
+        int lastSeen = isotope;
+        for (int i = isotope + 1; i < count; ++i) {
+            if (!unseen[i] && observed[i] >= kMissingFraction * scale * expected[i]) {
+                ++seenBeyond;
+                lastSeen = i;
+            }
+        }
         for (int i = 0; i < count && !strongIsotopeMissing; ++i) {
             if (unseen[i]) {
                 continue;
@@ -204,8 +215,10 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
                 observed[i] <= kExcessFactor * anchor * expected[i]) {
                 const double chanceHere = density.Chance(kMissingFraction * predicted, 2.0 * reach[i]);
                 chance *= chanceHere <= kMaxChanceOfOne ? chanceHere : 1.0;
-            } else if (observed[i] < kMissingFraction * predicted && expected[i] >= kStrongIsotope &&
-                       predicted - observed[i] > kMissingFactor * detectionLevel) {
+            }
+            const float strong = i > lastSeen && seenBeyond >= 2 ? kStrongTailIsotope : kStrongIsotope;
+            if (observed[i] < kMissingFraction * predicted && expected[i] >= strong &&
+                predicted - observed[i] > kMissingFactor * detectionLevel) {
                 strongIsotopeMissing = true;
             }
         }

@@ -303,6 +303,39 @@ TEST(ChargeStateNeighbours, TallEnvelopeAmongManyWeakPeaksGivesItsCharge) {
     }
 }
 
+// A heavy envelope whose tail stops after its fourth isotope (a composition unlike averagine's, or a
+// thresholded scan) in a crowded window: averagine predicts a fifth isotope at more than half the
+// tallest, but four clear isotopes still tell the charge.
+TEST(ChargeStateNeighbours, HeavyEnvelopeWithAShortTailInACrowdedWindowGivesItsCharge) {
+    std::mt19937 random(11);
+    for (int charge : {2, 3}) {
+        for (int trial = 0; trial < 5; ++trial) {
+            const double mono = MonoMz(4130.0 + 20.0 * trial, charge);
+            const double step = test_spectra::kCarbon13Step / charge;
+            const double pattern[] = {0.34, 0.86, 1.0, 0.80};
+            SyntheticSpectrum spectrum;
+            for (int i = 0; i < 4; ++i) {
+                spectrum.AddPeak(mono + i * step, 4e7 * pattern[i]);
+            }
+            // Other ions' peaks, up to three times as tall, anywhere but on the envelope's steps.
+            std::uniform_real_distribution<double> position(mono - 7.0, mono + 11.0);
+            std::uniform_real_distribution<double> logHeight(std::log(1e6), std::log(1.2e8));
+            for (int added = 0; added < 120;) {
+                const double mz = position(random);
+                const double steps = (mz - mono) / step;
+                if (std::fabs(steps - std::round(steps)) * step > 0.05) {
+                    spectrum.AddPeak(mz, std::exp(logHeight(random)));
+                    ++added;
+                }
+            }
+            std::vector<float> masses, intensities;
+            spectrum.Centroid(masses, intensities);
+            EXPECT_EQ(Find(mono, masses, intensities).charge, charge)
+                << "charge " << charge << " trial " << trial;
+        }
+    }
+}
+
 // Profile peaks of eight points a width `w` apart, as some converters write them: 0, .12, .45, .92, .92,
 // .45, .12, 0 of the height, apex midway.
 void AddEightPointPeak(double apexMz, double height, double w, std::vector<float>& masses,

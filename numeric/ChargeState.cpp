@@ -62,6 +62,19 @@ constexpr double kDisplacedWindow = 2.0;
 // A peak with a touching neighbour may have been pushed this far (in steps of the charge) off an isotope
 // step; an isotope missing at its step with such a peak beside it is neither seen nor missed.
 constexpr double kMaxDisplacementSteps = 0.45;
+// Centroids closer than the instrument resolves are one merged centroid, off the steps of both signals.
+// The closest pair of centroids in the window bounds that distance from above; it is taken as at least
+// the matching tolerance and at most this many times it.
+constexpr double kMaxMergeTolerances = 4.0;
+// A merged centroid sums the heights of its signals: at least about the height of the isotope it hides.
+constexpr double kMergedFraction = 0.8;
+
+// How the peaks of one kind of data are matched to an envelope.
+struct Matching {
+    double maxChance;       // see kMaxChance
+    double unseenShortfall; // an isotope neither seen nor missed: its displaced peak at least this times
+    double unseenExcess;    // ... and at most this many times its predicted height
+};
 
 struct Workspace {
     std::vector<Peak> peaks;
@@ -143,7 +156,7 @@ struct ChargeView {
 // the peaks a neighbour pushed off it is left out of the fit. -1 when no pattern is plausible (the
 // selected peak too weak an isotope, no other isotope seen, or a strong one missing).
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
-                    double detectionLevel, const PeakDensity& density, double maxChance) {
+                    double detectionLevel, const PeakDensity& density, const Matching& matching) {
     const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
     const double neutralMass = charge * (monoMz - protonMass);
     if (neutralMass < 50.0) {
@@ -169,8 +182,8 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         for (int i = 0; i < count; ++i) {
             const double predicted = anchor * expected[i];
             unseen[i] = observed[i] < kMissingFraction * predicted &&
-                        displaced[i] >= kMissingFraction * predicted &&
-                        displaced[i] <= kExcessFactor * predicted;
+                        displaced[i] >= matching.unseenShortfall * predicted &&
+                        displaced[i] <= matching.unseenExcess * predicted;
         }
         const double leading = std::min(observed[-1], anchor * expected[0]); // the pattern's leading zero
         double dot = 0.0;
@@ -222,7 +235,7 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
                 strongIsotopeMissing = true;
             }
         }
-        if (chance > maxChance || strongIsotopeMissing) {
+        if (chance > matching.maxChance || strongIsotopeMissing) {
             continue;
         }
         const double cosine = dot / std::sqrt(expectedNorm * observedNorm);
@@ -254,14 +267,25 @@ double CentroidPrecision(const std::vector<Peak>& peaks, const Peak& selected) {
     return best;
 }
 
+// Distance, m/z at `mz`, within which centroids may be signals merged into one: the closest pair of
+// centroids in the window shows what the instrument still resolves there.
+double MergeDistance(const std::vector<Peak>& peaks, double mz, double precision) {
+    double closestRelative = HUGE_VAL;
+    for (std::size_t i = 1; i < peaks.size(); ++i) {
+        closestRelative = std::min(closestRelative, (peaks[i].mz - peaks[i - 1].mz) / peaks[i].mz);
+    }
+    return std::clamp(closestRelative * mz, precision, kMaxMergeTolerances * precision);
+}
+
 // The tallest peak that may be the one expected at `mz`: within `reach` of it, or farther by as much as
 // a touching neighbour on the side of `mz` may have pushed it, never beyond `limit`. Its height,
 // in `windowMz` the half-width of the window it was accepted in (`reach` when none was), and in
 // `displacedHeight` the tallest peak within its possible displacement up to `displacedLimit`.
 double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, double limit,
-                  double displacedLimit, double maxShift, double precision, double& windowMz,
+                  double displacedLimit, double maxShift, double mergeMz, double precision, double& windowMz,
                   double& displacedHeight) {
-    const double search = std::min(std::max(limit, displacedLimit), reach + maxShift);
+    const double search =
+        std::max(std::min(std::max(limit, displacedLimit), reach + maxShift), std::min(mergeMz, limit));
     auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - search,
                                [](const Peak& peak, double value) { return peak.mz < value; });
     double height = 0.0;
@@ -275,7 +299,7 @@ double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, doubl
             height = it->height;
             windowMz = distance <= reach ? std::max(distance, precision) : kDisplacedWindow * distance;
         }
-        if (distance <= std::min(displacedLimit, possible)) {
+        if (distance <= std::min(displacedLimit, possible) || distance <= std::min(mergeMz, limit)) {
             displacedHeight = std::max(displacedHeight, it->height);
         }
     }
@@ -283,7 +307,7 @@ double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, doubl
 }
 
 void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int charge, double precision,
-                   double maxShift, ChargeView& view) {
+                   double maxShift, double mergeMz, ChargeView& view) {
     const double step = 1.00235 / charge;
     // Never wider than half the distance between the first steps of this charge and the next one, so that
     // one displaced peak cannot count for both.
@@ -301,7 +325,7 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
             view.displaced[slot] = 0.0;
         } else {
             view.atStep[slot] = HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift,
-                                           tolerance, view.reachMz[slot], view.displaced[slot]);
+                                           mergeMz, tolerance, view.reachMz[slot], view.displaced[slot]);
         }
     }
 }
@@ -383,27 +407,57 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     for (const Peak& peak : peaks) {
         maxShift = std::max(maxShift, peak.shiftMz);
     }
+    // Profile peaks pushed aside keep about their height. Centroids merged with another ion's sum their
+    // heights; an isotope that only such a centroid may hold is no evidence either way, so it never makes
+    // a charge, but a multiple of the answer that fits better with it leaves the answer undetermined: the
+    // answer may be a divisor read from the envelope's remaining steps.
+    const Matching matching = profile ? Matching{kMaxChanceProfile, kMissingFraction, kExcessFactor}
+                                      : Matching{kMaxChance, HUGE_VAL, 0.0};
+    const Matching mergedMatching{kMaxChance, kMergedFraction, HUGE_VAL};
+    const double mergeMz = profile ? 0.0 : MergeDistance(peaks, selected.mz, precision);
+    double mergedScores[kMaxCharge + 1];
+    std::fill(mergedScores, mergedScores + kMaxCharge + 1, -1.0);
     ChargeView view;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
         // Isotopes closer than the peak width would have merged into one profile peak.
         if (profile && 1.00235 / charge < 1.2 * selected.fwhm) {
             break;
         }
-        ObserveCharge(peaks, selected, charge, precision, maxShift, view);
+        ObserveCharge(peaks, selected, charge, precision, maxShift, mergeMz, view);
         // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
         // charge is seen at all.
-        if (view.atStep[ChargeView::kBelow - 1] <= 0.0 && view.atStep[ChargeView::kBelow + 1] <= 0.0) {
+        constexpr int kLeft = ChargeView::kBelow - 1;
+        constexpr int kRight = ChargeView::kBelow + 1;
+        const bool besideSeen = view.atStep[kLeft] > 0.0 || view.atStep[kRight] > 0.0;
+        if (!besideSeen && !(!profile && (view.displaced[kLeft] > 0.0 || view.displaced[kRight] > 0.0))) {
             continue;
         }
+        bool mergeCandidate = false;
+        for (int slot = 0; slot < ChargeView::kSteps && !profile; ++slot) {
+            mergeCandidate = mergeCandidate || view.displaced[slot] > view.atStep[slot];
+        }
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
-            const double score = ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
-                                              density, profile ? kMaxChanceProfile : kMaxChance);
-            scores[charge] = std::max(scores[charge], score);
+            if (besideSeen) {
+                scores[charge] =
+                    std::max(scores[charge], ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
+                                                          detectionLevel, density, matching));
+            }
+            if (mergeCandidate) {
+                mergedScores[charge] = std::max(mergedScores[charge],
+                                                ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
+                                                             detectionLevel, density, mergedMatching));
+            }
         }
     }
     const int charge = ChooseCharge(scores);
     if (charge < 0) {
         return -1;
+    }
+    for (int other = 1; other <= kMaxCharge; ++other) {
+        if (other % charge == 0 && other != charge && mergedScores[other] >= kMinScore &&
+            mergedScores[other] > scores[charge]) {
+            return -1;
+        }
     }
     return charge;
 }

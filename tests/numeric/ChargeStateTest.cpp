@@ -150,6 +150,44 @@ TEST(ChargeStateNeighbours, TallForeignPeakOnAnIsotopePositionDoesNotHideTheEnve
     }
 }
 
+// Two envelopes whose isotopes fall closer than the instrument resolves: their signals merge into one
+// centroid, taller than either and off both isotope steps, pulled toward the taller contributor. With its
+// first isotope hidden in that centroid, an envelope must not be read at a divisor of its charge from the
+// steps that remain (the spectrum fits its own charge as well once the merge is allowed for); the
+// neighbour keeps its charge.
+TEST(ChargeStateNeighbours, IsotopeMergedIntoAnotherIonsCentroidDoesNotGiveADivisorOfTheCharge) {
+    struct Case {
+        int charge;
+        double mass;
+        double height;
+        int neighbourCharge;
+        double neighbourHeight;
+        double separation; // neighbour's isotope 2 minus this envelope's isotope 1, m/z
+    };
+    const Case cases[] = {{4, 3276.0, 3.3e6, 2, 5.7e6, 0.016},
+                          {4, 3276.0, 3.3e6, 2, 5.7e6, -0.015},
+                          {3, 3254.0, 4.0e6, 2, 13.8e6, 0.014},
+                          {3, 3254.0, 4.0e6, 2, 13.8e6, -0.012}};
+    constexpr double kResolvingPpm = 20.0;
+    for (const Case& c : cases) {
+        SyntheticSpectrum spectrum;
+        const double mono = MonoMz(c.mass, c.charge);
+        const double firstIsotope = mono + test_spectra::kCarbon13Step / c.charge;
+        const double neighbourMono =
+            firstIsotope + c.separation - 2.0 * test_spectra::kCarbon13Step / c.neighbourCharge;
+        const double setMass = spectrum.AddEnvelope(mono, c.charge, c.height);
+        const double neighbourSetMass =
+            spectrum.AddEnvelope(neighbourMono, c.neighbourCharge, c.neighbourHeight);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities, kResolvingPpm);
+        const int found = Find(setMass, masses, intensities).charge;
+        EXPECT_TRUE(found == c.charge || found == -1)
+            << "charge " << c.charge << " read as " << found << ", separation " << c.separation;
+        EXPECT_EQ(Find(neighbourSetMass, masses, intensities).charge, c.neighbourCharge)
+            << "neighbour of charge " << c.charge << ", separation " << c.separation;
+    }
+}
+
 // A weak envelope among noise of its own height: a noise peak at a half step between two isotopes
 // does not make the envelope's charge twice what it is, while an envelope of charge 2z, whose every
 // half step is filled, is still read as 2z.

@@ -60,14 +60,27 @@ public:
         }
     }
 
-    void Centroid(std::vector<float>& masses, std::vector<float>& intensities) const {
+    // Centroids; signals closer than `resolvingPpm` are unresolved and become one centroid at their
+    // intensity-weighted mean m/z, with their summed height, as an instrument's centroider reports them.
+    void Centroid(std::vector<float>& masses, std::vector<float>& intensities,
+                  double resolvingPpm = 0.0) const {
         std::vector<Peak> sorted = peaks_;
         std::sort(sorted.begin(), sorted.end(), [](const Peak& a, const Peak& b) { return a.mz < b.mz; });
         masses.clear();
         intensities.clear();
-        for (const Peak& peak : sorted) {
-            masses.push_back(static_cast<float>(peak.mz));
-            intensities.push_back(static_cast<float>(peak.height));
+        for (std::size_t i = 0; i < sorted.size();) {
+            double weighted = 0.0;
+            double height = 0.0;
+            std::size_t j = i;
+            do {
+                weighted += sorted[j].mz * sorted[j].height;
+                height += sorted[j].height;
+                ++j;
+            } while (j < sorted.size() &&
+                     sorted[j].mz - sorted[j - 1].mz < resolvingPpm * 1e-6 * sorted[j].mz);
+            masses.push_back(static_cast<float>(weighted / height));
+            intensities.push_back(static_cast<float>(height));
+            i = j;
         }
     }
 

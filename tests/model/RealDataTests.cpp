@@ -1,46 +1,14 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "model/PrecursorList.h"
+#include "model/SampleTruth.h"
 
 namespace {
-
-struct TruthRow {
-    int function = 0;
-    int firstScan = 0;
-    int lastScan = 0;
-    double setMass = 0.0;
-    int trueCharge = 0;
-    int surveyScan = 0;
-    double surveyRtMinutes = 0.0;
-    double firstRtMinutes = 0.0;
-    double selectedHeight = 0.0;
-};
-
-std::vector<TruthRow> readSampleTruth() {
-    std::ifstream in(std::string(VARNEX_SOURCE_DIR) + "/data/sample.truth.tsv");
-    std::vector<TruthRow> rows;
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        TruthRow row;
-        int reportedCharge = 0;
-        double monoMz = 0.0;
-        int selectedIsotope = 0;
-        fields >> row.function >> row.firstScan >> row.lastScan >> row.setMass >> row.trueCharge >>
-            row.surveyScan >> row.surveyRtMinutes >> row.firstRtMinutes >> reportedCharge >> monoMz >>
-            selectedIsotope >> row.selectedHeight;
-        rows.push_back(row);
-    }
-    return rows;
-}
 
 std::string sharedFile(const char* name) {
     return std::string(VARNEX_SHARED_DATA_DIR) + "/" + name;
@@ -49,7 +17,7 @@ std::string sharedFile(const char* name) {
 } // namespace
 
 TEST(SampleDataSet, BuildMatchesTheGroundTruthRunForRun) {
-    const auto truth = readSampleTruth();
+    const auto truth = ReadSampleTruth();
     ASSERT_EQ(truth.size(), 210u);
     CPrecursorList list;
     list.SetRawPath(std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML");
@@ -61,7 +29,7 @@ TEST(SampleDataSet, BuildMatchesTheGroundTruthRunForRun) {
     int intensityOnSelectedPeak = 0;
     for (int i = 0; i < 210; ++i) {
         const CPrecursor p = list.m_Precursors.GetAt(i);
-        const TruthRow& t = truth[static_cast<std::size_t>(i)];
+        const SampleTruthRun& t = truth[static_cast<std::size_t>(i)];
         SCOPED_TRACE("run " + std::to_string(i));
         EXPECT_EQ(p.m_nFunction, t.function);
         EXPECT_EQ(p.m_nFirstScan, t.firstScan);

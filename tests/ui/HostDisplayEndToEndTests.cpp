@@ -5,11 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <fstream>
-#include <map>
+#include <cstdio>
 #include <memory>
 #include <numeric>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +23,7 @@
 #include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
 #include "hostlink/TestHost.h"
+#include "model/SampleTruth.h"
 #include "rawdata/MsRun.h"
 #include "system/RegistryTestSupport.h"
 
@@ -34,56 +33,11 @@ using varnex::rawdata::MsRun;
 using varnex::rawdata::Spectrum;
 
 const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";
-const std::string kTruth = VARNEX_SOURCE_DIR "/data/sample.truth.tsv";
-
-// One precursor run of the sample's ground truth.
-struct TruthRun {
-    int function = 0;
-    int firstScan = 0;
-    int lastScan = 0;
-    double setMass = 0.0;
-    int surveyScan = 0;
-    double surveyRtMinutes = 0.0;
-    double selectedHeight = 0.0;
-};
-
-std::vector<TruthRun> ReadTruth() {
-    std::ifstream file(kTruth);
-    std::string line;
-    std::getline(file, line);
-    std::map<std::string, std::size_t> column;
-    {
-        std::istringstream header(line);
-        std::string name;
-        for (std::size_t i = 0; std::getline(header, name, '\t'); ++i)
-            column[name] = i;
-    }
-    std::vector<TruthRun> runs;
-    while (std::getline(file, line)) {
-        std::vector<std::string> fields;
-        std::istringstream row(line);
-        std::string field;
-        while (std::getline(row, field, '\t'))
-            fields.push_back(field);
-        if (fields.size() != column.size())
-            continue;
-        const auto at = [&](const char* name) { return fields.at(column.at(name)); };
-        TruthRun run;
-        run.function = std::stoi(at("function"));
-        run.firstScan = std::stoi(at("first_scan"));
-        run.lastScan = std::stoi(at("last_scan"));
-        run.setMass = std::stod(at("set_mass"));
-        run.surveyScan = std::stoi(at("survey_scan"));
-        run.surveyRtMinutes = std::stod(at("survey_rt_min"));
-        run.selectedHeight = std::stod(at("selected_height"));
-        runs.push_back(run);
-    }
-    return runs;
-}
 
 // The first run of `function` with `scanCount` scans whose survey scan is `minimumSurveyScan` or later.
-TruthRun FindRun(const std::vector<TruthRun>& runs, int function, int scanCount, int minimumSurveyScan) {
-    for (const TruthRun& run : runs)
+SampleTruthRun FindRun(const std::vector<SampleTruthRun>& runs, int function, int scanCount,
+                       int minimumSurveyScan) {
+    for (const SampleTruthRun& run : runs)
         if (run.function == function && run.lastScan - run.firstScan + 1 == scanCount &&
             run.surveyScan >= minimumSurveyScan)
             return run;
@@ -135,7 +89,7 @@ void ExpectSumOfScans(const PeakData& combined, const std::vector<std::shared_pt
 class HostDisplayEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        truth_ = ReadTruth();
+        truth_ = ReadSampleTruth();
         ASSERT_EQ(truth_.size(), 210u);
         reader_ = MsRun::OpenUncached(kSample); // not the host's cached copy
         ASSERT_NE(reader_, nullptr);
@@ -146,7 +100,7 @@ protected:
     }
 
     // The list row showing the precursor of `run` (the window orders the rows itself).
-    int RowOf(const TruthRun& run) {
+    int RowOf(const SampleTruthRun& run) {
         for (int row = 0; row < dialog_.GetPrecursorCount(); ++row) {
             const CPrecursor precursor = dialog_.m_precursorList.m_Precursors.GetAt(row);
             if (precursor.m_nFunction == run.function && precursor.m_nFirstScan == run.firstScan)
@@ -168,9 +122,9 @@ protected:
 
     // Double-clicks each run's row in turn, then waits until the host has carried out every command
     // and its window shows the outcome.
-    std::shared_ptr<const HostDisplayState> ShowInHost(const std::vector<TruthRun>& runs) {
+    std::shared_ptr<const HostDisplayState> ShowInHost(const std::vector<SampleTruthRun>& runs) {
         ui_test::RunWindow(dialog_, [&] {
-            for (const TruthRun& run : runs)
+            for (const SampleTruthRun& run : runs)
                 DoubleClickRow(RowOf(run));
         });
         const unsigned long long revision = 8 * runs.size();
@@ -219,13 +173,13 @@ protected:
 
     int ScanCountInTruth(int function) const {
         int count = 0;
-        for (const TruthRun& run : truth_)
+        for (const SampleTruthRun& run : truth_)
             if (run.function == function)
                 count = std::max(count, run.lastScan);
         return count;
     }
 
-    void ExpectShows(const HostDisplayState& state, const TruthRun& run) const {
+    void ExpectShows(const HostDisplayState& state, const SampleTruthRun& run) const {
         EXPECT_FALSE(state.lastCommandFailed) << state.status;
 
         // Chromatogram display: the TIC of the precursor's function, then of the survey function.
@@ -293,14 +247,14 @@ protected:
     ui_test::ApplicationFirst applicationFirst_;
     registry_test::TempStore store_;
     ScopedRuntimeDirectory runtime_;
-    std::vector<TruthRun> truth_;
+    std::vector<SampleTruthRun> truth_;
     std::shared_ptr<const MsRun> reader_;
     CVarnexDlg dialog_;
     HostDisplayService service_;
 };
 
 TEST_F(HostDisplayEndToEnd, DoubleClickShowsThePrecursorsTracesAndSpectra) {
-    const TruthRun run = FindRun(truth_, 3, 3, 20);
+    const SampleTruthRun run = FindRun(truth_, 3, 3, 20);
     const auto state = ShowInHost({run});
     ASSERT_NE(state, nullptr);
     ExpectShows(*state, run);
@@ -361,15 +315,15 @@ TEST_F(HostDisplayEndToEnd, DoubleClickShowsThePrecursorsTracesAndSpectra) {
 }
 
 TEST_F(HostDisplayEndToEnd, ASecondDoubleClickReplacesTheFirstPrecursor) {
-    const TruthRun first = FindRun(truth_, 3, 3, 20);
-    const TruthRun second = FindRun(truth_, 2, 2, 40);
+    const SampleTruthRun first = FindRun(truth_, 3, 3, 20);
+    const SampleTruthRun second = FindRun(truth_, 2, 2, 40);
     const auto state = ShowInHost({first, second});
     ASSERT_NE(state, nullptr);
     ExpectShows(*state, second);
 }
 
 TEST_F(HostDisplayEndToEnd, PrecursorOfTheFirstSurveyScanPointsAtTheRunsStart) {
-    const TruthRun run = FindRun(truth_, 4, 2, 1);
+    const SampleTruthRun run = FindRun(truth_, 4, 2, 1);
     ASSERT_EQ(run.surveyScan, 1) << "the sample's first runs follow survey scan 1 at 0.0 min";
     const auto state = ShowInHost({run});
     ASSERT_NE(state, nullptr);

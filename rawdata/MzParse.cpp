@@ -5,7 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <numeric>
+#include <string_view>
+#include <utility>
 
 #include <pugixml.hpp>
 
@@ -217,6 +218,17 @@ pugi::xml_document& ThreadDocument() {
     return document;
 }
 
+// Parses one element's text in place into this thread's document. Returns that element when it is a
+// `name` element; an empty node when the text does not parse or holds something else.
+pugi::xml_node ParseElement(std::string& text, const char* name) {
+    pugi::xml_document& document = ThreadDocument();
+    if (!document.load_buffer_inplace(text.data(), text.size(), kParseFlags, pugi::encoding_utf8)) {
+        return {};
+    }
+    const pugi::xml_node element = document.first_child();
+    return std::strcmp(element.name(), name) == 0 ? element : pugi::xml_node{};
+}
+
 // Drops points without a finite mass and sorts by mass when the file does not.
 void Normalize(std::vector<double>& mz, std::vector<double>& intensity) {
     const std::size_t n = std::min(mz.size(), intensity.size());
@@ -344,12 +356,8 @@ void ParseParamGroups(std::string& xml, ParamGroups& groups) {
 }
 
 bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo& info) {
-    pugi::xml_document& document = ThreadDocument();
-    if (!document.load_buffer_inplace(fragment.data(), fragment.size(), kParseFlags, pugi::encoding_utf8)) {
-        return false;
-    }
-    const pugi::xml_node spectrum = document.first_child();
-    if (std::strcmp(spectrum.name(), "spectrum") != 0) {
+    const pugi::xml_node spectrum = ParseElement(fragment, "spectrum");
+    if (!spectrum) {
         return false;
     }
     info.nativeId = spectrum.attribute("id").value();
@@ -443,12 +451,8 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
 }
 
 bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& info) {
-    pugi::xml_document& document = ThreadDocument();
-    if (!document.load_buffer_inplace(fragment.data(), fragment.size(), kParseFlags, pugi::encoding_utf8)) {
-        return false;
-    }
-    const pugi::xml_node scan = document.first_child();
-    if (std::strcmp(scan.name(), "scan") != 0) {
+    const pugi::xml_node scan = ParseElement(fragment, "scan");
+    if (!scan) {
         return false;
     }
     info.nativeId = std::string("scan=") + scan.attribute("num").value();
@@ -482,12 +486,8 @@ bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& inf
 }
 
 bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& out) {
-    pugi::xml_document& document = ThreadDocument();
-    if (!document.load_buffer_inplace(text.data(), text.size(), kParseFlags, pugi::encoding_utf8)) {
-        return false;
-    }
-    const pugi::xml_node spectrum = document.first_child();
-    if (std::strcmp(spectrum.name(), "spectrum") != 0) {
+    const pugi::xml_node spectrum = ParseElement(text, "spectrum");
+    if (!spectrum) {
         return false;
     }
     bool haveMz = false;

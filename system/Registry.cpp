@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -550,21 +551,21 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
         resolved != ERROR_SUCCESS) {
         return resolved;
     }
-    const std::string* path = &fullKeyPath;
+    const std::string& path = fullKeyPath;
     const std::string file = RegistryFilePath();
     Loaded loaded = load(file);
     if (loaded.status == LoadStatus::Unreadable) {
         return ERROR_ACCESS_DENIED;
     }
     // A root key exists as long as the store does.
-    const bool isRoot = path->find('\\') == std::string::npos;
-    if (loaded.status != LoadStatus::Ok || (!isRoot && loaded.store.Find(*path) == nullptr)) {
+    const bool isRoot = path.find('\\') == std::string::npos;
+    if (loaded.status != LoadStatus::Ok || (!isRoot && loaded.store.Find(path) == nullptr)) {
         return ERROR_FILE_NOT_FOUND;
     }
     if ((samDesired & kWriteRights) != 0 && !writable(file)) {
         return ERROR_ACCESS_DENIED;
     }
-    *phkResult = keyTable().Open(isRoot ? *path : loaded.store.Find(*path)->path, samDesired);
+    *phkResult = keyTable().Open(isRoot ? path : loaded.store.Find(path)->path, samDesired);
     return ERROR_SUCCESS;
 }
 
@@ -574,18 +575,18 @@ LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
         resolved != ERROR_SUCCESS) {
         return resolved;
     }
-    const std::string* path = &fullKeyPath;
+    const std::string& path = fullKeyPath;
     const std::string file = RegistryFilePath();
-    const bool isRoot = path->find('\\') == std::string::npos;
+    const bool isRoot = path.find('\\') == std::string::npos;
     if (!writable(file)) {
         Loaded loaded = load(file);
         if (loaded.status != LoadStatus::Ok) {
             return loaded.status == LoadStatus::Missing ? ERROR_ACCESS_DENIED : errorFor(loaded.status);
         }
-        if (!isRoot && loaded.store.Find(*path) == nullptr) {
+        if (!isRoot && loaded.store.Find(path) == nullptr) {
             return ERROR_ACCESS_DENIED;
         }
-        *phkResult = keyTable().Open(isRoot ? *path : loaded.store.Find(*path)->path, KEY_READ);
+        *phkResult = keyTable().Open(isRoot ? path : loaded.store.Find(path)->path, KEY_READ);
         return ERROR_SUCCESS;
     }
     const WriterLock lock(file);
@@ -596,12 +597,12 @@ LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     if (loaded.status != LoadStatus::Ok && loaded.status != LoadStatus::Missing) {
         return errorFor(loaded.status);
     }
-    std::string storedPath = *path;
+    std::string storedPath = path;
     if (!isRoot) {
-        if (StoredKey* existing = loaded.store.Find(*path); existing != nullptr) {
+        if (StoredKey* existing = loaded.store.Find(path); existing != nullptr) {
             storedPath = existing->path;
         } else {
-            storedPath = loaded.store.Create(*path).path;
+            storedPath = loaded.store.Create(path).path;
             if (!save(file, loaded.store)) {
                 return ERROR_ACCESS_DENIED;
             }

@@ -12,14 +12,14 @@
 #endif
 
 CDisplayAbout::CDisplayAbout(HWND hOwner, char* pszProgram, char* pszExtra, unsigned int, HINSTANCE)
-    : m_hOwner(hOwner), m_strProgram(pszProgram != nullptr ? pszProgram : ""),
-      m_strExtra(pszExtra != nullptr ? pszExtra : "") {}
+    : m_owner(hOwner), m_program(pszProgram != nullptr ? pszProgram : ""),
+      m_extra(pszExtra != nullptr ? pszExtra : "") {}
 
 CDisplayAbout::~CDisplayAbout() = default;
 
 void CDisplayAbout::Show() {
-    QDialog box(m_hOwner);
-    const QString program = QString::fromUtf8(m_strProgram.c_str());
+    QDialog box(m_owner);
+    const QString program = QString::fromUtf8(m_program.c_str());
     box.setObjectName("aboutBox");
     box.setWindowTitle(QObject::tr("About %1").arg(program));
     box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -36,8 +36,8 @@ void CDisplayAbout::Show() {
     text->setOpenExternalLinks(true);
     QString html =
         QStringLiteral("<h2>%1</h2><p>Version %2</p>").arg(program.toHtmlEscaped(), VARNEX_VERSION);
-    if (!m_strExtra.empty())
-        html += QStringLiteral("<p>%1</p>").arg(QString::fromUtf8(m_strExtra.c_str()).toHtmlEscaped());
+    if (!m_extra.empty())
+        html += QStringLiteral("<p>%1</p>").arg(QString::fromUtf8(m_extra.c_str()).toHtmlEscaped());
     html += QStringLiteral(
         "<p>Lists the precursors of a data-dependent LC-MS/MS acquisition and shows each one in the host "
         "display.</p>"
@@ -61,7 +61,7 @@ void CDisplayAbout::Show() {
     layout->addLayout(content);
     layout->addWidget(buttons);
 
-    m_pBox = &box;
+    m_box = &box;
     box.exec();
-    m_pBox = nullptr;
+    m_box = nullptr;
 }

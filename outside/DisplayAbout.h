@@ -3,6 +3,8 @@
 // CDisplayAbout: the About box every program of the suite shows. It names the program and its version,
 // states the licence, and stays up until the user closes it.
 
+#include <string>
+
 #include "outside/WinApp.h"
 #include "system/WinTypes.h"
 
@@ -21,11 +23,11 @@ public:
     void Show();
 
     // The box while Show runs (null otherwise), so that its owner can see what it shows.
-    QDialog* GetBox() const { return m_pBox; }
+    QDialog* GetBox() const { return m_box; }
 
 private:
-    HWND m_hOwner;
-    std::string m_strProgram;
-    std::string m_strExtra;
-    QDialog* m_pBox = nullptr;
+    HWND m_owner;
+    std::string m_program;
+    std::string m_extra;
+    QDialog* m_box = nullptr;
 };

@@ -67,7 +67,7 @@ bool CSecurityApp::Admit(const char* valueName, const char* what) {
         if (name == user)
             return true;
     }
-    m_bRefused = true;
+    m_refused = true;
     const std::string program = m_strAppName.empty() ? std::string("this program") : m_strAppName;
     const std::string message = "The user \"" + user + "\" may not " + what + " " + program +
                                 ".\n\nAn administrator admits users by adding their names to the value " +
@@ -77,7 +77,7 @@ bool CSecurityApp::Admit(const char* valueName, const char* what) {
 }
 
 int CSecurityApp::InitInstancePart1(int, CDocManager* pDocManager) {
-    m_pDocManager = pDocManager;
+    m_docManager = pDocManager;
     return Admit(kStartUsersValue, "start") ? 1 : 0;
 }
 
@@ -87,9 +87,9 @@ int CSecurityApp::InitInstancePart2(tagOVERIDE_LOGIN_CALLBACK_STRUCT) {
 
 int CSecurityApp::ExitInstance() {
     CWinApp::ExitInstance();
-    return m_bRefused ? 1 : 0;
+    return m_refused ? 1 : 0;
 }
 
 void CSecurityApp::SetDocumentManager(CDocManager* pDocManager) {
-    m_pDocManager = pDocManager;
+    m_docManager = pDocManager;
 }

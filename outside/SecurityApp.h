@@ -46,6 +46,6 @@ private:
     // Checks one policy value; tells a refused user why.
     bool Admit(const char* valueName, const char* what);
 
-    bool m_bRefused = false;
-    CDocManager* m_pDocManager = nullptr;
+    bool m_refused = false;
+    CDocManager* m_docManager = nullptr;
 };

@@ -47,7 +47,7 @@ private:
     CurrentMessage saved_;
 };
 
-CDialog::CDialog(UINT nIDTemplate, QWidget* pParentWnd) : QDialog(pParentWnd), m_nIDTemplate(nIDTemplate) {}
+CDialog::CDialog(UINT nIDTemplate, QWidget* pParentWnd) : QDialog(pParentWnd), m_templateId(nIDTemplate) {}
 
 CDialog::~CDialog() {
     KillAllTimers();
@@ -63,13 +63,13 @@ INT_PTR CDialog::DoModal() {
             setParent(owner, windowFlags());
         }
     }
-    m_bEnded = false;
-    m_nModalResult = -1;
+    m_ended = false;
+    m_modalResult = -1;
     OnInitDialog();
-    if (!m_bEnded) {
-        m_bInModalLoop = true;
+    if (!m_ended) {
+        m_inModalLoop = true;
         exec();
-        m_bInModalLoop = false;
+        m_inModalLoop = false;
     }
     // The dialog's window is gone once DoModal returns, and with it its timers.
     KillAllTimers();
@@ -77,13 +77,13 @@ INT_PTR CDialog::DoModal() {
     if (borrowedOwner) {
         setParent(nullptr, windowFlags());
     }
-    return m_nModalResult;
+    return m_modalResult;
 }
 
 void CDialog::EndDialog(int nResult) {
-    m_nModalResult = nResult;
-    m_bEnded = true;
-    if (m_bInModalLoop) {
+    m_modalResult = nResult;
+    m_ended = true;
+    if (m_inModalLoop) {
         done(nResult);
     }
 }
@@ -160,19 +160,19 @@ QWidget* CDialog::GetDlgItem(int nID) const {
 
 void CDialog::SetMenuBar(QMenuBar* pMenuBar) {
     const int oldHeight = MenuBarHeight();
-    m_pMenuBar = pMenuBar;
-    if (m_pMenuBar == nullptr) {
+    m_menuBar = pMenuBar;
+    if (m_menuBar == nullptr) {
         return;
     }
-    m_pMenuBar->setParent(this);
-    m_pMenuBar->setNativeMenuBar(false);
+    m_menuBar->setParent(this);
+    m_menuBar->setNativeMenuBar(false);
     const int newHeight = MenuBarHeight();
-    m_pMenuBar->setGeometry(0, 0, width(), newHeight);
-    m_pMenuBar->show();
+    m_menuBar->setGeometry(0, 0, width(), newHeight);
+    m_menuBar->show();
     // The template's size is that of the client area; the menu comes on top of it.
     const int grow = newHeight - oldHeight;
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (child != m_pMenuBar) {
+        if (child != m_menuBar) {
             child->move(child->x(), child->y() + grow);
         }
     }
@@ -185,7 +185,7 @@ void CDialog::SetMenuBar(QMenuBar* pMenuBar) {
 }
 
 int CDialog::MenuBarHeight() const {
-    return m_pMenuBar != nullptr ? m_pMenuBar->sizeHint().height() : 0;
+    return m_menuBar != nullptr ? m_menuBar->sizeHint().height() : 0;
 }
 
 QRect CDialog::GetClientRect() const {
@@ -420,8 +420,8 @@ void CDialog::timerEvent(QTimerEvent* event) {
 }
 
 void CDialog::resizeEvent(QResizeEvent* event) {
-    if (m_pMenuBar != nullptr) {
-        m_pMenuBar->setGeometry(0, 0, event->size().width(), MenuBarHeight());
+    if (m_menuBar != nullptr) {
+        m_menuBar->setGeometry(0, 0, event->size().width(), MenuBarHeight());
     }
     const UINT type = isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
     const QRect client = GetClientRect();

@@ -23,7 +23,6 @@
 
 #include <functional>
 #include <map>
-#include <vector>
 
 #include <QDialog>
 
@@ -72,14 +71,12 @@ public:
     void SendSysCommand(UINT nID, LPARAM lParam = 0);
 
     QWidget* GetDlgItem(int nID) const;
-    UINT GetTemplateId() const { return m_nIDTemplate; }
-    bool IsModalLoopRunning() const { return m_bInModalLoop; }
+    UINT GetTemplateId() const { return m_templateId; }
 
-    QMenuBar* GetMenuBar() const { return m_pMenuBar; }
+    QMenuBar* GetMenuBar() const { return m_menuBar; }
     void SetMenuBar(QMenuBar* pMenuBar);
     QRect GetClientRect() const;
     void MoveWindow(QWidget* pChild, const QRect& clientRect, BOOL bRepaint = TRUE);
-    bool IsIconic() const { return isMinimized(); }
 
     virtual void OnOK();
     virtual void OnCancel();
@@ -131,12 +128,12 @@ private:
     int MenuBarHeight() const;
     void KillAllTimers();
 
-    UINT m_nIDTemplate;
-    int m_nModalResult = -1;
-    bool m_bEnded = false;
-    bool m_bInModalLoop = false;
+    UINT m_templateId;
+    int m_modalResult = -1;
+    bool m_ended = false;
+    bool m_inModalLoop = false;
     std::map<UINT_PTR, int> m_timers; // nIDEvent -> Qt timer id
     std::map<UINT, Handler> m_commandHandlers;
-    QMenuBar* m_pMenuBar = nullptr;
+    QMenuBar* m_menuBar = nullptr;
     CurrentMessage m_current;
 };

@@ -14,7 +14,7 @@ UINT BuildThreadProc(LPVOID pParam) {
 }
 
 CProgressDlg::CProgressDlg(QWidget* pParent, AFX_THREADPROC pfnWorker)
-    : CDialog(IDD, pParent), m_ui(std::make_unique<Ui::ProgressDlg>()), m_pfnWorker(pfnWorker) {
+    : CDialog(IDD, pParent), m_ui(std::make_unique<Ui::ProgressDlg>()), m_worker(pfnWorker) {
     LoadTemplate(*m_ui);
 }
 
@@ -30,7 +30,7 @@ void CProgressDlg::DoDataExchange(CDataExchange*) {}
 BOOL CProgressDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     m_pThread =
-        AfxBeginThread(m_pfnWorker, m_pPrecursorList, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr);
+        AfxBeginThread(m_worker, m_pPrecursorList, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr);
     if (m_pThread != nullptr) {
         // While it is suspended: the object and its handle must outlive the thread until a tick has seen
         // it end, however quickly the worker finishes.

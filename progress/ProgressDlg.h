@@ -43,7 +43,7 @@ protected:
 
 private:
     std::unique_ptr<Ui::ProgressDlg> m_ui;
-    AFX_THREADPROC m_pfnWorker;
+    AFX_THREADPROC m_worker;
 };
 
 // Builds the list behind the progress dialog and returns when the build is over.

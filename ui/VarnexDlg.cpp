@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 #include <QApplication>
 
@@ -267,8 +268,8 @@ void CVarnexDlg::OnListDoubleClick(NMHDR*, LRESULT* pResult) {
 
     // The host may wait on this event while it combines scans; Varnex only makes sure it exists. One
     // handle is enough to keep it alive, so the previous one is given back.
-    HANDLE previousEvent = m_hCombineEvent;
-    m_hCombineEvent = CreateEventA(nullptr, FALSE, FALSE, kCombineEventName);
+    HANDLE previousEvent = m_combineEvent;
+    m_combineEvent = CreateEventA(nullptr, FALSE, FALSE, kCombineEventName);
     if (previousEvent != nullptr)
         CloseHandle(previousEvent);
 

@@ -83,5 +83,5 @@ private:
     std::unique_ptr<Ui::VarnexDlg> m_ui;
     std::unique_ptr<RegisteredMessageListener> m_messageListener;
     // The last handle on the event "WaitForCombine": kept so the event lives on, but only one.
-    HANDLE m_hCombineEvent = nullptr;
+    HANDLE m_combineEvent = nullptr;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -88,10 +90,10 @@ void ChromatogramView::Show(const ChromatogramState& state) {
 QString ChromatogramView::HoverText(const QPointF& pixel) const {
     if (traces_.isEmpty() || !axisRect()->rect().contains(pixel.toPoint()))
         return QString();
-    const double rt = xAxis->pixelToCoord(pixel.x());
-    QString text = tr("RT %1 min").arg(rt, 0, 'f', 2);
+    const double rtMinutes = xAxis->pixelToCoord(pixel.x());
+    QString text = tr("RT %1 min").arg(rtMinutes, 0, 'f', 2);
     for (const Trace& trace : traces_) {
-        const long long index = NearestIndex(trace.rtMinutes, rt);
+        const long long index = NearestIndex(trace.rtMinutes, rtMinutes);
         if (index >= 0)
             text += QStringLiteral("   %1: %2").arg(trace.label).arg(trace.intensity[index], 0, 'g', 4);
     }

@@ -78,7 +78,6 @@ public:
     bool Launch(const std::string& path);
 
     const HostDisplayState& State() const { return state_; }
-    void SetCombineTolerance(CombineTolerance tolerance) { tolerance_ = tolerance; }
 
 private:
     bool Fail(std::string message);

@@ -15,6 +15,7 @@ public:
 
     std::string GetFunctionName() const { return m_strFunctionName; }
 
+    // Times in minutes, set mass in m/z.
     float m_fSwitchingTime = 0.0f; // -1.0 when the run lies before every survey scan
     int m_nSurveyScan = 0;         // 0 when no survey scan precedes the run
     float m_fSetMass = 0.0f;

@@ -56,9 +56,6 @@ constexpr std::string_view precursorColumnHeader(PrecursorColumn column) {
 constexpr std::string_view precursorColumnKey(PrecursorColumn column) {
     return precursorColumnInfo(column).key;
 }
-constexpr std::optional<int> precursorColumnDecimalsPosition(PrecursorColumn column) {
-    return precursorColumnInfo(column).decimalsPosition;
-}
 
 static_assert([] {
     for (std::size_t i = 0; i < kPrecursorColumnInfo.size(); ++i) {

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QPointer>
@@ -66,7 +67,6 @@ public:
     void ParseCommandLine(CCommandLineInfo& rCmdInfo);
     // The process's arguments, the program name first. Set by AfxWinMain.
     void SetCommandLine(std::vector<std::string> arguments) { m_arguments = std::move(arguments); }
-    const std::vector<std::string>& GetCommandLine() const { return m_arguments; }
 
     void OnHelp();
     void OnAppExit();

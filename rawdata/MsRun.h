@@ -80,7 +80,6 @@ public:
     MsRun(const MsRun&) = delete;
     MsRun& operator=(const MsRun&) = delete;
 
-    FileFormat Format() const { return format_; }
     bool UsedIndex() const { return usedIndex_; } // read through the file's index, not by a full scan
     std::size_t DamagedSpectrumCount() const { return damagedSpectra_; }
 

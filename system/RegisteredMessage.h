@@ -41,7 +41,6 @@ public:
     // Binds this process's socket; false when the runtime directory is unusable or binding fails.
     bool Open();
     void Close();
-    bool IsOpen() const { return listenFd_ >= 0; }
     // Non-blocking listening socket, for the caller's event loop to watch for readability.
     int FileDescriptor() const { return listenFd_; }
     const std::string& SocketPath() const { return socketPath_; }

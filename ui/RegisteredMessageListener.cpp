@@ -1,6 +1,8 @@
 #include "ui/RegisteredMessageListener.h"
 
 #include <chrono>
+#include <cstdint>
+#include <utility>
 
 #include <QSocketNotifier>
 

@@ -21,8 +21,6 @@ public:
     RegisteredMessageListener(QObject* parent, Dispatch dispatch);
     ~RegisteredMessageListener() override;
 
-    bool IsListening() const { return endpoint_.IsOpen(); }
-
 private:
     void ServicePending();
 

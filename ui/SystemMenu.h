@@ -21,7 +21,6 @@ public:
     explicit CMenu(QMenu* menu) : m_pMenu(menu) {}
 
     bool IsMenu() const { return m_pMenu != nullptr; }
-    QMenu* GetQMenu() const { return m_pMenu; }
     // MF_SEPARATOR appends a separator; MF_STRING an item sending nIDNewItem.
     BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, const char* lpszNewItem = nullptr);
     int GetMenuItemCount() const;

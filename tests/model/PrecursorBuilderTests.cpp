@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "WrittenDataSet.h"
 
@@ -40,9 +39,9 @@ protected:
     // Survey scan at 0.0 then MS/MS scans of function 2 with the given set masses, 0.01 min apart.
     void buildFromSetMasses(const std::vector<std::string>& setMasses) {
         std::vector<TestScan> scans = {surveyScan(0.0)};
-        double rt = 0.0;
+        double rtMinutes = 0.0;
         for (const auto& setMass : setMasses) {
-            scans.push_back(msmsScan(2, rt += 0.01, setMass));
+            scans.push_back(msmsScan(2, rtMinutes += 0.01, setMass));
         }
         build(scans);
     }

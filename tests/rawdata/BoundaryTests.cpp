@@ -2,9 +2,12 @@
 // functions against 0-based numbering in CRawDatafile, paths of any length, out-of-range reads, the
 // TIC trace, and reopening through the caches.
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -66,11 +69,11 @@ TEST(RecordLayout, SizesAndCallerFieldsSitAtTheirOffsets) {
     ScanStatsRecord stats{};
     stats.SetFloat(16, 12.5f);
     stats.SetFloat(192, 445.25f);
-    float rt = 0.0f;
+    float rtMinutes = 0.0f;
     float mass = 0.0f;
-    std::memcpy(&rt, stats.bytes + 16, 4);
+    std::memcpy(&rtMinutes, stats.bytes + 16, 4);
     std::memcpy(&mass, stats.bytes + 192, 4);
-    EXPECT_EQ(rt, 12.5f);
+    EXPECT_EQ(rtMinutes, 12.5f);
     EXPECT_EQ(mass, 445.25f);
 }
 

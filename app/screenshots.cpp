@@ -7,9 +7,7 @@
 // Usage: varnex-screenshots DATA-SET OUTPUT-DIRECTORY
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
 

@@ -7,6 +7,7 @@
 // when none did, 2 for a usage error.
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>

@@ -8,6 +8,7 @@
 // bench/make-data.sh)
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>

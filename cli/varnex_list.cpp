@@ -1,6 +1,5 @@
 // varnex-list: the precursor list of one DDA data set, built as the window builds it, written as a table.
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -8,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -18,6 +16,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "PrecursorExport.h"
 #include "model/PrecursorColumn.h"

@@ -1,5 +1,8 @@
 #include "host/CommandExecutor.h"
 
+#include <chrono>
+#include <utility>
+
 CommandExecutor::CommandExecutor(Observer observer, std::size_t maxQueued)
     : observer_(std::move(observer)), maxQueued_(maxQueued), latest_(std::make_shared<HostDisplayState>()) {
     worker_ = std::thread([this] { Work(); });

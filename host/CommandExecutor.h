@@ -5,6 +5,7 @@
 // and the sender told so. Whenever the queue runs empty the observer gets a snapshot of the displays'
 // state.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>

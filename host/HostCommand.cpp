@@ -1,6 +1,7 @@
 #include "host/HostCommand.h"
 
 #include <charconv>
+#include <utility>
 #include <vector>
 
 namespace {

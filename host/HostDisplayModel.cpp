@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <numeric>
+#include <utility>
 
 #include "rawdata/MsRun.h"
 

@@ -1,5 +1,7 @@
 #include "host/HostDisplayService.h"
 
+#include <string_view>
+
 #include <QMetaObject>
 
 #include "host/HostCommand.h"

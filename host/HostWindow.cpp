@@ -1,5 +1,9 @@
 #include "host/HostWindow.h"
 
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,7 +1,6 @@
 #include "host/PlotView.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include <QApplication>
 #include <QClipboard>

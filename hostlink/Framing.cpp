@@ -1,5 +1,7 @@
 #include "hostlink/Framing.h"
 
+#include <cstdint>
+
 namespace hostlink {
 
 std::string EncodeFrame(std::string_view payload) {

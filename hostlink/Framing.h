@@ -4,7 +4,6 @@
 // payload is opaque, so a path holding newlines, colons or NULs can neither split nor merge commands.
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 

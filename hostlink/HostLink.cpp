@@ -1,8 +1,10 @@
 #include "hostlink/HostLink.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <chrono>
 #include <thread>
+#include <utility>
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>

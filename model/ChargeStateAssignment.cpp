@@ -1,7 +1,6 @@
 #include <algorithm>
-#include <cstdint>
 #include <numeric>
-#include <string>
+#include <utility>
 #include <vector>
 
 #include "model/PrecursorList.h"

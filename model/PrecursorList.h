@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "model/PrecursorArray.h"
 #include "rawdata/RawData.h"

@@ -9,8 +9,8 @@
 // operation fails as on a control without a window.
 
 #include <functional>
-#include <memory>
 #include <string>
+#include <utility>
 
 #include <QPoint>
 #include <QPointer>

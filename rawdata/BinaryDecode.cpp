@@ -1,8 +1,11 @@
 #include "rawdata/BinaryDecode.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include <MSNumpress.hpp>
 #include <zlib.h>

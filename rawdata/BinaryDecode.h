@@ -5,7 +5,6 @@
 // allocating beyond what the encoded data can hold.
 
 #include <cstddef>
-#include <cstdint>
 #include <string_view>
 #include <vector>
 

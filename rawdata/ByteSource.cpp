@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>

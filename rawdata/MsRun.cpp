@@ -5,6 +5,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include <sys/stat.h>

@@ -1,9 +1,11 @@
 #include "rawdata/RawData.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "rawdata/MsRun.h"
 

@@ -1,6 +1,7 @@
 #include "settings/DisplayOptionsDlg.h"
 
 #include <cstdlib>
+#include <string>
 
 #include "ui_display_options.h"
 

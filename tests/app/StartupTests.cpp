@@ -1,7 +1,7 @@
 #include <chrono>
-#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <QApplication>

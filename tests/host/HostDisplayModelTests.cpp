@@ -1,5 +1,6 @@
 #include <numeric>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <vector>
 

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>

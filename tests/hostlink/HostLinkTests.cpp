@@ -1,6 +1,9 @@
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 

@@ -7,10 +7,12 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>

@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <string>
-#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "WrittenDataSet.h"
 #include "model/PrecursorList.h"

@@ -2,12 +2,12 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 

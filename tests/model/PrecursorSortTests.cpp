@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"

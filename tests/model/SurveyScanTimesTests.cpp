@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "model/SurveyScanTimes.h"
 

@@ -2,9 +2,12 @@
 // truncation at any byte, corrupted bytes, stale indexes, broken XML or compressed data in one
 // spectrum, lying lengths, absurd numbers and entity expansion.
 
-#include <filesystem>
 #include <functional>
+#include <memory>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

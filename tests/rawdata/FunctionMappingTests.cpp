@@ -1,9 +1,13 @@
 // How real and generated data sets map onto functions and scans: function counts, scan counts,
 // retention times in minutes and set masses, checked against values read off the XML by hand.
 
-#include <cmath>
+#include <cstdint>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <algorithm>
 #include <map>

@@ -3,6 +3,7 @@
 // Small mzML documents written by hand for the tests: encoded arrays of every kind we read, and
 // spectra that can be damaged on purpose.
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>

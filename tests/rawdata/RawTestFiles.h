@@ -9,7 +9,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -2,6 +2,9 @@
 // plain or gzip-compressed, mzML or mzXML; and every array encoding decodes to its values.
 
 #include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <zlib.h>

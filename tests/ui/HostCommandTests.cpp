@@ -1,3 +1,5 @@
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -1,5 +1,5 @@
-#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <string>
 #include <vector>
 

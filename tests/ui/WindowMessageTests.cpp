@@ -1,5 +1,5 @@
 #include <chrono>
-#include <string>
+#include <cstdint>
 #include <vector>
 
 #include <QApplication>

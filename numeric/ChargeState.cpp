@@ -47,6 +47,10 @@ constexpr float kStrongTailIsotope = 0.75f;
 // Patterns of masses 2^(j/2) times the envelope's, |j| <= this, each step costing this much score.
 constexpr int kPatternScaleSteps = 4;
 constexpr double kPatternScalePenalty = 0.04;
+// Light ions may carry patterns heavier still, up to this many steps, as long as the pattern is no
+// heavier than that of a peptide of this mass.
+constexpr int kLightScaleSteps = 7;
+constexpr double kLightPatternMaxMass = 5000.0;
 // Selected-peak search: within this relative distance the tallest peak is taken, not the nearest.
 constexpr double kSamePeakRelative = 20e-6;
 // Isotopes seen besides the selected peak make an envelope only when chance neighbours would put peaks
@@ -152,9 +156,12 @@ struct ChargeView {
 // intensity at whole and fractional steps that sits at whole steps. The pattern is averagine's at the
 // envelope's mass, or, at a small cost, at up to four times or a quarter of it: analytes other than
 // peptides (nucleic acids, metabolites, labelled or modified peptides) differ from averagine, and the
-// spacing, not the exact pattern, tells the charge. An isotope absent from its step but plausibly among
-// the peaks a neighbour pushed off it is left out of the fit. -1 when no pattern is plausible (the
-// selected peak too weak an isotope, no other isotope seen, or a strong one missing).
+// spacing, not the exact pattern, tells the charge. Light ions may go up to about eleven times their
+// mass, at the same cost per step (a few atoms of S, Cl, Br, Si or a metal, or a label, weigh heavily in
+// a small ion's pattern), though never beyond a 5 kDa peptide's pattern, which stays compact. An isotope
+// absent from its step but plausibly among the peaks a neighbour pushed off it is left out of the fit. -1
+// when no pattern is plausible (the selected peak too weak an isotope, no other isotope seen, or a strong one
+// missing).
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
                     double detectionLevel, const PeakDensity& density, const Matching& matching) {
     const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
@@ -166,8 +173,12 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
     const double* reach = view.reachMz + ChargeView::kBelow - isotope;
     const double* displaced = view.displaced + ChargeView::kBelow - isotope;
     double best = -1.0;
-    for (int scaleStep = -kPatternScaleSteps; scaleStep <= kPatternScaleSteps; ++scaleStep) {
-        const float* expected = numeric::TabulatedAveragine(neutralMass * std::exp2(0.5 * scaleStep));
+    for (int scaleStep = -kPatternScaleSteps; scaleStep <= kLightScaleSteps; ++scaleStep) {
+        const double patternMass = neutralMass * std::exp2(0.5 * scaleStep);
+        if (scaleStep > kPatternScaleSteps && patternMass > kLightPatternMaxMass) {
+            break;
+        }
+        const float* expected = numeric::TabulatedAveragine(patternMass);
         if (expected[isotope] < (isotope == 0 ? 0.05f : kMinSelectedIsotope)) {
             continue;
         }

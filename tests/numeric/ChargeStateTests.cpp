@@ -374,6 +374,27 @@ TEST(ChargeStateNeighbours, HeavyEnvelopeWithAShortTailInACrowdedWindowGivesItsC
     }
 }
 
+// A light singly charged ion whose pattern is that of a much heavier peptide (a few halogen, sulfur,
+// silicon or metal atoms, or a label, weigh heavily in a small ion's pattern), among weaker peaks: the
+// unit spacing of four isotopes still tells the charge.
+TEST(ChargeStateNeighbours, LightIonWithAFarHeavierPatternGivesChargeOne) {
+    std::mt19937 random(5);
+    const double pattern[] = {0.46, 0.96, 1.0, 0.70};
+    for (int trial = 0; trial < 6; ++trial) {
+        const double mono = 390.0 + 50.0 * trial;
+        SyntheticSpectrum spectrum;
+        for (int i = 0; i < 4; ++i) {
+            spectrum.AddPeak(mono + i * test_spectra::kCarbon13Step, 5e5 * pattern[i]);
+        }
+        spectrum.AddNoise(random, 60, mono - 7.0, mono + 11.0, 1e3, 6e4);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        EXPECT_EQ(Find(mono, masses, intensities).charge, 1) << "centroid, mono " << mono;
+        spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+        EXPECT_EQ(Find(mono, masses, intensities).charge, 1) << "profile, mono " << mono;
+    }
+}
+
 // Profile peaks of eight points a width `w` apart, as some converters write them: 0, .12, .45, .92, .92,
 // .45, .12, 0 of the height, apex midway.
 void AddEightPointPeak(double apexMz, double height, double w, std::vector<float>& masses,

@@ -191,13 +191,21 @@ bool SurveyBefore(const MsRun& run, std::size_t index, std::size_t& survey) {
     return false;
 }
 
+// A data set the benchmark cannot open is named on standard error and scores nothing.
+std::shared_ptr<const MsRun> OpenOrComplain(const std::string& path) {
+    std::string error;
+    std::shared_ptr<const MsRun> run = MsRun::Open(path, &error);
+    if (!run) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+    }
+    return run;
+}
+
 // Ground truth of the bundled sample: one row per precursor run (function, first scan, true charge,
 // overlap flag).
 std::vector<Tally> ScoreSample(const std::string& mzml, const std::string& truthPath) {
-    std::string error;
-    const std::shared_ptr<const MsRun> run = MsRun::Open(mzml, &error);
+    const std::shared_ptr<const MsRun> run = OpenOrComplain(mzml);
     if (!run) {
-        std::fprintf(stderr, "%s: %s\n", mzml.c_str(), error.c_str());
         return {};
     }
     std::vector<Case> cases;
@@ -224,10 +232,8 @@ std::vector<Tally> ScoreGenerated(const std::string& mzml, const std::string& tr
     if (!rows.empty() && rows.front().count("first_scan") != 0) {
         return ScoreSample(mzml, truthPath);
     }
-    std::string error;
-    const std::shared_ptr<const MsRun> run = MsRun::Open(mzml, &error);
+    const std::shared_ptr<const MsRun> run = OpenOrComplain(mzml);
     if (!run) {
-        std::fprintf(stderr, "%s: %s\n", mzml.c_str(), error.c_str());
         return {};
     }
     std::vector<Case> cases;
@@ -244,10 +250,8 @@ std::vector<Tally> ScoreGenerated(const std::string& mzml, const std::string& tr
 
 // The instrument's charges in a real file.
 std::vector<Tally> ScoreReal(const std::string& path) {
-    std::string error;
-    const std::shared_ptr<const MsRun> run = MsRun::Open(path, &error);
+    const std::shared_ptr<const MsRun> run = OpenOrComplain(path);
     if (!run) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return {};
     }
     std::vector<Case> cases;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 
 #include <fcntl.h>
 #include <semaphore.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,13 +24,20 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-// Byte ranges of the lock file: the guard serialises create, open, close and the "post if not
-// signalled" step; every open handle holds a shared lock on the holder byte. Byte 0 also stores the
-// creator's reset mode.
+// Byte ranges of an event's file double as its locks: the guard serialises create, open, close and the
+// "post if not signalled" step; every open handle holds a shared lock on the holder byte.
 constexpr off_t kGuardByte = 0;
 constexpr off_t kHolderByte = 1;
 constexpr char kManualResetMark = 'm';
 constexpr char kAutoResetMark = 'a';
+// Each attempt loses only to a last holder removing the file, or to a file left by a killed process.
+constexpr int kCreateAttempts = 64;
+
+// The event's file as every holder maps it.
+struct SharedEvent {
+    char resetMark; // the creator's reset mode
+    sem_t semaphore;
+};
 
 bool LockByte(int fd, short type, off_t byte, bool wait) {
     struct flock lock {};
@@ -60,6 +69,15 @@ private:
     bool held_;
 };
 
+// True while `path` still names the open file: its last holder may have removed it (or a create replaced
+// it) between our open and our guard lock.
+bool PathNamesFile(const std::string& path, int fd) {
+    struct stat atPath {};
+    struct stat opened {};
+    return ::lstat(path.c_str(), &atPath) == 0 && ::fstat(fd, &opened) == 0 &&
+           atPath.st_dev == opened.st_dev && atPath.st_ino == opened.st_ino;
+}
+
 std::uint64_t Fnv1a(std::string_view text, std::uint64_t hash = 0xcbf29ce484222325ULL) {
     for (const unsigned char c : text) {
         hash ^= c;
@@ -68,8 +86,8 @@ std::uint64_t Fnv1a(std::string_view text, std::uint64_t hash = 0xcbf29ce4842223
     return hash;
 }
 
-// "<readable part>-<hash>": the readable part for someone looking into /dev/shm, the hash of the runtime
-// directory and the full name for uniqueness. Fits the semaphore name limit however long the name is.
+// "<readable part>-<hash>": the readable part for someone looking into the directory, the hash of the
+// runtime directory and the full name for uniqueness. Fits a file name however long the name is.
 std::string ObjectStem(const std::string& runtimeDirectory, std::string_view name) {
     std::string readable;
     for (const char c : name.substr(0, 64)) {
@@ -84,22 +102,22 @@ std::string ObjectStem(const std::string& runtimeDirectory, std::string_view nam
 
 struct EventObject {
     ~EventObject() {
-        if (named != SEM_FAILED)
-            ::sem_close(named);
+        if (shared != nullptr)
+            ::munmap(shared, sizeof(SharedEvent));
         if (localInitialised)
             ::sem_destroy(&local);
-        if (lockFd >= 0)
-            ::close(lockFd);
+        if (fileFd >= 0)
+            ::close(fileFd);
     }
 
-    sem_t* Semaphore() { return named != SEM_FAILED ? named : &local; }
+    sem_t* Semaphore() { return shared != nullptr ? &shared->semaphore : &local; }
 
     // Raises the count to one unless it is one already: an event is signalled or not, never twice.
     void PostIfNotSignalled() {
         std::unique_lock<std::mutex> localGuard(localMutex, std::defer_lock);
         std::unique_ptr<GuardLock> fileGuard;
-        if (lockFd >= 0)
-            fileGuard = std::make_unique<GuardLock>(lockFd);
+        if (fileFd >= 0)
+            fileGuard = std::make_unique<GuardLock>(fileFd);
         else
             localGuard.lock();
         int value = 0;
@@ -107,34 +125,75 @@ struct EventObject {
             ::sem_post(Semaphore());
     }
 
+    // Gives up this handle's hold on a named event; the last hold anywhere removes the event's file.
+    void ReleaseHold() {
+        if (fileFd < 0)
+            return;
+        GuardLock guard(fileFd);
+        LockByte(fileFd, F_UNLCK, kHolderByte, false);
+        if (guard.Held() && LockByte(fileFd, F_WRLCK, kHolderByte, false)) {
+            if (PathNamesFile(path, fileFd))
+                ::unlink(path.c_str());
+            LockByte(fileFd, F_UNLCK, kHolderByte, false);
+        }
+    }
+
     bool manualReset = false;
-    sem_t* named = SEM_FAILED;
+    SharedEvent* shared = nullptr;
     sem_t local{};
     bool localInitialised = false;
     std::mutex localMutex;
-    int lockFd = -1;
-    std::string semaphoreName;
+    int fileFd = -1;
+    std::string path;
+    pid_t ownerProcess = ::getpid(); // a forked child inherits the table, not the handles
 };
 
-std::mutex registryMutex;
 // Handles are looked up here, so a stale or foreign handle fails cleanly instead of being dereferenced,
 // and a wait in progress keeps its event alive when another thread closes the handle.
-std::unordered_map<HANDLE, std::shared_ptr<EventObject>>& Registry() {
-    static std::unordered_map<HANDLE, std::shared_ptr<EventObject>> registry;
-    return registry;
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_map<HANDLE, std::shared_ptr<EventObject>> events;
+};
+
+// Handles still open at exit are closed then, as the platform closes a process's handles when it ends.
+void CloseHandlesAtExit();
+
+HandleTable& Handles() {
+    // Never destroyed: a static object's destructor may still close a handle after this one's exit step.
+    static HandleTable* const table = [] {
+        auto* made = new HandleTable;
+        std::atexit(CloseHandlesAtExit);
+        return made;
+    }();
+    return *table;
+}
+
+void CloseHandlesAtExit() {
+    std::unordered_map<HANDLE, std::shared_ptr<EventObject>> open;
+    {
+        HandleTable& table = Handles();
+        std::lock_guard<std::mutex> lock(table.mutex);
+        open.swap(table.events);
+    }
+    for (const auto& [handle, event] : open) {
+        if (event->ownerProcess == ::getpid())
+            event->ReleaseHold();
+    }
 }
 
 HANDLE Register(std::shared_ptr<EventObject> event) {
     HANDLE handle = event.get();
-    std::lock_guard<std::mutex> lock(registryMutex);
-    Registry().emplace(handle, std::move(event));
+    HandleTable& table = Handles();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.events.emplace(handle, std::move(event));
     return handle;
 }
 
 std::shared_ptr<EventObject> Lookup(HANDLE handle) {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    const auto found = Registry().find(handle);
-    if (found == Registry().end()) {
+    HandleTable& table = Handles();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    const auto found = table.events.find(handle);
+    if (found == table.events.end()) {
         lastError = ERROR_INVALID_HANDLE;
         return nullptr;
     }
@@ -150,41 +209,55 @@ HANDLE CreateNamedEvent(bool manualReset, bool initialState, std::string_view na
     const std::string directory = VarnexRuntimeDirectory();
     if (directory.empty())
         return Fail(ERROR_PATH_NOT_FOUND);
-    const std::string stem = ObjectStem(directory, name);
-    const std::string lockPath = directory + "/event-" + stem + ".lock";
+    const std::string path = directory + "/event-" + ObjectStem(directory, name);
 
-    auto event = std::make_shared<EventObject>();
-    event->lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (event->lockFd < 0)
-        return Fail(ERROR_ACCESS_DENIED);
-    struct stat info {};
-    if (::fstat(event->lockFd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
-        return Fail(ERROR_ACCESS_DENIED);
-    event->semaphoreName = "/varnex-" + std::to_string(::geteuid()) + "-" + stem;
-
-    GuardLock guard(event->lockFd);
-    if (!guard.Held())
-        return Fail(ERROR_ACCESS_DENIED);
-    const bool exists = !LockByte(event->lockFd, F_WRLCK, kHolderByte, false);
-    if (exists) {
-        event->named = ::sem_open(event->semaphoreName.c_str(), 0);
-        char mark = kAutoResetMark;
-        if (::pread(event->lockFd, &mark, 1, kGuardByte) == 1)
-            event->manualReset = mark == kManualResetMark;
-    } else {
-        // No handle is open anywhere: whatever semaphore carries the name is left from a crash.
-        ::sem_unlink(event->semaphoreName.c_str());
-        event->named =
-            ::sem_open(event->semaphoreName.c_str(), O_CREAT | O_EXCL, 0600, initialState ? 1U : 0U);
-        event->manualReset = manualReset;
-        const char mark = manualReset ? kManualResetMark : kAutoResetMark;
-        if (::pwrite(event->lockFd, &mark, 1, kGuardByte) != 1)
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        auto event = std::make_shared<EventObject>();
+        event->path = path;
+        event->fileFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (event->fileFd < 0)
             return Fail(ERROR_ACCESS_DENIED);
+        struct stat info {};
+        if (::fstat(event->fileFd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+            return Fail(ERROR_ACCESS_DENIED);
+
+        GuardLock guard(event->fileFd);
+        if (!guard.Held())
+            return Fail(ERROR_ACCESS_DENIED);
+        if (!PathNamesFile(path, event->fileFd))
+            continue; // its last holder removed it meanwhile
+        if (::fstat(event->fileFd, &info) != 0)
+            return Fail(ERROR_ACCESS_DENIED);
+        const bool exists = !LockByte(event->fileFd, F_WRLCK, kHolderByte, false);
+        if (!exists && info.st_size != 0) {
+            // Left by a process that was killed with a handle open: start a fresh file rather than
+            // reset this one under a thread that may still wait on it.
+            ::unlink(path.c_str());
+            continue;
+        }
+        if (exists ? info.st_size < static_cast<off_t>(sizeof(SharedEvent))
+                   : ::ftruncate(event->fileFd, sizeof(SharedEvent)) != 0)
+            return Fail(ERROR_ACCESS_DENIED);
+        void* mapping =
+            ::mmap(nullptr, sizeof(SharedEvent), PROT_READ | PROT_WRITE, MAP_SHARED, event->fileFd, 0);
+        if (mapping == MAP_FAILED)
+            return Fail(ERROR_ACCESS_DENIED);
+        event->shared = static_cast<SharedEvent*>(mapping);
+        if (exists) {
+            event->manualReset = event->shared->resetMark == kManualResetMark;
+        } else {
+            if (::sem_init(&event->shared->semaphore, 1, initialState ? 1U : 0U) != 0)
+                return Fail(ERROR_ACCESS_DENIED);
+            event->shared->resetMark = manualReset ? kManualResetMark : kAutoResetMark;
+            event->manualReset = manualReset;
+        }
+        // A creator turns its exclusive hold into a shared one.
+        if (!LockByte(event->fileFd, F_RDLCK, kHolderByte, false))
+            return Fail(ERROR_ACCESS_DENIED);
+        lastError = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        return Register(std::move(event));
     }
-    if (event->named == SEM_FAILED || !LockByte(event->lockFd, F_RDLCK, kHolderByte, false))
-        return Fail(ERROR_ACCESS_DENIED);
-    lastError = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
-    return Register(std::move(event));
+    return Fail(ERROR_ACCESS_DENIED);
 }
 
 } // namespace
@@ -257,24 +330,17 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 BOOL CloseHandle(HANDLE hObject) {
     std::shared_ptr<EventObject> event;
     {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        const auto found = Registry().find(hObject);
-        if (found == Registry().end()) {
+        HandleTable& table = Handles();
+        std::lock_guard<std::mutex> lock(table.mutex);
+        const auto found = table.events.find(hObject);
+        if (found == table.events.end()) {
             lastError = ERROR_INVALID_HANDLE;
             return FALSE;
         }
         event = std::move(found->second);
-        Registry().erase(found);
+        table.events.erase(found);
     }
-    if (event->lockFd >= 0) {
-        GuardLock guard(event->lockFd);
-        LockByte(event->lockFd, F_UNLCK, kHolderByte, false);
-        // The last handle anywhere: remove the name, as Windows destroys the object.
-        if (guard.Held() && LockByte(event->lockFd, F_WRLCK, kHolderByte, false)) {
-            ::sem_unlink(event->semaphoreName.c_str());
-            LockByte(event->lockFd, F_UNLCK, kHolderByte, false);
-        }
-    }
+    event->ReleaseHold();
     return TRUE;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
-// Windows event objects over POSIX semaphores. A named event is a named semaphore of this user (its
-// name carries the uid and a hash of the runtime directory, so test runs with their own
-// VARNEX_RUNTIME_DIR do not meet). As on Windows, CreateEventA creates the event or opens the one that
-// exists and then reports ERROR_ALREADY_EXISTS, the event lives as long as some handle to it is open in
-// any process, and the creator's reset mode holds for every handle. Who holds a handle is tracked with
-// open-file-description locks on a lock file in the runtime directory, which the kernel releases when a
-// process dies, so an event left behind by a crashed program counts as gone.
+// Windows event objects for POSIX. A named event is a small file in the runtime directory, mapped by every
+// process that holds a handle on it and holding a process-shared semaphore (its name carries a hash of the
+// runtime directory and of the full event name, so test runs with their own VARNEX_RUNTIME_DIR do not
+// meet). As on Windows, CreateEventA creates the event or opens the one that exists and then reports
+// ERROR_ALREADY_EXISTS, the creator's reset mode holds for every handle, and the event ends with its last
+// handle in any process: the last CloseHandle removes the file, and handles still open when a process
+// exits are closed then. Who holds a handle is tracked with open-file-description locks on the file,
+// which the kernel releases when a process dies, so the file of a killed program counts as no event and
+// is replaced by the next create of that name. Nothing is left in /dev/shm.
 
 #include "system/WinTypes.h"
 

@@ -1,4 +1,9 @@
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,21 +15,51 @@
 
 namespace {
 
+// Entries of /dev/shm whose name contains `part`.
+int ShmEntriesNaming(const std::string& part) {
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
+        count += entry.path().filename().string().find(part) != std::string::npos;
+    return count;
+}
+
 class NamedEventTest : public ::testing::Test {
 protected:
-    // Each test names its own event, so no test sees another's.
+    // Each test names its own event, so no test sees another's, nor another test run's. Short enough to be
+    // found whole in the name of anything an event leaves behind.
     std::string Name() const {
-        return std::string("VarnexTest.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        return "VarnexTest." + std::to_string(::getpid()) + "." +
+               std::to_string(std::hash<std::string>{}(test) % 1000000);
+    }
+
+    // Once every handle is closed, an event leaves nothing behind, in the runtime directory or elsewhere.
+    void TearDown() override {
+        EXPECT_EQ(ShmEntriesNaming(Name()), 0);
+        EXPECT_TRUE(std::filesystem::is_empty(runtime_.Path()));
     }
 
     ScopedRuntimeDirectory runtime_;
 };
 
-// Runs `body` in a child process and returns its exit code.
+// Runs `body` in a child process and returns its exit code. The child ends without the exit steps of a
+// program, as a crashed one does.
 template <typename Body> int InChild(Body body) {
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(body());
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The same, but the child ends as a program does, through exit().
+template <typename Body> int InChildExiting(Body body) {
+    std::fflush(nullptr); // or the child would write the parent's buffered output a second time
+    const pid_t child = ::fork();
+    if (child == 0)
+        std::exit(body());
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -110,11 +145,47 @@ TEST_F(NamedEventTest, EventOfAProcessThatDiedWithoutClosingIsGone) {
         return event && GetLastError() == ERROR_SUCCESS ? 0 : 1; // exits with the handle open
     });
     ASSERT_EQ(childResult, 0);
+    EXPECT_EQ(ShmEntriesNaming(name), 0);
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     CloseHandle(event);
+}
+
+TEST_F(NamedEventTest, AProgramThatEndsWithHandlesOpenLeavesNothingBehind) {
+    const std::string name = Name();
+    const int shmBefore = ShmEntriesNaming(name);
+    const int childResult = InChildExiting([&] {
+        HANDLE first = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+        HANDLE second = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+        return first && second ? 0 : 1; // as the list window does: never closed
+    });
+    EXPECT_EQ(childResult, 0);
+    EXPECT_EQ(ShmEntriesNaming(name), shmBefore);
+    EXPECT_TRUE(std::filesystem::is_empty(runtime_.Path()));
+    HANDLE again = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "the event ended with the program";
+    CloseHandle(again);
+}
+
+TEST_F(NamedEventTest, AProgramThatEndsDoesNotEndAnEventAnotherStillHolds) {
+    HANDLE held = CreateEventA(nullptr, FALSE, FALSE, Name().c_str());
+    ASSERT_NE(held, nullptr);
+    const std::string name = Name();
+    const int childResult = InChildExiting([&] {
+        HANDLE opened = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+        return opened && GetLastError() == ERROR_ALREADY_EXISTS ? 0 : 1;
+    });
+    EXPECT_EQ(childResult, 0);
+    EXPECT_TRUE(SetEvent(held));
+    HANDLE opened = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(WaitForSingleObject(opened, 0), WAIT_OBJECT_0) << "still the event this process holds";
+    CloseHandle(opened);
+    CloseHandle(held);
 }
 
 TEST_F(NamedEventTest, HandleLeftOpenKeepsTheEventForLaterCreates) {

@@ -1,6 +1,8 @@
 #include "outside/WinApp.h"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <QApplication>
 
@@ -104,16 +106,22 @@ CWinApp* AfxGetApp() {
 }
 
 int AfxWinMain(int argc, char* argv[]) {
-    QApplication application(argc, argv);
+    // The program's command line is the one it was given: Qt removes the options it knows together with
+    // their values (-style NAME, -title TEXT), so it parses a copy of its own.
+    std::vector<std::string> arguments(argv, argv + argc);
+    std::vector<std::string> qtArguments = arguments;
+    std::vector<char*> qtArgv;
+    for (std::string& argument : qtArguments)
+        qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = argc;
+    QApplication application(qtArgc, qtArgv.data());
     CWinApp* app = AfxGetApp();
     if (app == nullptr)
         return 1;
     if (app->m_strAppName.empty())
         app->m_strAppName = AfxLoadString(AFX_IDS_APP_TITLE);
     QApplication::setApplicationDisplayName(QString::fromStdString(app->m_strAppName));
-    std::vector<std::string> arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.emplace_back(argv[i]);
     app->SetCommandLine(std::move(arguments));
     if (app->InitInstance())
         QApplication::exec();

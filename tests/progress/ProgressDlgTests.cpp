@@ -2,7 +2,9 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -23,6 +25,13 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kFirstTickAtLeast = 450ms;
 
 std::atomic<bool> releaseWorker{false};
+std::atomic<bool> quickWorkerReturned{false};
+
+// A worker that ends at once.
+UINT quickWorker(LPVOID) {
+    quickWorkerReturned = true;
+    return 0;
+}
 
 // A worker that runs until the test lets it end.
 UINT heldWorker(LPVOID) {
@@ -37,6 +46,7 @@ protected:
     void SetUp() override {
         TestApplication();
         releaseWorker = false;
+        quickWorkerReturned = false;
         objectsBefore = LiveThreadObjectCount();
         handlesBefore = OpenThreadHandleCount();
     }
@@ -58,14 +68,20 @@ TEST_F(ProgressDialog, WorkerThatEndsAtOnceKeepsTheDialogUpUntilTheFirstTick) {
 }
 
 TEST_F(ProgressDialog, ThreadObjectAndHandleAreReleasedByTheClosingTickNotTheDestructor) {
-    CPrecursorList list;
-    CProgressDlg dialog;
-    dialog.m_pPrecursorList = &list;
+    CProgressDlg dialog(nullptr, quickWorker);
     int objectsWhileOpen = -1;
     int handlesWhileOpen = -1;
-    QTimer::singleShot(200, [&] {
+    QTimer::singleShot(100, [&] {
+        const auto deadline = Clock::now() + 300ms;
+        while (!quickWorkerReturned && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        // An object left to delete itself goes right after its procedure returns.
+        while (LiveThreadObjectCount() > objectsBefore && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
         objectsWhileOpen = LiveThreadObjectCount();
         handlesWhileOpen = OpenThreadHandleCount();
+        if (objectsWhileOpen == objectsBefore)
+            dialog.m_pThread = nullptr; // gone already: keep the tick off it, so only this test fails
     });
     EXPECT_EQ(dialog.DoModal(), 0);
     // The worker ended long before the tick: without auto-delete its object waited for the dialog.
@@ -87,6 +103,36 @@ TEST_F(ProgressDialog, LongWorkerKeepsTheDialogUpAcrossTicks) {
     EXPECT_TRUE(visibleAfterTwoTicks);
     EXPECT_GE(Clock::now() - start, 1300ms);
     EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+}
+
+// Records when the dialog's timer ticks.
+class TickRecorder final : public QObject {
+public:
+    explicit TickRecorder(QObject& dialog) { dialog.installEventFilter(this); }
+    std::vector<Clock::time_point> ticks;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Timer)
+            ticks.push_back(Clock::now());
+        return false;
+    }
+};
+
+TEST_F(ProgressDialog, PollsEveryHalfSecond) {
+    CProgressDlg dialog(nullptr, heldWorker);
+    TickRecorder recorder(dialog);
+    QTimer::singleShot(2300, [] { releaseWorker = true; });
+    const auto start = Clock::now();
+    EXPECT_EQ(dialog.DoModal(), 0);
+    // Four ticks while the worker is held, the closing one after.
+    ASSERT_GE(recorder.ticks.size(), 5u);
+    const auto first = recorder.ticks.front() - start;
+    EXPECT_GE(first, kFirstTickAtLeast);
+    EXPECT_LE(first, 900ms);
+    const auto meanPeriod = (recorder.ticks.back() - recorder.ticks.front()) / (recorder.ticks.size() - 1);
+    EXPECT_GE(meanPeriod, 450ms);
+    EXPECT_LE(meanPeriod, 650ms);
 }
 
 TEST_F(ProgressDialog, EnterEscapeAndCloseDoNotEndItWhileTheWorkerRuns) {

@@ -43,9 +43,9 @@ std::vector<std::string> ExpectedCommands(const std::string& f, const std::strin
     };
 }
 
-// True when the named event exists (opening it then reports that it already existed).
+// True when the event the host may wait on exists (opening it then reports that it already existed).
 bool CombineEventExists() {
-    HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kCombineEventName);
+    HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, "WaitForCombine");
     const bool existed = probe != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
     if (probe != nullptr)
         CloseHandle(probe);
@@ -157,6 +157,11 @@ TEST_F(HostCommands, NothingIsSentWhenNoRowIsSelected) {
         EXPECT_TRUE(CombineEventExists());
     });
     EXPECT_FALSE(host.WaitForCount(1, std::chrono::milliseconds(200)));
+}
+
+// The host's side of the contract: every command may take it up to ten seconds.
+TEST(HostContract, EveryCommandAllowsTheHostTenSeconds) {
+    EXPECT_EQ(kHostCommandTimeoutMs, 10000);
 }
 
 TEST_F(HostCommands, AHostThatStopsAnsweringCostsOnlyTheTimeout) {

@@ -10,6 +10,7 @@
 #include "model/SpectrumPoints.h"
 #include "numeric/ChargeState.h"
 #include "rawdata/RawData.h"
+#include "rawdata/RawTestFiles.h"
 
 // The nearest-point rule on its own.
 
@@ -254,8 +255,9 @@ void expectSameAsReference(const std::string& path) {
 
 TEST(ChargeStatePassReference, SameResultsAsTheStraightforwardPass) {
     expectSameAsReference(std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML");
+    SKIP_WITHOUT_SHARED_DATA();
     for (const char* name : {"thermo_Velos_sliced-mzml.mzML", "thermo_Fusion_sliced_ethcd.mzML",
                              "sciex_TripleTOF6600_PestMix1_DDA.mzML", "thermo_test2.mzXML"}) {
-        expectSameAsReference(std::string(VARNEX_SHARED_DATA_DIR) + "/" + name);
+        expectSameAsReference(rawtest::SharedFile(name));
     }
 }

@@ -7,14 +7,7 @@
 
 #include "model/PrecursorList.h"
 #include "model/SampleTruth.h"
-
-namespace {
-
-std::string sharedFile(const char* name) {
-    return std::string(VARNEX_SHARED_DATA_DIR) + "/" + name;
-}
-
-} // namespace
+#include "rawdata/RawTestFiles.h"
 
 TEST(SampleDataSet, BuildMatchesTheGroundTruthRunForRun) {
     const auto truth = ReadSampleTruth();
@@ -52,8 +45,9 @@ TEST(SampleDataSet, BuildMatchesTheGroundTruthRunForRun) {
 }
 
 TEST(SharedDataSets, QExactiveRunsAreReadAsInTheFile) {
+    SKIP_WITHOUT_SHARED_DATA();
     CPrecursorList list;
-    list.SetRawPath(sharedFile("thermo_QE_three_test_scans.mzML"));
+    list.SetRawPath(rawtest::SharedFile("thermo_QE_three_test_scans.mzML"));
     ASSERT_TRUE(list.CreatePrecursorList());
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     const float setMasses[] = {562.73974609375f, 617.264953613281f};
@@ -72,8 +66,9 @@ TEST(SharedDataSets, QExactiveRunsAreReadAsInTheFile) {
 }
 
 TEST(SharedDataSets, MzXmlRunIsPlacedOnItsSurveyScan) {
+    SKIP_WITHOUT_SHARED_DATA();
     CPrecursorList list;
-    list.SetRawPath(sharedFile("thermo_LCQDeca_pyteomics_test.mzXML"));
+    list.SetRawPath(rawtest::SharedFile("thermo_LCQDeca_pyteomics_test.mzXML"));
     ASSERT_TRUE(list.CreatePrecursorList());
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     const CPrecursor p = list.m_Precursors.GetAt(0);
@@ -89,6 +84,7 @@ TEST(SharedDataSets, MzXmlRunIsPlacedOnItsSurveyScan) {
 // Whatever the instrument and layout: runs are ordered, inside their function, on a positive set mass,
 // and placed on a survey scan at or before them.
 TEST(SharedDataSets, EveryFileGivesAConsistentList) {
+    SKIP_WITHOUT_SHARED_DATA();
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(VARNEX_SHARED_DATA_DIR)) {
         const std::string name = entry.path().filename().string();

@@ -126,6 +126,7 @@ TEST(BadInput, ContentThatIsNotMzmlFailsCleanly) {
 }
 
 TEST(BadInput, TruncationAtAnyByteKeepsEveryCompleteSpectrum) {
+    SKIP_WITHOUT_SHARED_DATA();
     const std::string original = rawtest::ReadAll(rawtest::SharedFile("thermo_Velos_sliced-mzml.mzML"));
     const auto whole = MsRun::OpenBytes(original);
     ASSERT_TRUE(whole);
@@ -158,6 +159,7 @@ TEST(BadInput, TruncatedIndexedAndCompressedFilesStillOpen) {
     EXPECT_FALSE(cut->UsedIndex());
     EXPECT_GT(cut->Scans().size(), 100u);
 
+    SKIP_WITHOUT_SHARED_DATA();
     const std::string gz =
         rawtest::ReadAll(rawtest::SharedFile("bruker_timsTOF_ddaPASEF_8B8egg_244.mzML.gz"));
     for (const std::size_t length : {std::size_t{10}, std::size_t{5000}, gz.size() / 3, gz.size() - 9}) {
@@ -169,6 +171,7 @@ TEST(BadInput, TruncatedIndexedAndCompressedFilesStillOpen) {
 }
 
 TEST(BadInput, CorruptedBytesNeverCrash) {
+    SKIP_WITHOUT_SHARED_DATA();
     const std::string original = rawtest::ReadAll(rawtest::SharedFile("thermo_LTQFT_small.mzML"));
     std::mt19937 random(11);
     for (int round = 0; round < 40; ++round) {

@@ -64,6 +64,7 @@ BoundaryStats ReadStats(const std::string& path, int function, std::uint32_t sca
 } // namespace
 
 TEST(FunctionMapping, CycleExperimentIdsGiveOneFunctionPerExperiment) {
+    SKIP_WITHOUT_SHARED_DATA();
     const std::string path = rawtest::SharedFile("sciex_TripleTOF6600_PestMix1_DDA.mzML");
     const auto run = OpenOrFail(path);
     ASSERT_TRUE(run);
@@ -80,6 +81,7 @@ TEST(FunctionMapping, CycleExperimentIdsGiveOneFunctionPerExperiment) {
 }
 
 TEST(FunctionMapping, ScanNumberedIdsGiveOneFunctionPerMsLevel) {
+    SKIP_WITHOUT_SHARED_DATA();
     const auto run = OpenOrFail(rawtest::SharedFile("thermo_LTQVelos_090701-unittest-01.mzML"));
     ASSERT_TRUE(run);
     EXPECT_FALSE(run->UsedIndex()); // not indexed
@@ -92,6 +94,7 @@ TEST(FunctionMapping, ScanNumberedIdsGiveOneFunctionPerMsLevel) {
 }
 
 TEST(FunctionMapping, GzipCompressedMzmlIsReadInFull) {
+    SKIP_WITHOUT_SHARED_DATA();
     const std::string path = rawtest::SharedFile("bruker_timsTOF_ddaPASEF_8B8egg_244.mzML.gz");
     const auto run = OpenOrFail(path);
     ASSERT_TRUE(run);
@@ -109,6 +112,7 @@ TEST(FunctionMapping, GzipCompressedMzmlIsReadInFull) {
 }
 
 TEST(FunctionMapping, MzxmlScansMapByMsLevel) {
+    SKIP_WITHOUT_SHARED_DATA();
     const auto run = OpenOrFail(rawtest::SharedFile("thermo_test2.mzXML"));
     ASSERT_TRUE(run);
     EXPECT_EQ(ScanCounts(*run), (std::vector<std::size_t>{2, 3}));
@@ -120,6 +124,7 @@ TEST(FunctionMapping, MzxmlScansMapByMsLevel) {
 }
 
 TEST(FunctionMapping, NestedMzxmlScansWithStaleIndexOffset) {
+    SKIP_WITHOUT_SHARED_DATA();
     // Its index offset points past the end of the file; the MS/MS scan is nested in the survey scan.
     const auto run = OpenOrFail(rawtest::SharedFile("thermo_LCQDeca_pyteomics_test.mzXML"));
     ASSERT_TRUE(run);
@@ -135,6 +140,7 @@ TEST(FunctionMapping, NestedMzxmlScansWithStaleIndexOffset) {
 }
 
 TEST(FunctionMapping, DescriptionsReadLikeMethodLines) {
+    SKIP_WITHOUT_SHARED_DATA();
     const auto negative = OpenOrFail(rawtest::SharedFile("thermo_Lumos_negative_GUACUG_sliced.mzML"));
     ASSERT_TRUE(negative);
     EXPECT_EQ(negative->FunctionDescription(1), "MS1 350-2000 -");
@@ -159,6 +165,7 @@ TEST(FunctionMapping, DescriptionsReadLikeMethodLines) {
 }
 
 TEST(FunctionMapping, CombinedActivationIsNamedAsOne) {
+    SKIP_WITHOUT_SHARED_DATA();
     const auto run = OpenOrFail(rawtest::SharedFile("thermo_Fusion_sliced_ethcd.mzML"));
     ASSERT_TRUE(run);
     std::vector<std::string> activations;
@@ -186,6 +193,7 @@ TEST(FunctionMapping, BundledSampleUsesFunctionNumberedIds) {
 }
 
 TEST(FunctionMapping, GeneratedFunctionFileMatchesItsTruth) {
+    SKIP_WITHOUT_GENERATOR();
     const std::string truthPath = (rawtest::TempDir() / "fn-truth.tsv").string();
     const std::string path = rawtest::Generated(
         "fn-truth.mzML", std::string(rawtest::kFunctionArgs) + " --rt-seconds --truth '" + truthPath + "'");

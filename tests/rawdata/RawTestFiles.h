@@ -9,14 +9,31 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace rawtest {
 
+// The real data sets and the DDA generator lie beside the workspace; a clone elsewhere has neither, and
+// the tests that need them skip.
 inline std::string SharedFile(const std::string& name) {
     return std::string(VARNEX_SHARED_DATA_DIR) + "/" + name;
+}
+
+inline std::string GeneratorPath() {
+    return std::string(VARNEX_SHARED_DATA_DIR) + "/../tools/gen_dda_mzml.py";
+}
+
+inline bool HaveSharedData() {
+    std::error_code error;
+    return std::filesystem::is_directory(VARNEX_SHARED_DATA_DIR, error);
+}
+
+inline bool HaveGenerator() {
+    std::error_code error;
+    return std::filesystem::is_regular_file(GeneratorPath(), error);
 }
 
 inline std::string SamplePath() {
@@ -52,7 +69,7 @@ inline std::string Generated(const std::string& name, const std::string& argumen
     if (it != made.end()) {
         return it->second;
     }
-    const std::string generator = std::string(VARNEX_SHARED_DATA_DIR) + "/../tools/gen_dda_mzml.py";
+    const std::string generator = GeneratorPath();
     const std::string path = (TempDir() / name).string();
     const std::string command =
         "python3 '" + generator + "' -o '" + path + "' " + arguments + " > /dev/null 2>&1";
@@ -68,3 +85,17 @@ inline std::string Generated(const std::string& name, const std::string& argumen
 inline const char* kFunctionArgs = "--minutes 0.5 --nativeid function --functions 3 --repeat 3 --seed 7";
 
 } // namespace rawtest
+
+// Ends the running test as skipped when the shared data sets are not there.
+#define SKIP_WITHOUT_SHARED_DATA()                                                                           \
+    do {                                                                                                     \
+        if (!rawtest::HaveSharedData())                                                                      \
+            GTEST_SKIP() << "no shared data sets in " << VARNEX_SHARED_DATA_DIR;                             \
+    } while (false)
+
+// Ends the running test as skipped when the DDA generator is not there.
+#define SKIP_WITHOUT_GENERATOR()                                                                             \
+    do {                                                                                                     \
+        if (!rawtest::HaveGenerator())                                                                       \
+            GTEST_SKIP() << "no DDA generator at " << rawtest::GeneratorPath();                              \
+    } while (false)

@@ -86,6 +86,7 @@ const std::string& IndexedFile() {
 } // namespace
 
 TEST(ReadingPaths, IndexEqualsSequentialScan) {
+    SKIP_WITHOUT_GENERATOR();
     const std::string plain =
         rawtest::Generated("paths-plain.mzML", std::string(rawtest::kFunctionArgs) + " --no-index");
     const auto indexed = OpenFresh(IndexedFile());
@@ -97,6 +98,7 @@ TEST(ReadingPaths, IndexEqualsSequentialScan) {
 }
 
 TEST(ReadingPaths, StaleIndexFallsBackToTheSequentialScan) {
+    SKIP_WITHOUT_GENERATOR();
     std::string bytes = rawtest::ReadAll(IndexedFile());
     // Shift every spectrum by one byte ahead of the index: every offset is now off by one.
     const std::size_t run = bytes.find("<spectrumList");
@@ -122,6 +124,7 @@ TEST(ReadingPaths, StaleIndexFallsBackToTheSequentialScan) {
 }
 
 TEST(ReadingPaths, GzipCompressedCopyReadsTheSame) {
+    SKIP_WITHOUT_GENERATOR();
     const std::string compressed = rawtest::WriteFile("paths.mzML.gz", Gzip(rawtest::ReadAll(IndexedFile())));
     const auto gz = OpenFresh(compressed);
     const auto indexed = OpenFresh(IndexedFile());
@@ -144,6 +147,7 @@ TEST(ReadingPaths, GzipCompressedCopyReadsTheSame) {
 }
 
 TEST(ReadingPaths, MzxmlIndexedAndPlainReadTheSame) {
+    SKIP_WITHOUT_GENERATOR();
     const std::string args = "--format mzxml --minutes 0.3 --seed 3";
     const auto indexed = OpenFresh(rawtest::Generated("paths.mzXML", args));
     const auto plain = OpenFresh(rawtest::Generated("paths-plain.mzXML", args + " --no-index"));

@@ -306,18 +306,39 @@ bool CRawDatafile::GetScan(long long scan, float*& masses, float*& intensities, 
     return true;
 }
 
-bool CRawDatafile::ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type,
-                                    double& fromMinutes, double& toMinutes) {
-    chromatogram.rtMinutes.clear();
-    chromatogram.values.clear();
-    if (!impl_->run || impl_->function < 0 || type.Trace() != "TIC") {
-        return false;
+struct CChromatogram::Source {
+    std::shared_ptr<const MsRun> run;
+    int function = 0; // from 1
+    bool wholeRun = true;
+    double fromMinutes = 0.0;
+    double toMinutes = 0.0;
+};
+
+CChromatogram::CChromatogram() = default;
+CChromatogram::~CChromatogram() = default;
+CChromatogram::CChromatogram(CChromatogram&&) noexcept = default;
+CChromatogram& CChromatogram::operator=(CChromatogram&&) noexcept = default;
+
+const std::vector<float>& CChromatogram::RtMinutes() const {
+    Compute();
+    return rtMinutes_;
+}
+
+const std::vector<float>& CChromatogram::Values() const {
+    Compute();
+    return values_;
+}
+
+void CChromatogram::Compute() const {
+    if (!source_) {
+        return;
     }
-    const MsRun& run = *impl_->run;
-    const bool wholeRun = !(toMinutes > fromMinutes);
-    for (const std::size_t index : run.ScansOfFunction(impl_->function + 1)) {
+    const std::unique_ptr<const Source> source = std::move(source_);
+    const MsRun& run = *source->run;
+    for (const std::size_t index : run.ScansOfFunction(source->function)) {
         const varnex::rawdata::ScanInfo& info = run.Scans()[index];
-        if (!wholeRun && (info.rtMinutes < fromMinutes || info.rtMinutes > toMinutes)) {
+        if (!source->wholeRun &&
+            (info.rtMinutes < source->fromMinutes || info.rtMinutes > source->toMinutes)) {
             continue;
         }
         double tic = info.tic;
@@ -330,9 +351,21 @@ bool CRawDatafile::ReadChromatogram(CChromatogram& chromatogram, const CChromato
                 }
             }
         }
-        chromatogram.rtMinutes.push_back(static_cast<float>(info.rtMinutes));
-        chromatogram.values.push_back(static_cast<float>(tic));
+        rtMinutes_.push_back(static_cast<float>(info.rtMinutes));
+        values_.push_back(static_cast<float>(tic));
     }
+}
+
+bool CRawDatafile::ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type,
+                                    double& fromMinutes, double& toMinutes) {
+    chromatogram.source_.reset();
+    chromatogram.rtMinutes_.clear();
+    chromatogram.values_.clear();
+    if (!impl_->run || impl_->function < 0 || type.Trace() != "TIC") {
+        return false;
+    }
+    chromatogram.source_ = std::make_unique<const CChromatogram::Source>(CChromatogram::Source{
+        impl_->run, impl_->function + 1, !(toMinutes > fromMinutes), fromMinutes, toMinutes});
     return true;
 }
 

@@ -86,10 +86,27 @@ private:
     std::string trace_;
 };
 
+// A trace as ReadChromatogram leaves it. Its points are worked out when first asked for, so a read whose
+// trace nobody looks at decodes nothing (where the file gives no totals, every spectrum is summed). Like
+// a container, one object is used by one thread at a time.
 class CChromatogram {
 public:
-    std::vector<float> rtMinutes;
-    std::vector<float> values;
+    CChromatogram();
+    ~CChromatogram();
+    CChromatogram(CChromatogram&&) noexcept;
+    CChromatogram& operator=(CChromatogram&&) noexcept;
+
+    const std::vector<float>& RtMinutes() const;
+    const std::vector<float>& Values() const;
+
+private:
+    friend class CRawDatafile;
+    struct Source;
+    void Compute() const;
+
+    mutable std::unique_ptr<const Source> source_; // what is still to be read; null once read
+    mutable std::vector<float> rtMinutes_;
+    mutable std::vector<float> values_;
 };
 
 class CRawDatafile {
@@ -107,8 +124,8 @@ public:
     // gives two empty, non-null arrays and a count of 0; a spectrum that cannot be decoded, or a reader
     // that is not open, leaves both outputs null and returns false.
     bool GetScan(long long scan, float*& masses, float*& intensities, int& count);
-    // Fills `chromatogram` for the selected function; only the "TIC" trace is known. A zero range
-    // means the whole run.
+    // Sets `chromatogram` to the trace of the selected function; only the "TIC" trace is known. A zero
+    // range means the whole run.
     bool ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type, double& fromMinutes,
                           double& toMinutes);
 

@@ -7,10 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "rawdata/HandMadeMzml.h"
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
 #include "rawdata/RawTestFiles.h"
@@ -196,16 +199,52 @@ TEST(Chromatogram, TicTraceFollowsTheSelectedFunction) {
     CChromatogram chromatogram;
     ASSERT_TRUE(ReadTic(path, 1, "TIC", chromatogram));
     const auto& scans = run->ScansOfFunction(2);
-    ASSERT_EQ(chromatogram.values.size(), scans.size());
-    ASSERT_EQ(chromatogram.rtMinutes.size(), scans.size());
+    ASSERT_EQ(chromatogram.Values().size(), scans.size());
+    ASSERT_EQ(chromatogram.RtMinutes().size(), scans.size());
     for (std::size_t i = 0; i < scans.size(); ++i) {
         const auto& scan = run->Scans()[scans[i]];
-        EXPECT_FLOAT_EQ(chromatogram.rtMinutes[i], static_cast<float>(scan.rtMinutes));
+        EXPECT_FLOAT_EQ(chromatogram.RtMinutes()[i], static_cast<float>(scan.rtMinutes));
         // The file's own total ion current equals the sum of the spectrum.
         EXPECT_TRUE(scan.hasTic);
-        EXPECT_FLOAT_EQ(chromatogram.values[i], static_cast<float>(scan.tic));
+        EXPECT_FLOAT_EQ(chromatogram.Values()[i], static_cast<float>(scan.tic));
     }
     EXPECT_FALSE(ReadTic(path, 1, "BPI", chromatogram));
+    EXPECT_TRUE(chromatogram.Values().empty()) << "a failed read leaves no earlier trace behind";
+}
+
+TEST(Chromatogram, TotalsAreSummedWhenFirstAskedForNotByTheRead) {
+    // A file without totals: a spectrum changed after the read, before its trace is looked at, shows
+    // through, so a read whose trace nobody looks at has decoded nothing.
+    auto spectra = [](double a, double b) {
+        std::vector<rawtest::HandSpectrum> made;
+        for (int i = 0; i < 3; ++i) {
+            rawtest::HandSpectrum s;
+            s.id = "scan=" + std::to_string(i + 1);
+            s.msLevel = i == 0 ? 1 : 2;
+            s.isolationTarget = 500.0;
+            s.rtParam = rawtest::RtParam(std::to_string(i + 1), "minute");
+            s.mz = rawtest::Encode({400.0, 500.0}, rawtest::Encoding::Float64);
+            s.intensity = rawtest::Encode({a, b}, rawtest::Encoding::Float64);
+            s.declaredLength = 2;
+            made.push_back(s);
+        }
+        return rawtest::MzmlDocument(made);
+    };
+    const std::string path = rawtest::WriteFile("lazy-tic.mzML", spectra(1.0, 2.0));
+    CRawDatafile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), 0));
+    reader.SelectFunction(1);
+    CChromatogram chromatogram;
+    CChromatogramType type;
+    type.SetTrace("TIC", false);
+    double from = 0.0;
+    double to = 0.0;
+    ASSERT_TRUE(reader.ReadChromatogram(chromatogram, type, from, to));
+    const std::string changed = spectra(4.0, 5.0);
+    ASSERT_EQ(changed.size(), rawtest::ReadAll(path).size());
+    std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out) << changed;
+    EXPECT_EQ(chromatogram.Values(), (std::vector<float>{9.0f, 9.0f}));
+    EXPECT_EQ(chromatogram.RtMinutes(), (std::vector<float>{2.0f, 3.0f}));
 }
 
 TEST(Chromatogram, MissingTotalsAreSummedFromTheSpectra) {
@@ -216,7 +255,7 @@ TEST(Chromatogram, MissingTotalsAreSummedFromTheSpectra) {
     ASSERT_TRUE(run);
     CChromatogram chromatogram;
     ASSERT_TRUE(ReadTic(path, 0, "TIC", chromatogram));
-    ASSERT_EQ(chromatogram.values.size(), 2u);
+    ASSERT_EQ(chromatogram.Values().size(), 2u);
     const auto spectrum = run->Decode(run->ScansOfFunction(1)[0]);
     ASSERT_TRUE(spectrum);
     double sum = 0.0;
@@ -224,7 +263,7 @@ TEST(Chromatogram, MissingTotalsAreSummedFromTheSpectra) {
         sum += intensity;
     }
     EXPECT_GT(sum, 0.0);
-    EXPECT_FLOAT_EQ(chromatogram.values[0], static_cast<float>(sum));
+    EXPECT_FLOAT_EQ(chromatogram.Values()[0], static_cast<float>(sum));
 }
 
 TEST(Caching, ReopeningAnUnchangedFileSharesTheParsedRun) {

@@ -41,12 +41,54 @@ UINT heldWorker(LPVOID) {
     return 0;
 }
 
+// What a dialog whose worker ends at once does with the worker's thread object and handle.
+struct QuickWorkerRun {
+    int objectsBefore = LiveThreadObjectCount();
+    int handlesBefore = OpenThreadHandleCount();
+    int objectsWhileOpen = -1; // once the worker has ended, before the first tick
+    int handlesWhileOpen = -1;
+    bool releasedByTheTick = false;
+};
+
+QuickWorkerRun RunDialogWithQuickWorker() {
+    QuickWorkerRun run;
+    quickWorkerReturned = false;
+    CProgressDlg dialog(nullptr, quickWorker);
+    QTimer::singleShot(100, [&] {
+        const auto deadline = Clock::now() + 300ms;
+        while (!quickWorkerReturned && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        // An object left to delete itself goes right after its procedure returns.
+        while (LiveThreadObjectCount() > run.objectsBefore && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        run.objectsWhileOpen = LiveThreadObjectCount();
+        run.handlesWhileOpen = OpenThreadHandleCount();
+        if (run.objectsWhileOpen == run.objectsBefore)
+            dialog.m_pThread = nullptr; // gone already: the tick must not use it
+    });
+    dialog.DoModal();
+    run.releasedByTheTick = dialog.m_pThread == nullptr;
+    return run;
+}
+
+// Found once: when thread objects delete themselves as their worker ends, the next tick of every dialog
+// would use a deleted object and crash the test binary. Then only the test of the thread object's life
+// fails, and the other dialog tests are skipped.
+bool ThreadObjectsOutliveTheirWorker() {
+    static const bool outlive = [] {
+        const QuickWorkerRun run = RunDialogWithQuickWorker();
+        return run.objectsWhileOpen == run.objectsBefore + 1;
+    }();
+    return outlive;
+}
+
 class ProgressDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
+        if (!ThreadObjectsOutliveTheirWorker())
+            GTEST_SKIP() << "the worker's thread object deletes itself (see ProgressDialogThread)";
         releaseWorker = false;
-        quickWorkerReturned = false;
         objectsBefore = LiveThreadObjectCount();
         handlesBefore = OpenThreadHandleCount();
     }
@@ -55,6 +97,18 @@ protected:
     int objectsBefore = 0;
     int handlesBefore = 0;
 };
+
+TEST(ProgressDialogThread, ObjectAndHandleAreReleasedByTheClosingTickNotTheDestructor) {
+    TestApplication();
+    const QuickWorkerRun run = RunDialogWithQuickWorker();
+    // The worker ended long before the tick: without auto-delete its object waited for the dialog.
+    EXPECT_EQ(run.objectsWhileOpen, run.objectsBefore + 1);
+    EXPECT_EQ(run.handlesWhileOpen, run.handlesBefore + 1);
+    // Released before the dialog object goes.
+    EXPECT_TRUE(run.releasedByTheTick);
+    EXPECT_EQ(LiveThreadObjectCount(), run.objectsBefore);
+    EXPECT_EQ(OpenThreadHandleCount(), run.handlesBefore);
+}
 
 TEST_F(ProgressDialog, WorkerThatEndsAtOnceKeepsTheDialogUpUntilTheFirstTick) {
     CPrecursorList list;
@@ -65,32 +119,6 @@ TEST_F(ProgressDialog, WorkerThatEndsAtOnceKeepsTheDialogUpUntilTheFirstTick) {
     EXPECT_EQ(dialog.DoModal(), 0);
     EXPECT_GE(Clock::now() - start, kFirstTickAtLeast);
     EXPECT_EQ(list.m_Precursors.GetSize(), 0);
-}
-
-TEST_F(ProgressDialog, ThreadObjectAndHandleAreReleasedByTheClosingTickNotTheDestructor) {
-    CProgressDlg dialog(nullptr, quickWorker);
-    int objectsWhileOpen = -1;
-    int handlesWhileOpen = -1;
-    QTimer::singleShot(100, [&] {
-        const auto deadline = Clock::now() + 300ms;
-        while (!quickWorkerReturned && Clock::now() < deadline)
-            std::this_thread::sleep_for(1ms);
-        // An object left to delete itself goes right after its procedure returns.
-        while (LiveThreadObjectCount() > objectsBefore && Clock::now() < deadline)
-            std::this_thread::sleep_for(1ms);
-        objectsWhileOpen = LiveThreadObjectCount();
-        handlesWhileOpen = OpenThreadHandleCount();
-        if (objectsWhileOpen == objectsBefore)
-            dialog.m_pThread = nullptr; // gone already: keep the tick off it, so only this test fails
-    });
-    EXPECT_EQ(dialog.DoModal(), 0);
-    // The worker ended long before the tick: without auto-delete its object waited for the dialog.
-    EXPECT_EQ(objectsWhileOpen, objectsBefore + 1);
-    EXPECT_EQ(handlesWhileOpen, handlesBefore + 1);
-    // Released before the dialog object goes.
-    EXPECT_EQ(dialog.m_pThread, nullptr);
-    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
-    EXPECT_EQ(OpenThreadHandleCount(), handlesBefore);
 }
 
 TEST_F(ProgressDialog, LongWorkerKeepsTheDialogUpAcrossTicks) {
@@ -188,8 +216,7 @@ TEST(BuildThreadProc, NullListEndsWithAllBitsSet) {
 
 // The list the worker fills is read by the user-interface thread once the dialog has closed; under
 // ThreadSanitizer this proves the hand-over at the thread's end.
-TEST(RunProgressDialog, BuildsTheListBehindTheDialog) {
-    TestApplication();
+TEST_F(ProgressDialog, RunProgressDialogBuildsTheListBehindTheDialog) {
     CPrecursorList list;
     list.SetRawPath(VARNEX_SOURCE_DIR "/data/sample.mzML");
     RunProgressDialog(&list);

@@ -8,7 +8,7 @@
 // handle in any process: the last CloseHandle removes the file, and handles still open when a process
 // exits are closed then. Who holds a handle is tracked with open-file-description locks on the file,
 // which the kernel releases when a process dies, so the file of a killed program counts as no event and
-// is replaced by the next create of that name. Nothing is left in /dev/shm.
+// is replaced by the next create of that name. Nothing outside the runtime directory is used.
 
 #include "system/WinTypes.h"
 

@@ -1,4 +1,4 @@
-#include "PrecursorExport.h"
+#include "cli/PrecursorExport.h"
 
 #include <array>
 #include <charconv>

@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "PrecursorExport.h"
+#include "cli/PrecursorExport.h"
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
 #include "rawdata/RawData.h"

@@ -1,6 +1,6 @@
 // varnex: lists the precursors of the data set named on the command line.
 
-#include "outside/WinApp.h"
+#include "platform/WinApp.h"
 #include "ui/Resource.h"
 
 int main(int argc, char* argv[]) {

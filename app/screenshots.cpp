@@ -20,7 +20,7 @@
 #include <QTimer>
 
 #include "host/HostDisplayService.h"
-#include "outside/WinApp.h"
+#include "platform/WinApp.h"
 #include "settings/DecimalPlaces.h"
 #include "ui/Resource.h"
 #include "ui/VarnexDlg.h"

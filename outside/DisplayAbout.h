@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "outside/WinApp.h"
+#include "platform/WinApp.h"
 #include "system/WinTypes.h"
 
 class QDialog;

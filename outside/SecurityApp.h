@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "outside/WinApp.h"
+#include "platform/WinApp.h"
 
 // How a caller overrides the framework's logon dialog; all zero means no override.
 struct tagOVERIDE_LOGIN_CALLBACK_STRUCT {

@@ -2,7 +2,7 @@
 
 // Resource and command numbers of the precursor list window, and the program's string table.
 
-#include "outside/WinApp.h"
+#include "platform/WinApp.h"
 #include "system/WinTypes.h"
 
 inline constexpr UINT IDD_VARNEX_DIALOG = 102;    // the list window's template

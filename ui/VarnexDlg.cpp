@@ -12,12 +12,12 @@
 
 #include "hostlink/HostLink.h"
 #include "outside/DisplayAbout.h"
+#include "platform/RegisteredMessageListener.h"
+#include "platform/SystemMenu.h"
 #include "progress/ProgressDlg.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
-#include "ui/RegisteredMessageListener.h"
 #include "ui/Resource.h"
-#include "ui/SystemMenu.h"
 
 const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
 

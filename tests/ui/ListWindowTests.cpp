@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
-#include "outside/WinApp.h"
 #include "platform/TestApplication.h"
+#include "platform/WinApp.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
 #include "settings/SettingsTestSupport.h"

@@ -13,11 +13,11 @@
 
 #include "UiTestSupport.h"
 #include "hostlink/TestHost.h"
+#include "platform/SystemMenu.h"
 #include "settings/DecimalPlaces.h"
 #include "system/RegisteredMessage.h"
 #include "system/RegistryTestSupport.h"
 #include "ui/Resource.h"
-#include "ui/SystemMenu.h"
 
 namespace {
 

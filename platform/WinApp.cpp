@@ -1,4 +1,4 @@
-#include "outside/WinApp.h"
+#include "platform/WinApp.h"
 
 #include <string>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "ui/RegisteredMessageListener.h"
+#include "platform/RegisteredMessageListener.h"
 
 #include <chrono>
 #include <cstdint>

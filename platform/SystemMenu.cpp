@@ -1,4 +1,4 @@
-#include "ui/SystemMenu.h"
+#include "platform/SystemMenu.h"
 
 #include <QAction>
 #include <QMenu>

@@ -51,12 +51,10 @@ constexpr double kPatternScalePenalty = 0.04;
 // heavier than that of a peptide of this mass.
 constexpr int kLightScaleSteps = 7;
 constexpr double kLightPatternMaxMass = 5000.0;
-// Selected-peak search: a peak within this relative distance of the set mass is the precursor's.
+// Selected-peak search: a peak within this relative distance of the set mass is the precursor's; failing
+// that, the nearest one at least this fraction of the tallest within the tolerance.
 constexpr double kSamePeakRelative = 20e-6;
-// A selected peak that shows no envelope and is less than this fraction of the tallest one within the
-// tolerance is a speck beside the isolated ion (the set mass of a window aimed at an envelope's middle
-// may fall on one): the tallest one's envelope is read instead.
-constexpr double kSpeckFraction = 0.1;
+constexpr double kStandOutFraction = 0.3;
 // Isotopes seen besides the selected peak make an envelope only when chance neighbours would put peaks
 // that tall in all their windows with at most this probability.
 constexpr double kMaxChance = 0.0125;
@@ -146,22 +144,27 @@ int TallestPeak(const std::vector<Peak>& peaks, double setMass, double tolerance
 }
 
 // The peak taken as the precursor's: the nearest one within the caller's tolerance when it lies practically
-// at the set mass. Otherwise the set mass is no peak's (some instruments aim the isolation window at the
-// middle of an envelope), and the tallest peak within the tolerance is taken, the one the instrument most
-// likely isolated, not a weaker neighbour or noise that happens to lie closer.
+// at the set mass. Otherwise the set mass is no peak's (the survey scan shows the ion off its apex, or an
+// instrument aimed the isolation window at an envelope's middle): the nearest of the peaks that stand out
+// among those within the tolerance, not a speck that happens to lie closer.
 int SelectPeak(const std::vector<Peak>& peaks, double setMass, double tolerance) {
     const auto [first, last] = PeaksNear(peaks, setMass, tolerance);
     if (first == last) {
         return -1;
     }
-    auto nearest = first;
-    for (auto it = first; it != last; ++it) {
-        if (std::fabs(it->mz - setMass) < std::fabs(nearest->mz - setMass)) {
-            nearest = it;
+    const auto nearestOf = [&](double minHeight) {
+        auto nearest = last;
+        for (auto it = first; it != last; ++it) {
+            if (it->height >= minHeight &&
+                (nearest == last || std::fabs(it->mz - setMass) < std::fabs(nearest->mz - setMass))) {
+                nearest = it;
+            }
         }
-    }
+        return nearest;
+    };
+    auto nearest = nearestOf(0.0);
     if (std::fabs(nearest->mz - setMass) > std::max(kSamePeakRelative * setMass, 0.5 * nearest->fwhm)) {
-        return TallestPeak(peaks, setMass, tolerance);
+        nearest = nearestOf(kStandOutFraction * peaks[TallestPeak(peaks, setMass, tolerance)].height);
     }
     return static_cast<int>(nearest - peaks.begin());
 }
@@ -565,19 +568,5 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     const PeakDensity density(work.heightsDescending, kWindowBelowMz + kWindowAboveMz);
     const Window window{peaks,          profile, protonMass,
                         detectionLevel, density, static_cast<double>(masses[stop - 1]) - masses[begin]};
-    const int charge = ChargeOfPeak(window, selected, work.scratch);
-    if (charge > 0) {
-        return charge;
-    }
-    const int tallestIndex = TallestPeak(peaks, setMass, tolerance);
-    if (tallestIndex < 0 || !(selected.height < kSpeckFraction * peaks[tallestIndex].height)) {
-        return -1;
-    }
-    const Peak& tallest = peaks[tallestIndex];
-    const int tallestCharge = ChargeOfPeak(window, tallest, work.scratch);
-    if (tallestCharge > 0) {
-        massOut = static_cast<float>(tallest.mz);
-        intensityOut = static_cast<float>(tallest.height);
-    }
-    return tallestCharge;
+    return ChargeOfPeak(window, selected, work.scratch);
 }

@@ -2,12 +2,16 @@
 // right, wrong, or left undetermined (-1), against
 //  - ground truth: the bundled sample (data/sample.truth.tsv, split into isolated and overlapping
 //    envelopes) and files written by gen_dda_mzml.py --truth (true_charge column);
-//  - the instrument's own charge states in the real files of the shared data folder, for MS/MS
-//    precursors whose charge the file gives and whose peak is present in the survey scan before them.
-// Every precursor is scored on the survey scan it was selected from, with the arguments the program
-// passes. A precursor whose peak the routine does not find within 20 ppm of the set mass is counted as
-// absent, not scored: sliced real files lack many survey scans, and gen_dda_mzml.py's profile mode
-// shifts peaks that collide with a neighbour by up to several peak widths.
+//  - the instrument's own charge states in the real files of the shared data folder: one row per file
+//    over every MS/MS precursor whose charge the file gives and that has a survey scan before it, and
+//    the same for those whose peak is present in that survey scan (a survey peak within 20 ppm of the
+//    selected ion; sliced real files lack many survey scans). MS3 and deeper scans are counted apart:
+//    their set mass is a fragment, not a survey peak. A total row sums the files.
+// Every precursor is scored on the survey scan it was selected from, read as the program reads it (for
+// ion-mobility data: the points inside the MS/MS scan's mobility window), with the arguments the program
+// passes. Synthetic precursors whose peak the routine does not find within 20 ppm of the set mass are
+// counted as absent, not scored: gen_dda_mzml.py's profile mode shifts peaks that collide with a
+// neighbour by up to several peak widths.
 //
 // Usage: charge_accuracy [--no-real] [--verbose] [--dump] [MZML TRUTH_TSV]...
 //        (--dump: the survey points around every miss)
@@ -30,7 +34,9 @@
 #include <vector>
 
 #include "numeric/ChargeState.h"
+#include "numeric/PeakList.h"
 #include "rawdata/MsRun.h"
+#include "rawdata/RawData.h"
 
 namespace {
 
@@ -52,6 +58,9 @@ struct Tally {
     long wrong = 0;
     long undetermined = 0;
     long absent = 0;
+    // Over every precursor, absent ones included: the routine may read a neighbour's envelope for them.
+    long allCorrect = 0;
+    long allWrong = 0;
     double seconds = 0.0;
     long calls = 0;
 };
@@ -122,6 +131,8 @@ std::vector<Tally> Score(const MsRun& run, std::vector<Case> cases, const std::s
                                            kRelativeTolerance, kHydrogenMass, massOut, heightOut);
         tally.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ++tally.calls;
+        tally.allCorrect += charge == c.trueCharge ? 1 : 0;
+        tally.allWrong += charge != c.trueCharge && charge != -1 ? 1 : 0;
         if (requirePresent &&
             (heightOut <= 0.0f || std::fabs(massOut - c.setMass) > kPresentPpm * 1e-6 * c.setMass)) {
             ++tally.absent;
@@ -248,37 +259,166 @@ std::vector<Tally> ScoreGenerated(const std::string& mzml, const std::string& tr
     return Score(*run, std::move(cases), std::filesystem::path(mzml).filename().string(), true);
 }
 
-// The instrument's charges in a real file.
-std::vector<Tally> ScoreReal(const std::string& path) {
+// Agreement with the instrument's charges: over all precursors with a survey scan, and over those whose
+// peak is present in it.
+struct Agreement {
+    long scored = 0;
+    long agree = 0;
+    long disagree = 0;
+    long undetermined = 0;
+
+    void Add(int found, int instrument) {
+        ++scored;
+        if (found == instrument) {
+            ++agree;
+        } else if (found == -1) {
+            ++undetermined;
+        } else {
+            ++disagree;
+        }
+    }
+    void Add(const Agreement& other) {
+        scored += other.scored;
+        agree += other.agree;
+        disagree += other.disagree;
+        undetermined += other.undetermined;
+    }
+};
+
+struct RealTally {
+    explicit RealTally(std::string name) : source(std::move(name)) {}
+
+    std::string source;
+    Agreement all;
+    Agreement present;
+    double seconds = 0.0;
+    long calls = 0;
+
+    void Add(const RealTally& other) {
+        all.Add(other.all);
+        present.Add(other.present);
+        seconds += other.seconds;
+        calls += other.calls;
+    }
+};
+
+// Whether the survey spectrum holds a peak within kPresentPpm of `mz`: a centroid, or a profile apex.
+bool PeakPresent(const FloatSpectrum& survey, bool centroid, double mz) {
+    const double reach = kPresentPpm * 1e-6 * mz;
+    const auto begin = std::lower_bound(survey.masses.begin(), survey.masses.end(), mz - 1.0);
+    const auto end = std::upper_bound(begin, survey.masses.end(), mz + 1.0);
+    const int from = static_cast<int>(begin - survey.masses.begin());
+    const int to = static_cast<int>(end - survey.masses.begin());
+    std::vector<numeric::Peak> peaks;
+    numeric::CollectPeaks(survey.masses.data(), survey.intensities.data(), from, to, !centroid, peaks);
+    return std::any_of(peaks.begin(), peaks.end(),
+                       [&](const numeric::Peak& peak) { return std::fabs(peak.mz - mz) <= reach; });
+}
+
+// The survey scan as the program reads it for the MS/MS scan `msms`: on ion-mobility data the points
+// inside its mobility window, else the whole spectrum.
+bool LoadSurveyFor(const MsRun& run, CRawDatafile& reader, bool mobility, std::size_t surveyIndex,
+                   const ScanInfo& msms, FloatSpectrum& out) {
+    const ScanInfo& survey = run.Scans()[surveyIndex];
+    if (mobility && survey.function == 1) {
+        double lower = 1.0;
+        double upper = 0.0; // no window: the whole frame
+        if (msms.mobilityHigh > 0.0) {
+            lower = msms.mobilityLow;
+            upper = msms.mobilityHigh;
+        }
+        float* masses = nullptr;
+        float* intensities = nullptr;
+        int count = 0;
+        if (reader.GetSurveyScanInMobilityWindow(survey.scanNumber - 1, lower, upper, masses, intensities,
+                                                 count)) {
+            out.masses.assign(masses, masses + count);
+            out.intensities.assign(intensities, intensities + count);
+            delete[] masses;
+            delete[] intensities;
+            return true;
+        }
+    }
+    return LoadSurvey(run, surveyIndex, out);
+}
+
+// The instrument's charges in a real file: MS2 precursors, and MS3 and deeper ones apart. Empty when the
+// file gives no charges.
+std::vector<RealTally> ScoreReal(const std::string& path) {
     const std::shared_ptr<const MsRun> run = OpenOrComplain(path);
     if (!run) {
         return {};
     }
-    std::vector<Case> cases;
+    CRawDatafile reader;
+    reader.Open(path.c_str(), 0);
+    const bool mobility = reader.HasMobilityWindows();
+    const std::string name = std::filesystem::path(path).filename().string();
+    RealTally ms2(name);
+    RealTally deeper(name + " (MS3+)");
+    FloatSpectrum survey;
     const auto& scans = run->Scans();
     for (std::size_t i = 0; i < scans.size(); ++i) {
         const ScanInfo& info = scans[i];
-        std::size_t survey = 0;
-        if (info.msLevel < 2 || info.charge == 0 || info.SetMass() <= 0.0 || !SurveyBefore(*run, i, survey)) {
+        std::size_t surveyIndex = 0;
+        if (info.msLevel < 2 || info.charge == 0 || info.SetMass() <= 0.0 ||
+            !SurveyBefore(*run, i, surveyIndex) ||
+            !LoadSurveyFor(*run, reader, mobility, surveyIndex, info, survey)) {
             continue;
         }
-        cases.push_back({survey, info.SetMass(), std::abs(info.charge), ""});
+        RealTally& tally = info.msLevel == 2 ? ms2 : deeper;
+        float massOut = 0.0f;
+        float heightOut = 0.0f;
+        const auto start = std::chrono::steady_clock::now();
+        const int charge = FindChargeState(static_cast<float>(info.SetMass()), 0, survey.masses.data(),
+                                           survey.intensities.data(), static_cast<int>(survey.masses.size()),
+                                           kRelativeTolerance, kHydrogenMass, massOut, heightOut);
+        tally.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ++tally.calls;
+        const int instrument = std::abs(info.charge);
+        tally.all.Add(charge, instrument);
+        const double ionMz = info.selectedIonMz > 0.0 ? info.selectedIonMz : info.SetMass();
+        const bool present = PeakPresent(survey, scans[surveyIndex].centroid, ionMz);
+        if (present) {
+            tally.present.Add(charge, instrument);
+        }
+        if (verbose && charge != instrument) {
+            std::printf("  %s scan %zu (MS%d) survey %zu set %.5f ion %.5f%s instrument %d found %d\n",
+                        name.c_str(), i, info.msLevel, surveyIndex, info.SetMass(), ionMz,
+                        present ? "" : " (absent)", instrument, charge);
+            if (dump) {
+                DumpAround(survey, info.SetMass());
+            }
+        }
     }
-    if (cases.empty()) {
-        return {};
+    std::vector<RealTally> result;
+    for (const RealTally* tally : {&ms2, &deeper}) {
+        if (tally->all.scored > 0) {
+            result.push_back(*tally);
+        }
     }
-    return Score(*run, std::move(cases), std::filesystem::path(path).filename().string(), true);
+    return result;
 }
 
 void Print(const std::vector<Tally>& tallies) {
     for (const Tally& t : tallies) {
         const double n = t.scored > 0 ? static_cast<double>(t.scored) : 1.0;
-        std::printf("%-52s %-8s %7ld %7ld %6.1f%% %6ld %5.1f%% %6ld %5.1f%% %7ld %7.1f\n", t.source.c_str(),
-                    t.kind.c_str(), t.scored, t.correct, 100.0 * t.correct / n, t.wrong, 100.0 * t.wrong / n,
-                    t.undetermined, 100.0 * t.undetermined / n, t.absent,
-                    t.calls > 0 ? 1e6 * t.seconds / t.calls : 0.0);
+        std::printf("%-44s %-8s %7ld %7ld %6.1f%% %6ld %5.1f%% %6ld %5.1f%% %6ld | %6ld %6ld %7.1f\n",
+                    t.source.c_str(), t.kind.c_str(), t.scored, t.correct, 100.0 * t.correct / n, t.wrong,
+                    100.0 * t.wrong / n, t.undetermined, 100.0 * t.undetermined / n, t.absent, t.allCorrect,
+                    t.allWrong, t.calls > 0 ? 1e6 * t.seconds / t.calls : 0.0);
         std::fflush(stdout);
     }
+}
+
+void PrintReal(const RealTally& t) {
+    const auto percent = [](long part, long whole) { return whole > 0 ? 100.0 * part / whole : 0.0; };
+    const Agreement& a = t.all;
+    const Agreement& p = t.present;
+    std::printf("%-50s %5ld %5ld %5ld %5ld | %5ld %5ld %5.1f%% %4ld %4.1f%% %4ld %7.1f\n", t.source.c_str(),
+                a.scored, a.agree, a.disagree, a.undetermined, p.scored, p.agree, percent(p.agree, p.scored),
+                p.disagree, percent(p.disagree, p.scored), p.undetermined,
+                t.calls > 0 ? 1e6 * t.seconds / t.calls : 0.0);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -314,8 +454,8 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::printf("%-52s %-8s %7s %7s %7s %6s %6s %6s %6s %7s %7s\n", "source", "surveys", "scored", "correct",
-                "", "wrong", "", "-1", "", "absent", "us/call");
+    std::printf("%-44s %-8s %7s %7s %7s %6s %6s %6s %6s %6s | %6s %6s %7s\n", "source", "surveys", "scored",
+                "correct", "", "wrong", "", "-1", "", "absent", "all ok", "wrong", "us/call");
     for (const auto& [mzml, truth] : synthetic) {
         Print(ScoreGenerated(mzml, truth));
     }
@@ -329,8 +469,20 @@ int main(int argc, char** argv) {
             }
         }
         std::sort(files.begin(), files.end());
+        std::printf("\ninstrument charges (all with a survey scan | peak present in it)\n");
+        std::printf("%-50s %5s %5s %5s %5s | %5s %5s %6s %4s %5s %4s %7s\n", "file", "all", "agree", "disag",
+                    "-1", "pres", "agree", "", "dis", "", "-1", "us/call");
+        RealTally total("total (MS2)");
+        RealTally deeperTotal("total (MS3+)");
         for (const std::string& file : files) {
-            Print(ScoreReal(file));
+            for (const RealTally& tally : ScoreReal(file)) {
+                PrintReal(tally);
+                (tally.source.ends_with("(MS3+)") ? deeperTotal : total).Add(tally);
+            }
+        }
+        PrintReal(total);
+        if (deeperTotal.all.scored > 0) {
+            PrintReal(deeperTotal);
         }
     }
     return 0;

@@ -61,6 +61,30 @@ Assignment secondAttempt(const SurveySpectrum& survey, float setMass) {
     return result;
 }
 
+// On ion-mobility data, the survey frame as the precursor's own mobility window sees it (the whole frame
+// when its MS/MS scan gives no window), points of one m/z merged: the frame summed over every mobility
+// scan buries the precursor's envelope under its neighbours'. False when the frame has no mobilities.
+bool readInMobilityWindow(CRawDatafile& reader, const SurveySpectrum& survey, const CPrecursor& precursor,
+                          SurveySpectrum& windowed) {
+    double lower = 1.0;
+    double upper = 0.0;
+    if (!reader.GetMobilityWindow(precursor.m_nFunction - 1, precursor.m_nFirstScan - 1, lower, upper)) {
+        lower = 1.0;
+        upper = 0.0;
+    }
+    float* masses = nullptr;
+    float* intensities = nullptr;
+    int count = 0;
+    if (!isDecoded(survey.spectrum) ||
+        !reader.GetSurveyScanInMobilityWindow(survey.scanIndex, lower, upper, masses, intensities, count)) {
+        return false;
+    }
+    windowed.scanIndex = survey.scanIndex;
+    windowed.spectrum.SetData(masses, intensities, count);
+    windowed.massesAscending = true;
+    return true;
+}
+
 } // namespace
 
 bool CPrecursorList::ReadSpectrum(QXSpectrum& spectrum, int function, unsigned int scan) {
@@ -121,19 +145,32 @@ bool CPrecursorList::AssignChargeStates() {
             return ReadSpectrum(spectrum, kSurveyFunctionIndex, static_cast<unsigned int>(scanIndex));
         },
         std::move(plan));
+    // Ion-mobility frames are read again per precursor, on this thread, by a reader of its own.
+    CRawDatafile mobilityReader;
+    const bool mobility = mobilityReader.Open(m_strRawPath.c_str(), 0) && mobilityReader.HasMobilityWindows();
     std::vector<Assignment> assignments(static_cast<std::size_t>(count));
     for (const int i : visitOrder) {
-        const float setMass = m_Precursors.ElementAt(i).m_fSetMass;
+        const CPrecursor& precursor = m_Precursors.ElementAt(i);
+        const float setMass = precursor.m_fSetMass;
         const long long first = firstScanIndex[static_cast<std::size_t>(i)];
         const SurveySpectrum* firstSurvey = surveys.get(first);
         if (firstSurvey == nullptr) {
             return false; // the data set no longer opens: the list stays as it was
+        }
+        SurveySpectrum windowed;
+        if (mobility && readInMobilityWindow(mobilityReader, *firstSurvey, precursor, windowed)) {
+            firstSurvey = &windowed;
         }
         Assignment assignment = firstAttempt(*firstSurvey, setMass);
         if (assignment.chargeState == -1) {
             const SurveySpectrum* earlierSurvey = surveys.get(first - 1);
             if (earlierSurvey == nullptr) {
                 return false;
+            }
+            SurveySpectrum earlierWindowed;
+            if (mobility &&
+                readInMobilityWindow(mobilityReader, *earlierSurvey, precursor, earlierWindowed)) {
+                earlierSurvey = &earlierWindowed;
             }
             assignment = secondAttempt(*earlierSurvey, setMass);
         }

@@ -51,8 +51,10 @@ constexpr double kPatternScalePenalty = 0.04;
 // heavier than that of a peptide of this mass.
 constexpr int kLightScaleSteps = 7;
 constexpr double kLightPatternMaxMass = 5000.0;
-// Selected-peak search: within this relative distance the tallest peak is taken, not the nearest.
+// Selected-peak search: a peak within this relative distance of the set mass is the precursor's; failing
+// that, the nearest one at least this fraction of the tallest within the tolerance.
 constexpr double kSamePeakRelative = 20e-6;
+constexpr double kStandOutFraction = 0.3;
 // Isotopes seen besides the selected peak make an envelope only when chance neighbours would put peaks
 // that tall in all their windows with at most this probability.
 constexpr double kMaxChance = 0.0125;
@@ -72,6 +74,16 @@ constexpr double kMaxDisplacementSteps = 0.45;
 constexpr double kMaxMergeTolerances = 4.0;
 // A merged centroid sums the heights of its signals: at least about the height of the isotope it hides.
 constexpr double kMergedFraction = 0.8;
+// Isotope steps narrower than this many peak widths merge into one profile peak.
+constexpr double kResolvableWidths = 1.2;
+// A window of at least this many centroids whose closest pair would lie this unlikely far apart by chance
+// shows the resolution of the instrument.
+constexpr int kMinCentroidsForResolution = 20;
+constexpr double kMaxGapChance = 1e-3;
+// Centroid positions scatter; an isotope step this fraction of the resolution may still be resolved.
+constexpr double kResolutionSlack = 0.9;
+// Peaks at least this fraction of the selected one's height show the instrument's peak width.
+constexpr double kWidthPeakFraction = 0.05;
 
 // How the peaks of one kind of data are matched to an envelope.
 struct Matching {
@@ -110,25 +122,86 @@ Workspace& ThreadWorkspace() {
     return workspace;
 }
 
-// The peak taken as the precursor's: the tallest one practically at the set mass, else the nearest one
-// within the caller's tolerance.
+// Peaks [first, last) within `tolerance` of the set mass.
+std::pair<std::vector<Peak>::const_iterator, std::vector<Peak>::const_iterator>
+PeaksNear(const std::vector<Peak>& peaks, double setMass, double tolerance) {
+    const auto first = std::lower_bound(peaks.begin(), peaks.end(), setMass - tolerance,
+                                        [](const Peak& peak, double value) { return peak.mz < value; });
+    const auto last = std::upper_bound(first, peaks.end(), setMass + tolerance,
+                                       [](double value, const Peak& peak) { return value < peak.mz; });
+    return {first, last};
+}
+
+// The tallest peak within `tolerance` of the set mass; -1 when none.
+int TallestPeak(const std::vector<Peak>& peaks, double setMass, double tolerance) {
+    const auto [first, last] = PeaksNear(peaks, setMass, tolerance);
+    if (first == last) {
+        return -1;
+    }
+    const auto tallest =
+        std::max_element(first, last, [](const Peak& a, const Peak& b) { return a.height < b.height; });
+    return static_cast<int>(tallest - peaks.begin());
+}
+
+// The peak taken as the precursor's: the nearest one within the caller's tolerance when it lies practically
+// at the set mass. Otherwise the set mass is no peak's (the survey scan shows the ion off its apex, or an
+// instrument aimed the isolation window at an envelope's middle): the nearest of the peaks that stand out
+// among those within the tolerance, not a speck that happens to lie closer.
 int SelectPeak(const std::vector<Peak>& peaks, double setMass, double tolerance) {
-    auto it = std::lower_bound(peaks.begin(), peaks.end(), setMass - tolerance,
-                               [](const Peak& peak, double value) { return peak.mz < value; });
-    int nearest = -1;
-    int tallestClose = -1;
-    for (; it != peaks.end() && it->mz <= setMass + tolerance; ++it) {
-        const int index = static_cast<int>(it - peaks.begin());
-        const double distance = std::fabs(it->mz - setMass);
-        if (nearest < 0 || distance < std::fabs(peaks[nearest].mz - setMass)) {
-            nearest = index;
+    const auto [first, last] = PeaksNear(peaks, setMass, tolerance);
+    if (first == last) {
+        return -1;
+    }
+    const auto nearestOf = [&](double minHeight) {
+        auto nearest = last;
+        for (auto it = first; it != last; ++it) {
+            if (it->height >= minHeight &&
+                (nearest == last || std::fabs(it->mz - setMass) < std::fabs(nearest->mz - setMass))) {
+                nearest = it;
+            }
         }
-        const double close = std::max(kSamePeakRelative * setMass, 0.5 * it->fwhm);
-        if (distance <= close && (tallestClose < 0 || it->height > peaks[tallestClose].height)) {
-            tallestClose = index;
+        return nearest;
+    };
+    auto nearest = nearestOf(0.0);
+    if (std::fabs(nearest->mz - setMass) > std::max(kSamePeakRelative * setMass, 0.5 * nearest->fwhm)) {
+        nearest = nearestOf(kStandOutFraction * peaks[TallestPeak(peaks, setMass, tolerance)].height);
+    }
+    return static_cast<int>(nearest - peaks.begin());
+}
+
+// Peak width (m/z) the instrument gives around the selected peak: the median width of the window's profile
+// peaks of some height, or the selected peak's own width when that is wider. A lone narrow apex (noise, or
+// a sampling artefact) does not make unresolved isotopes resolved.
+double ResolvedWidth(const std::vector<Peak>& peaks, const Peak& selected, std::vector<double>& scratch) {
+    scratch.clear();
+    for (const Peak& peak : peaks) {
+        if (peak.height >= kWidthPeakFraction * selected.height && peak.fwhm > 0.0) {
+            scratch.push_back(peak.fwhm);
         }
     }
-    return nearest;
+    if (scratch.empty()) {
+        return selected.fwhm;
+    }
+    const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(scratch.size() / 2);
+    std::nth_element(scratch.begin(), middle, scratch.end());
+    return std::max(*middle, selected.fwhm);
+}
+
+// Closest distance (m/z) the instrument separates centroids at, when the window shows one: with many
+// centroids and none closer than a gap that chance placement would undercut almost surely, that gap is
+// the resolution, and isotope steps below it would have merged. 0 when the spacing does not tell.
+double CentroidResolution(const std::vector<Peak>& peaks, double windowMz) {
+    if (static_cast<int>(peaks.size()) < kMinCentroidsForResolution) {
+        return 0.0;
+    }
+    double closest = HUGE_VAL;
+    for (std::size_t i = 1; i < peaks.size(); ++i) {
+        closest = std::min(closest, peaks[i].mz - peaks[i - 1].mz);
+    }
+    const double count = static_cast<double>(peaks.size());
+    // Probability that no two of `count` uniformly placed centroids lie closer than `closest`.
+    const double chance = std::exp(-count * count * closest / windowMz);
+    return chance < kMaxGapChance ? closest : 0.0;
 }
 
 double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scratch) {
@@ -366,6 +439,92 @@ int ChooseCharge(const double* scores) {
     return best;
 }
 
+// What the charge of every peak of one window is read against.
+struct Window {
+    const std::vector<Peak>& peaks;
+    bool profile;
+    double protonMass;
+    double detectionLevel;
+    const PeakDensity& density;
+    double spanMz; // m/z from the window's first point to its last
+};
+
+// The charge of the envelope holding `selected`, one of the window's peaks; -1 when the window does not
+// tell.
+int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>& scratch) {
+    const std::vector<Peak>& peaks = window.peaks;
+    const bool profile = window.profile;
+    const double protonMass = window.protonMass;
+    const double detectionLevel = window.detectionLevel;
+    const PeakDensity& density = window.density;
+    double scores[kMaxCharge + 1];
+    std::fill(scores, scores + kMaxCharge + 1, -1.0);
+    // Profile peaks carry their width, and a neighbour merging into a peak shifts its apex by about as
+    // much; centroids only carry their scatter around isotope steps.
+    const double precision =
+        profile ? std::max(0.5 * selected.fwhm, 3e-6 * selected.mz)
+                : std::max(3.0 * CentroidPrecision(peaks, selected) + 3e-6 * selected.mz, 6e-6 * selected.mz);
+    double maxShift = 0.0;
+    for (const Peak& peak : peaks) {
+        maxShift = std::max(maxShift, peak.shiftMz);
+    }
+    // Profile peaks pushed aside keep about their height. Centroids merged with another ion's sum their
+    // heights; an isotope that only such a centroid may hold is no evidence either way, so it never makes
+    // a charge, but a multiple of the answer that fits better with it leaves the answer undetermined: the
+    // answer may be a divisor read from the envelope's remaining steps.
+    const Matching matching = profile ? Matching{kMaxChanceProfile, kMissingFraction, kExcessFactor}
+                                      : Matching{kMaxChance, HUGE_VAL, 0.0};
+    const Matching mergedMatching{kMaxChance, kMergedFraction, HUGE_VAL};
+    const double mergeMz = profile ? 0.0 : MergeDistance(peaks, selected.mz, precision);
+    double mergedScores[kMaxCharge + 1];
+    std::fill(mergedScores, mergedScores + kMaxCharge + 1, -1.0);
+    // Isotopes closer than the peak width would have merged into one profile peak, or into one centroid.
+    const double smallestStep = profile ? kResolvableWidths * ResolvedWidth(peaks, selected, scratch)
+                                        : kResolutionSlack * CentroidResolution(peaks, window.spanMz);
+    ChargeView view;
+    for (int charge = 1; charge <= kMaxCharge; ++charge) {
+        if (1.00235 / charge < smallestStep) {
+            break;
+        }
+        ObserveCharge(peaks, selected, charge, precision, maxShift, mergeMz, view);
+        // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
+        // charge is seen at all.
+        constexpr int kLeft = ChargeView::kBelow - 1;
+        constexpr int kRight = ChargeView::kBelow + 1;
+        const bool besideSeen = view.atStep[kLeft] > 0.0 || view.atStep[kRight] > 0.0;
+        if (!besideSeen && !(!profile && (view.displaced[kLeft] > 0.0 || view.displaced[kRight] > 0.0))) {
+            continue;
+        }
+        bool mergeCandidate = false;
+        for (int slot = 0; slot < ChargeView::kSteps && !profile; ++slot) {
+            mergeCandidate = mergeCandidate || view.displaced[slot] > view.atStep[slot];
+        }
+        for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
+            if (besideSeen) {
+                scores[charge] =
+                    std::max(scores[charge], ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
+                                                          detectionLevel, density, matching));
+            }
+            if (mergeCandidate) {
+                mergedScores[charge] = std::max(mergedScores[charge],
+                                                ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
+                                                             detectionLevel, density, mergedMatching));
+            }
+        }
+    }
+    const int charge = ChooseCharge(scores);
+    if (charge < 0) {
+        return -1;
+    }
+    for (int other = 1; other <= kMaxCharge; ++other) {
+        if (other % charge == 0 && other != charge && mergedScores[other] >= kMinScore &&
+            mergedScores[other] > scores[charge]) {
+            return -1;
+        }
+    }
+    return charge;
+}
+
 } // namespace
 
 int FindChargeState(float setMass, int /*flags*/, const float* masses, const float* intensities,
@@ -407,68 +566,7 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     }
     std::sort(work.heightsDescending.begin(), work.heightsDescending.end(), std::greater<>());
     const PeakDensity density(work.heightsDescending, kWindowBelowMz + kWindowAboveMz);
-    double scores[kMaxCharge + 1];
-    std::fill(scores, scores + kMaxCharge + 1, -1.0);
-    // Profile peaks carry their width, and a neighbour merging into a peak shifts its apex by about as
-    // much; centroids only carry their scatter around isotope steps.
-    const double precision =
-        profile ? std::max(0.5 * selected.fwhm, 3e-6 * selected.mz)
-                : std::max(3.0 * CentroidPrecision(peaks, selected) + 3e-6 * selected.mz, 6e-6 * selected.mz);
-    double maxShift = 0.0;
-    for (const Peak& peak : peaks) {
-        maxShift = std::max(maxShift, peak.shiftMz);
-    }
-    // Profile peaks pushed aside keep about their height. Centroids merged with another ion's sum their
-    // heights; an isotope that only such a centroid may hold is no evidence either way, so it never makes
-    // a charge, but a multiple of the answer that fits better with it leaves the answer undetermined: the
-    // answer may be a divisor read from the envelope's remaining steps.
-    const Matching matching = profile ? Matching{kMaxChanceProfile, kMissingFraction, kExcessFactor}
-                                      : Matching{kMaxChance, HUGE_VAL, 0.0};
-    const Matching mergedMatching{kMaxChance, kMergedFraction, HUGE_VAL};
-    const double mergeMz = profile ? 0.0 : MergeDistance(peaks, selected.mz, precision);
-    double mergedScores[kMaxCharge + 1];
-    std::fill(mergedScores, mergedScores + kMaxCharge + 1, -1.0);
-    ChargeView view;
-    for (int charge = 1; charge <= kMaxCharge; ++charge) {
-        // Isotopes closer than the peak width would have merged into one profile peak.
-        if (profile && 1.00235 / charge < 1.2 * selected.fwhm) {
-            break;
-        }
-        ObserveCharge(peaks, selected, charge, precision, maxShift, mergeMz, view);
-        // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
-        // charge is seen at all.
-        constexpr int kLeft = ChargeView::kBelow - 1;
-        constexpr int kRight = ChargeView::kBelow + 1;
-        const bool besideSeen = view.atStep[kLeft] > 0.0 || view.atStep[kRight] > 0.0;
-        if (!besideSeen && !(!profile && (view.displaced[kLeft] > 0.0 || view.displaced[kRight] > 0.0))) {
-            continue;
-        }
-        bool mergeCandidate = false;
-        for (int slot = 0; slot < ChargeView::kSteps && !profile; ++slot) {
-            mergeCandidate = mergeCandidate || view.displaced[slot] > view.atStep[slot];
-        }
-        for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
-            if (besideSeen) {
-                scores[charge] =
-                    std::max(scores[charge], ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
-                                                          detectionLevel, density, matching));
-            }
-            if (mergeCandidate) {
-                mergedScores[charge] = std::max(mergedScores[charge],
-                                                ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
-                                                             detectionLevel, density, mergedMatching));
-            }
-        }
-    }
-    const int charge = ChooseCharge(scores);
-    if (charge < 0) {
-        return -1;
-    }
-    for (int other = 1; other <= kMaxCharge; ++other) {
-        if (other % charge == 0 && other != charge && mergedScores[other] >= kMinScore &&
-            mergedScores[other] > scores[charge]) {
-            return -1;
-        }
-    }
-    return charge;
+    const Window window{peaks,          profile, protonMass,
+                        detectionLevel, density, static_cast<double>(masses[stop - 1]) - masses[begin]};
+    return ChargeOfPeak(window, selected, work.scratch);
 }

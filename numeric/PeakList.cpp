@@ -11,6 +11,10 @@ constexpr double kRegularFractionForProfile = 0.5;
 constexpr double kZeroFractionForProfile = 0.05;
 // Finer than any isotope step of charges we report; centroids this dense cannot be regular.
 constexpr double kFineSamplingMz = 0.05;
+// Spacings this close to the median, this often, are a sampling grid whatever its pitch: centroids of
+// real signals never fall on one (ion-trap profile scans sample every 0.08 m/z or so without zeros).
+constexpr double kGridTolerance = 0.03;
+constexpr double kGridFraction = 0.9;
 // Apexes closer than this many peak widths may be signals merged into each other.
 constexpr double kMergeWidths = 3.0;
 
@@ -74,7 +78,11 @@ bool LooksLikeProfile(const float* masses, const float* intensities, int begin, 
     if (regular < kRegularFractionForProfile * static_cast<double>(scratch.size())) {
         return false;
     }
-    return zeros >= kZeroFractionForProfile * (end - begin) || median <= kFineSamplingMz;
+    const auto onGrid = std::count_if(scratch.begin(), scratch.end(), [median](double spacing) {
+        return std::fabs(spacing - median) <= kGridTolerance * median;
+    });
+    return zeros >= kZeroFractionForProfile * (end - begin) || median <= kFineSamplingMz ||
+           onGrid >= kGridFraction * static_cast<double>(scratch.size());
 }
 
 void CollectPeaks(const float* masses, const float* intensities, int begin, int end, bool profile,

@@ -20,8 +20,9 @@ struct Peak {
 };
 
 // Whether points [begin, end) look like profile sampling: mostly regular spacing, and either zero
-// points between peaks or spacing too fine for centroids. Sparse centroid data, even when its peaks
-// happen to sit an isotope step apart, is not taken for profile data.
+// points between peaks, spacing too fine for centroids, or nearly every spacing the same (a sampling
+// grid). Sparse centroid data, even when its peaks happen to sit an isotope step apart, is not taken
+// for profile data.
 bool LooksLikeProfile(const float* masses, const float* intensities, int begin, int end,
                       std::vector<double>& scratch);
 

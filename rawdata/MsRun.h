@@ -50,6 +50,10 @@ struct ScanInfo {
     double scanLowMz = 0.0; // scan window; both 0 when the file gives none
     double scanHighMz = 0.0;
     std::string activation; // "HCD", "CID", "ETD", "EThcD" ...; empty for survey scans
+    // Inverse reduced ion mobility (V·s/cm²) the precursor was isolated in (timsTOF PASEF): the window's
+    // limits, or both its centre when only that is given; both 0 when none, always 0 for MS1 scans.
+    double mobilityLow = 0.0;
+    double mobilityHigh = 0.0;
 
     // Isolation target, else selected-ion m/z, else 0; always 0 for MS1 scans.
     double SetMass() const;
@@ -60,6 +64,9 @@ struct ScanInfo {
 struct Spectrum {
     std::vector<double> mz;
     std::vector<double> intensity;
+    // Inverse reduced ion mobility (V·s/cm²) of each point, in the same order; empty when the file gives
+    // none. Survey frames of trapped-ion-mobility instruments hold every mobility scan's points.
+    std::vector<double> inverseMobility;
 };
 
 enum class FileFormat { Mzml, Mzxml };

@@ -45,6 +45,9 @@ enum : int {
     kNumpressSlofZlib = 1002748,
     kMzArray = 1000514,
     kIntensityArray = 1000515,
+    kMeanInverseMobilityArray = 1003006,
+    kRawInverseMobilityArray = 1003008,
+    kInverseMobility = 1002815,
     kUnitSecond = kUnitOntology + 10,
     kUnitMinute = kUnitOntology + 31,
     kUnitHour = kUnitOntology + 32,
@@ -229,11 +232,18 @@ pugi::xml_node ParseElement(std::string& text, const char* name) {
     return std::strcmp(element.name(), name) == 0 ? element : pugi::xml_node{};
 }
 
-// Drops points without a finite mass and sorts by mass when the file does not.
-void Normalize(std::vector<double>& mz, std::vector<double>& intensity) {
+// Drops points without a finite mass and sorts by mass when the file does not. A mobility array that
+// does not match the points is dropped: the spectrum stays usable without it.
+void Normalize(Spectrum& spectrum) {
+    std::vector<double>& mz = spectrum.mz;
+    std::vector<double>& intensity = spectrum.intensity;
+    std::vector<double>& mobility = spectrum.inverseMobility;
     const std::size_t n = std::min(mz.size(), intensity.size());
     mz.resize(n);
     intensity.resize(n);
+    if (mobility.size() != n) {
+        mobility.clear();
+    }
     const bool allFinite = std::all_of(mz.begin(), mz.end(), [](double m) { return std::isfinite(m); });
     if (allFinite && std::is_sorted(mz.begin(), mz.end())) {
         return;
@@ -246,14 +256,19 @@ void Normalize(std::vector<double>& mz, std::vector<double>& intensity) {
         }
     }
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return mz[a] < mz[b]; });
-    std::vector<double> sortedMz(order.size());
-    std::vector<double> sortedIntensity(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        sortedMz[i] = mz[order[i]];
-        sortedIntensity[i] = intensity[order[i]];
-    }
-    mz = std::move(sortedMz);
-    intensity = std::move(sortedIntensity);
+    const auto permute = [&order](std::vector<double>& values) {
+        if (values.empty()) {
+            return;
+        }
+        std::vector<double> sorted(order.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            sorted[i] = values[order[i]];
+        }
+        values = std::move(sorted);
+    };
+    permute(mz);
+    permute(intensity);
+    permute(mobility);
 }
 
 // Parses "PT4200.76S"-style durations (also bare numbers of seconds) into minutes.
@@ -398,10 +413,23 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
     if (const pugi::xml_node description = spectrum.child("spectrumDescription")) {
         ForEachParam(description, groups, spectrumParam);
     }
+    // The isolation window in ion mobility: written by converters as user parameters on the spectrum;
+    // else the precursor's mobility alone, on its scan or selected ion.
+    double mobilityCentre = 0.0;
+    for (pugi::xml_node param : spectrum.children("userParam")) {
+        const std::string_view name = param.attribute("name").value();
+        if (name == "ion mobility lower limit") {
+            info.mobilityLow = NumberOr(param.attribute("value").value(), 0.0);
+        } else if (name == "ion mobility upper limit") {
+            info.mobilityHigh = NumberOr(param.attribute("value").value(), 0.0);
+        }
+    }
     if (const pugi::xml_node scan = FirstDescendant(spectrum, "scan")) {
         ForEachParam(scan, groups, [&](int accession, const char* value, int unit, const char* unitName) {
             if (accession == kScanStartTime) {
                 info.rtMinutes = MinutesFrom(NumberOr(value, 0.0), unit, unitName);
+            } else if (accession == kInverseMobility) {
+                mobilityCentre = NumberOr(value, 0.0);
             } else {
                 spectrumParam(accession, value, unit, unitName);
             }
@@ -435,6 +463,8 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
                 info.selectedIonMz = NumberOr(value, 0.0);
             } else if (accession == kChargeState) {
                 info.charge = ChargeFrom(value);
+            } else if (accession == kInverseMobility) {
+                mobilityCentre = NumberOr(value, 0.0);
             }
         });
         unsigned activation = 0;
@@ -447,6 +477,16 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
         level = levelHint != 0 ? levelHint : (precursor ? 2 : 1);
     }
     info.msLevel = level;
+    if (!(info.mobilityLow > 0.0 && info.mobilityHigh >= info.mobilityLow &&
+          std::isfinite(info.mobilityHigh))) {
+        const bool centreUsable = mobilityCentre > 0.0 && std::isfinite(mobilityCentre);
+        info.mobilityLow = centreUsable ? mobilityCentre : 0.0;
+        info.mobilityHigh = info.mobilityLow;
+    }
+    if (level < 2) {
+        info.mobilityLow = 0.0;
+        info.mobilityHigh = 0.0;
+    }
     return true;
 }
 
@@ -492,8 +532,10 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
     }
     bool haveMz = false;
     bool haveIntensity = false;
+    bool haveMobility = false;
     out.mz.clear();
     out.intensity.clear();
+    out.inverseMobility.clear();
     for (pugi::xml_node array : spectrum.child("binaryDataArrayList").children("binaryDataArray")) {
         ArrayEncoding encoding;
         int role = 0;
@@ -539,18 +581,31 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
             case kIntensityArray:
                 role = kIntensityArray;
                 break;
+            case kMeanInverseMobilityArray:
+            case kRawInverseMobilityArray:
+                role = kMeanInverseMobilityArray;
+                break;
             default:
                 break;
             }
         });
-        if ((role == kMzArray && haveMz) || (role == kIntensityArray && haveIntensity) || role == 0) {
+        bool* have = role == kMzArray                    ? &haveMz
+                     : role == kIntensityArray           ? &haveIntensity
+                     : role == kMeanInverseMobilityArray ? &haveMobility
+                                                         : nullptr;
+        if (have == nullptr || *have) {
             continue;
         }
-        std::vector<double>& target = role == kMzArray ? out.mz : out.intensity;
+        std::vector<double>& target = role == kMzArray          ? out.mz
+                                      : role == kIntensityArray ? out.intensity
+                                                                : out.inverseMobility;
         if (!DecodeArray(array.child("binary").child_value(), encoding, target)) {
-            return false;
+            if (role != kMeanInverseMobilityArray) {
+                return false;
+            }
+            target.clear(); // the points stay readable without their mobilities
         }
-        (role == kMzArray ? haveMz : haveIntensity) = true;
+        *have = true;
     }
     if (!haveMz || !haveIntensity) {
         // A spectrum without arrays is empty only when it says so.
@@ -558,7 +613,7 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
             return false;
         }
     }
-    Normalize(out.mz, out.intensity);
+    Normalize(out);
     return true;
 }
 
@@ -570,6 +625,7 @@ bool DecodeMzxmlSpectrum(std::string& text, Spectrum& out) {
     const pugi::xml_node peaks = document.first_child().child("peaks");
     out.mz.clear();
     out.intensity.clear();
+    out.inverseMobility.clear();
     if (!peaks) {
         return NumberOr(document.first_child().attribute("peaksCount").value(), 0.0) == 0.0;
     }
@@ -588,7 +644,7 @@ bool DecodeMzxmlSpectrum(std::string& text, Spectrum& out) {
         out.mz[i] = pairs[2 * i];
         out.intensity[i] = pairs[2 * i + 1];
     }
-    Normalize(out.mz, out.intensity);
+    Normalize(out);
     return true;
 }
 

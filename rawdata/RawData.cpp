@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "rawdata/MsRun.h"
 
@@ -366,6 +368,142 @@ bool CRawDatafile::ReadChromatogram(CChromatogram& chromatogram, const CChromato
     }
     chromatogram.source_ = std::make_unique<const CChromatogram::Source>(CChromatogram::Source{
         impl_->run, impl_->function + 1, !(toMinutes > fromMinutes), fromMinutes, toMinutes});
+    return true;
+}
+
+namespace {
+// Mobility scans just beside the precursor's window still hold some of its ions, V·s/cm². Kept small:
+// the window already spans the precursor's mobility peak, and each step wider lets in the neighbours'.
+constexpr double kMobilityMarginVsPerCm2 = 0.003;
+// Time-of-flight bins: their m/z width grows with the square root of m/z. This low a quantile of the
+// frame's gaps between neighbouring distinct m/z values, over that root, is one bin.
+constexpr double kBinQuantile = 0.05;
+// Smoothing over neighbouring bins, which holds the few counts of one mobility window together as a peak.
+constexpr int kSmoothBins = 3;
+constexpr double kSmoothWeights[kSmoothBins + 1] = {4.0, 3.0, 2.0, 1.0};
+
+// One survey frame's points inside a mobility range, summed per time-of-flight bin and smoothed over the
+// neighbouring bins into a profile on the frame's own m/z grid, zero where no ion arrived.
+void MobilityWindowProfile(const varnex::rawdata::Spectrum& frame, bool whole, double from, double to,
+                           std::vector<float>& masses, std::vector<float>& intensities) {
+    std::vector<double> ratios;
+    for (std::size_t i = 1; i < frame.mz.size(); ++i) {
+        const double gap = frame.mz[i] - frame.mz[i - 1];
+        if (gap > 0.0 && frame.mz[i - 1] > 0.0) {
+            ratios.push_back(gap / std::sqrt(frame.mz[i - 1]));
+        }
+    }
+    if (ratios.empty()) {
+        return;
+    }
+    const auto quantile = ratios.begin() + static_cast<std::ptrdiff_t>(kBinQuantile * ratios.size());
+    std::nth_element(ratios.begin(), quantile, ratios.end());
+    const double binPerRoot = *quantile;
+    // Bins with counts, in m/z order.
+    std::vector<std::pair<double, double>> bins;
+    for (std::size_t i = 0; i < frame.mz.size(); ++i) {
+        const double mobility = frame.inverseMobility[i];
+        const double intensity = frame.intensity[i];
+        if ((!whole && !(mobility >= from && mobility <= to)) || !(intensity > 0.0) ||
+            !std::isfinite(intensity)) {
+            continue;
+        }
+        const double mz = frame.mz[i];
+        if (!bins.empty() && mz - bins.back().first < 0.5 * binPerRoot * std::sqrt(mz)) {
+            bins.back().second += intensity;
+        } else {
+            bins.emplace_back(mz, intensity);
+        }
+    }
+    // Walk the grid: every bin within kSmoothBins of a counted one gets the weighted sum of its neighbours;
+    // a zero point closes each stretch of signal.
+    std::size_t next = 0;
+    while (next < bins.size()) {
+        std::size_t end = next + 1;
+        while (end < bins.size() && bins[end].first - bins[end - 1].first <
+                                        (2 * kSmoothBins + 3.0) * binPerRoot * std::sqrt(bins[end].first)) {
+            ++end;
+        }
+        // Stretch [next, end): grid points from kSmoothBins + 1 bins before its first to after its last.
+        const double pitchStart = binPerRoot * std::sqrt(bins[next].first);
+        double mz = bins[next].first - (kSmoothBins + 1) * pitchStart;
+        const double stop =
+            bins[end - 1].first + (kSmoothBins + 1.5) * binPerRoot * std::sqrt(bins[end - 1].first);
+        std::size_t low = next;
+        while (mz < stop) {
+            const double pitch = binPerRoot * std::sqrt(mz);
+            while (low < end && bins[low].first < mz - (kSmoothBins + 0.5) * pitch) {
+                ++low;
+            }
+            double sum = 0.0;
+            for (std::size_t k = low; k < end && bins[k].first <= mz + (kSmoothBins + 0.5) * pitch; ++k) {
+                const int offset = static_cast<int>(std::lround(std::fabs(bins[k].first - mz) / pitch));
+                sum += offset <= kSmoothBins ? kSmoothWeights[offset] * bins[k].second : 0.0;
+            }
+            if (masses.empty() || static_cast<float>(mz) > masses.back()) {
+                masses.push_back(static_cast<float>(mz));
+                intensities.push_back(static_cast<float>(sum));
+            }
+            mz += pitch;
+        }
+        next = end;
+    }
+}
+} // namespace
+
+bool CRawDatafile::GetMobilityWindow(int function, long long scan, double& lower, double& upper) const {
+    if (!impl_->run) {
+        return false;
+    }
+    const auto& scans = impl_->run->ScansOfFunction(function + 1);
+    if (scan < 0 || static_cast<unsigned long long>(scan) >= scans.size()) {
+        return false;
+    }
+    const varnex::rawdata::ScanInfo& info = impl_->run->Scans()[scans[static_cast<std::size_t>(scan)]];
+    if (!(info.mobilityHigh > 0.0)) {
+        return false;
+    }
+    lower = info.mobilityLow;
+    upper = info.mobilityHigh;
+    return true;
+}
+
+bool CRawDatafile::HasMobilityWindows() const {
+    if (!impl_->run) {
+        return false;
+    }
+    const auto& scans = impl_->run->Scans();
+    return std::any_of(scans.begin(), scans.end(),
+                       [](const varnex::rawdata::ScanInfo& info) { return info.mobilityHigh > 0.0; });
+}
+
+bool CRawDatafile::GetSurveyScanInMobilityWindow(long long scan, double lower, double upper, float*& masses,
+                                                 float*& intensities, int& count) {
+    masses = nullptr;
+    intensities = nullptr;
+    count = 0;
+    if (!impl_->run) {
+        return false;
+    }
+    const auto& scans = impl_->run->ScansOfFunction(1);
+    if (scan < 0 || static_cast<unsigned long long>(scan) >= scans.size()) {
+        return false;
+    }
+    const std::shared_ptr<const varnex::rawdata::Spectrum> spectrum =
+        impl_->run->Decode(scans[static_cast<std::size_t>(scan)]);
+    if (!spectrum || spectrum->inverseMobility.size() != spectrum->mz.size()) {
+        return false;
+    }
+    std::vector<float> mergedMasses;
+    std::vector<float> mergedIntensities;
+    MobilityWindowProfile(*spectrum, lower > upper, lower - kMobilityMarginVsPerCm2,
+                          upper + kMobilityMarginVsPerCm2, mergedMasses, mergedIntensities);
+    const std::size_t n = mergedMasses.size();
+    masses = new float[n];
+    intensities = new float[n];
+    std::copy(mergedMasses.begin(), mergedMasses.end(), masses);
+    std::copy(mergedIntensities.begin(), mergedIntensities.end(), intensities);
+    count = static_cast<int>(n);
     return true;
 }
 

@@ -129,6 +129,20 @@ public:
     bool ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type, double& fromMinutes,
                           double& toMinutes);
 
+    // Varnex's own reads for trapped-ion-mobility data, beside GetScan.
+    // The ion-mobility window (inverse reduced mobility, V·s/cm²) MS/MS scan `scan` (from 0) of `function`
+    // (from 0) was isolated in; false when the scan gives none.
+    bool GetMobilityWindow(int function, long long scan, double& lower, double& upper) const;
+    // Whether any MS/MS scan of the data set gives an ion-mobility window.
+    bool HasMobilityWindows() const;
+    // Survey scan `scan` (from 0) of function 0 as the precursor isolated in [lower, upper] sees it: only
+    // the points whose mobility lies in that window widened by a small margin (every point when
+    // lower > upper), and points of one m/z from different mobility scans summed into one. False, with
+    // both outputs null, when the scan carries no per-point mobility or cannot be read; otherwise as
+    // GetScan (ownership of the arrays passes to the caller).
+    bool GetSurveyScanInMobilityWindow(long long scan, double lower, double upper, float*& masses,
+                                       float*& intensities, int& count);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -242,6 +242,24 @@ TEST(ChargeStateSelection, TallerPeakAFewPpmAwayIsNotTakenForThePrecursor) {
     }
 }
 
+// Some instruments aim the isolation window at an envelope's middle, between its isotopes. A weak peak
+// closer to that set mass than any isotope (noise, or a weaker ion) is not the ion the instrument chose:
+// the nearest of the peaks that stand out is one of the envelope's, and the envelope gives the charge.
+TEST(ChargeStateSelection, SetMassBetweenIsotopesReadsTheEnvelopeNotTheNearestWeakPeak) {
+    for (int charge : {2, 3, 4}) {
+        SyntheticSpectrum spectrum;
+        const double mono = MonoMz(1000.0 * charge, charge);
+        spectrum.AddEnvelope(mono, charge, 1e6);
+        const double middle = mono + 1.5 * test_spectra::kCarbon13Step / charge;
+        spectrum.AddPeak(middle + 0.05, 3e4);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        const Result result = Find(middle, masses, intensities);
+        EXPECT_EQ(result.charge, charge);
+        EXPECT_GT(result.height, 1e5f) << "charge " << charge;
+    }
+}
+
 TEST(ChargeStateSelection, SetMassOffThePeakWithinTheToleranceFindsThePeak) {
     SyntheticSpectrum spectrum;
     const double peakMz = spectrum.AddEnvelope(MonoMz(1500.0, 2), 2, 1e6);
@@ -465,6 +483,74 @@ TEST(ChargeStateUndecided, UnresolvedIsotopesOnALowResolutionScanAreNotGuessed) 
     spectrum.Profile(0.05, 0.5, masses, intensities);
     const int charge = Find(setMass, masses, intensities).charge;
     EXPECT_TRUE(charge == -1 || charge == 4) << charge;
+}
+
+// An ion-trap survey scan at unit resolution as converters write it: Gaussian peaks `fwhm` wide (the same
+// at every m/z) sampled every `grid` m/z over the whole window, never zero, on a noisy baseline.
+void IonTrapProfile(const SyntheticSpectrum& spectrum, double fromMz, double toMz, double grid, double fwhm,
+                    std::mt19937& random, std::vector<float>& masses, std::vector<float>& intensities) {
+    std::vector<float> centroidMasses, heights;
+    spectrum.Centroid(centroidMasses, heights);
+    std::uniform_real_distribution<double> baseline(200.0, 1500.0);
+    masses.clear();
+    intensities.clear();
+    const double sigma = fwhm / 2.3548;
+    for (double mz = fromMz; mz <= toMz; mz += grid) {
+        double sum = baseline(random);
+        for (std::size_t i = 0; i < centroidMasses.size(); ++i) {
+            const double d = (mz - centroidMasses[i]) / sigma;
+            sum += std::fabs(d) < 8.0 ? heights[i] * std::exp(-0.5 * d * d) : 0.0;
+        }
+        masses.push_back(static_cast<float>(mz));
+        intensities.push_back(static_cast<float>(sum));
+    }
+}
+
+// At unit resolution (peaks 0.4 m/z wide, points every 0.083 m/z, no zero points) isotopes closer than
+// the peak width merge: no charge above 2 can be told, and the sampling grid must not pass for the
+// isotope steps of charge 4 or 6. Envelopes of charge 1 and 2, whose steps the width still separates,
+// give their charge or none.
+TEST(ChargeStateResolution, UnitResolutionProfileNeverGivesAChargeItsPeakWidthCannotResolve) {
+    std::mt19937 random(7);
+    for (int trueCharge = 1; trueCharge <= 4; ++trueCharge) {
+        for (double mass : {900.0, 1400.0, 2100.0}) {
+            SyntheticSpectrum spectrum;
+            const double setMass = spectrum.AddEnvelope(MonoMz(mass, trueCharge), trueCharge, 2e5);
+            spectrum.AddEnvelope(setMass - 4.1, 1, 6e4);
+            spectrum.AddEnvelope(setMass + 5.3, 2, 4e4);
+            std::vector<float> masses, intensities;
+            IonTrapProfile(spectrum, setMass - 10.0, setMass + 12.0, 1.0 / 12.0, 0.4, random, masses,
+                           intensities);
+            const int found = Find(setMass, masses, intensities).charge;
+            if (trueCharge <= 2) {
+                EXPECT_TRUE(found == trueCharge || found == -1) << "mass " << mass << " found " << found;
+            } else {
+                EXPECT_EQ(found, -1) << "charge " << trueCharge << " mass " << mass;
+            }
+        }
+    }
+}
+
+// Ion-trap centroids: no two closer than the unit resolution (about 0.4 m/z), many of them in the window,
+// their positions scattered by a tenth of an m/z. Such spacing cannot show isotope steps of charge 3 and
+// up, however well scattered centroids happen to line up with them.
+TEST(ChargeStateResolution, CentroidsSpacedAtUnitResolutionNeverGiveAChargeTheyCannotResolve) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> gap(0.42, 0.75);
+    std::uniform_real_distribution<double> logHeight(std::log(2e3), std::log(3e5));
+    int decided = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<float> masses, intensities;
+        for (double mz = 590.0; mz < 612.0; mz += gap(random)) {
+            masses.push_back(static_cast<float>(mz));
+            intensities.push_back(static_cast<float>(std::exp(logHeight(random))));
+        }
+        const std::size_t selected = masses.size() / 2;
+        const int found = Find(masses[selected], masses, intensities).charge;
+        EXPECT_LE(found, 2) << "trial " << trial;
+        decided += found > 0 ? 1 : 0;
+    }
+    EXPECT_LT(decided, 30);
 }
 
 TEST(ChargeStateInput, BadArraysNeitherCrashNorInventACharge) {

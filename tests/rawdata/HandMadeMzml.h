@@ -94,7 +94,8 @@ struct HandSpectrum {
     EncodedArray mz;
     EncodedArray intensity;
     std::size_t declaredLength = 0;
-    std::string extraHeader; // cvParams or group references on the spectrum
+    std::string extraHeader;      // cvParams or group references on the spectrum
+    EncodedArray inverseMobility; // a third array, written when it holds data
 };
 
 inline std::string RtParam(const std::string& value, const std::string& unit) {
@@ -122,7 +123,15 @@ inline std::string SpectrumXml(const HandSpectrum& s, std::size_t index) {
     xml += "<binaryDataArray encodedLength=\"" + std::to_string(s.intensity.base64.size()) + "\">" +
            s.intensity.params +
            "<cvParam cvRef=\"MS\" accession=\"MS:1000515\" name=\"intensity array\"/><binary>" +
-           s.intensity.base64 + "</binary></binaryDataArray>\n</binaryDataArrayList>\n</spectrum>\n";
+           s.intensity.base64 + "</binary></binaryDataArray>\n";
+    if (!s.inverseMobility.base64.empty()) {
+        xml += "<binaryDataArray encodedLength=\"" + std::to_string(s.inverseMobility.base64.size()) + "\">" +
+               s.inverseMobility.params +
+               "<cvParam cvRef=\"MS\" accession=\"MS:1003006\" name=\"mean inverse reduced ion mobility "
+               "array\"/><binary>" +
+               s.inverseMobility.base64 + "</binary></binaryDataArray>\n";
+    }
+    xml += "</binaryDataArrayList>\n</spectrum>\n";
     return xml;
 }
 

@@ -262,15 +262,32 @@ TEST(BadInput, BrokenArraysFailOnlyThatSpectrum) {
     EXPECT_EQ(points, 0);
 }
 
-TEST(BadInput, DeclaredLengthsAreNotTrusted) {
-    const auto run = WithSecondSpectrumDamaged([](std::string& xml) {
-        xml.replace(xml.find("defaultArrayLength=\"3\""), 22, "defaultArrayLength=\"2000000000\"");
+TEST(BadInput, DeclaredLengthsBoundTheArraysButDoNotMakeThem) {
+    // More declared than stored (and an absurd encoded length): the stored values are what there is.
+    const auto generous = WithSecondSpectrumDamaged([](std::string& xml) {
+        xml.replace(xml.find("defaultArrayLength=\"3\""), 22, "defaultArrayLength=\"2000000\"");
         xml.replace(xml.find("encodedLength=\""), 15, "encodedLength=\"99999999999");
     });
-    ASSERT_TRUE(run);
-    const auto spectrum = run->Decode(1);
+    ASSERT_TRUE(generous);
+    const auto spectrum = generous->Decode(1);
     ASSERT_TRUE(spectrum);
     EXPECT_EQ(spectrum->mz.size(), 3u);
+
+    // Fewer declared than stored, for the spectrum or one array, and a declaration beyond any real
+    // spectrum: that spectrum is damaged, its neighbours are not.
+    for (const char* declaration :
+         {"defaultArrayLength=\"2\"", "defaultArrayLength=\"2000000000\"", "defaultArrayLength=\"1e300\""}) {
+        const auto run = WithSecondSpectrumDamaged(
+            [&](std::string& xml) { xml.replace(xml.find("defaultArrayLength=\"3\""), 22, declaration); });
+        ASSERT_TRUE(run) << declaration;
+        EXPECT_FALSE(run->Decode(1)) << declaration;
+        EXPECT_TRUE(run->Decode(0) && run->Decode(2)) << declaration;
+    }
+    const auto shortArray = WithSecondSpectrumDamaged([](std::string& xml) {
+        xml.replace(xml.find("<binaryDataArray "), 17, "<binaryDataArray arrayLength=\"1\" ");
+    });
+    ASSERT_TRUE(shortArray);
+    EXPECT_FALSE(shortArray->Decode(1));
 }
 
 TEST(BadInput, AbsurdNumbersStayHarmless) {

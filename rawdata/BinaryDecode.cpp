@@ -145,7 +145,7 @@ bool DecodeNumpress(const unsigned char* bytes, std::size_t n, Numpress kind, st
         if (n < 8 || (n > 8 && n < 12)) {
             return false;
         }
-        bound = 2 + HalfByteIntegers(bytes, n, 16);
+        bound = (n >= 12 ? 1 : 0) + (n >= 16 ? 1 : 0) + HalfByteIntegers(bytes, n, 16);
         break;
     case Numpress::Pic:
         bound = HalfByteIntegers(bytes, n, 0);
@@ -175,14 +175,15 @@ bool DecodeNumpress(const unsigned char* bytes, std::size_t n, Numpress kind, st
         } else {
             count = np::decodeSlof(bytes, n, values.data());
         }
-        if (count > maxValues || count > bound + 1) {
-            return false;
+        if (count <= maxValues && count <= bound + 1) {
+            values.resize(count);
+            return true;
         }
-        values.resize(count);
     } catch (...) {
-        return false; // the library reports damaged input by throwing
+        // the library reports damaged input by throwing
     }
-    return true;
+    values.clear();
+    return false;
 }
 
 // The compressed bytes of an array into `buffer`; `size` gets their count.

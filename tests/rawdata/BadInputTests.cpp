@@ -339,3 +339,47 @@ TEST(BadInput, EntitiesAreNeverExpanded) {
         EXPECT_LT(scan.nativeId.size(), 64u);
     }
 }
+
+TEST(BadInput, ParamGroupsReadAsWrittenButReferencesCannotMultiplyWork) {
+    auto param = [](const char* accession, const char* value = "") {
+        return std::string("<cvParam cvRef=\"MS\" accession=\"") + accession + "\" name=\"x\" value=\"" +
+               value + "\"/>";
+    };
+    // Thousands of params we do not act on around a few we do, in an order where the last one counts.
+    std::string settings;
+    for (int i = 0; i < 3000; ++i) {
+        settings += param("MS:1000504", "123.4");
+    }
+    const std::string acted = param("MS:1000128") + param("MS:1000127") + param("MS:1000128") +
+                              param("MS:1000129") + param("MS:1000285", "5") + param("MS:1000285", "7");
+    const std::string groups = "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">" +
+                               settings + acted + settings +
+                               "</referenceableParamGroup></referenceableParamGroupList>";
+    auto references = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += "<referenceableParamGroupRef ref=\"g\"/>";
+        }
+        return text;
+    };
+    std::vector<rawtest::HandSpectrum> spectra = ThreeSpectra();
+    spectra.push_back(spectra[2]);
+    spectra.push_back(spectra[2]);
+    spectra[0].extraHeader = references(1);
+    spectra[1].extraHeader = acted; // the same params written in place
+    spectra[2].extraHeader = references(500);
+    spectra[3].id = "scan=4";
+    spectra[3].extraHeader = references(5000);
+    spectra[4].id = "scan=5";
+    spectra[4].extraHeader = settings + settings; // 6000 params of its own
+    const auto run = OpenAndDecodeAll(rawtest::MzmlDocument(spectra, groups));
+    ASSERT_TRUE(run);
+    ASSERT_EQ(run->Scans().size(), 3u);
+    EXPECT_EQ(run->DamagedSpectrumCount(), 2u);
+    for (const auto& scan : run->Scans()) {
+        EXPECT_FALSE(scan.centroid) << scan.nativeId;
+        EXPECT_EQ(scan.polarity, varnex::rawdata::Polarity::Negative) << scan.nativeId;
+        EXPECT_EQ(scan.tic, 7.0) << scan.nativeId;
+    }
+    EXPECT_EQ(run->Scans()[2].nativeId, "scan=3");
+}

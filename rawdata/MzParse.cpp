@@ -207,6 +207,40 @@ double MinutesFrom(double value, int unitAccession, const char* unitName) {
     return value / 60.0; // seconds, also when the unit is missing
 }
 
+// The attributes of a cvParam we read, found in one walk over its attributes (looking each up by name
+// walks them again for every name); the first of a name counts, as with a look-up.
+struct ParamText {
+    const char* accession = nullptr;
+    const char* value = nullptr;
+    const char* unitAccession = nullptr;
+    const char* unitName = nullptr;
+
+    explicit ParamText(const pugi::xml_node& param) {
+        for (pugi::xml_attribute a = param.first_attribute(); a; a = a.next_attribute()) {
+            const char* name = a.name();
+            const char** target = nullptr;
+            // cvRef and name, present on every param, are passed over by their first letter.
+            if (name[0] == 'a' && std::strcmp(name, "accession") == 0) {
+                target = &accession;
+            } else if (name[0] == 'v' && std::strcmp(name, "value") == 0) {
+                target = &value;
+            } else if (name[0] == 'u' && std::strcmp(name, "unitAccession") == 0) {
+                target = &unitAccession;
+            } else if (name[0] == 'u' && std::strcmp(name, "unitName") == 0) {
+                target = &unitName;
+            }
+            if (target && !*target) {
+                *target = a.value();
+            }
+        }
+        for (const char** text : {&accession, &value, &unitAccession, &unitName}) {
+            if (!*text) {
+                *text = "";
+            }
+        }
+    }
+};
+
 // Visits the cvParams of elements, including those of the referenceable param groups they refer to, with
 // one budget for a whole spectrum: a real one has a few dozen, so a spectrum past the budget is damaged,
 // however its params are spread over elements and group references.
@@ -224,9 +258,9 @@ public:
                 if (!Take(1)) {
                     return;
                 }
-                visit(AccessionKey(child.attribute("accession").value()), child.attribute("value").value(),
-                      AccessionKey(child.attribute("unitAccession").value()),
-                      child.attribute("unitName").value());
+                const ParamText text(child);
+                visit(AccessionKey(text.accession), text.value, AccessionKey(text.unitAccession),
+                      text.unitName);
             } else if (std::strcmp(name, "referenceableParamGroupRef") == 0) {
                 const auto it = groups_.groups.find(child.attribute("ref").value());
                 if (it == groups_.groups.end()) {
@@ -451,10 +485,9 @@ void ParseParamGroups(std::string& xml, ParamGroups& groups) {
         }
         for (const pugi::xml_node param : kept) {
             if (param) {
-                params.push_back({AccessionKey(param.attribute("accession").value()),
-                                  param.attribute("value").value(),
-                                  AccessionKey(param.attribute("unitAccession").value()),
-                                  param.attribute("unitName").value()});
+                const ParamText text(param);
+                params.push_back({AccessionKey(text.accession), text.value, AccessionKey(text.unitAccession),
+                                  text.unitName});
             }
         }
     }

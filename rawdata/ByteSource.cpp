@@ -287,6 +287,9 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& path, std::string&
         error = "not a regular file";
         return nullptr;
     }
+    // Both passes over a run walk the file forward, the metadata pass from end to end: a larger
+    // read-ahead pays when the file is not yet in the page cache.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return WrapIfCompressed(std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size)), error);
 }
 

@@ -2,6 +2,7 @@
 // truncation at any byte, corrupted bytes, stale indexes, broken XML or compressed data in one
 // spectrum, lying lengths, absurd numbers and entity expansion.
 
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "rawdata/HandMadeMzml.h"
@@ -383,3 +386,42 @@ TEST(BadInput, ParamGroupsReadAsWrittenButReferencesCannotMultiplyWork) {
     }
     EXPECT_EQ(run->Scans()[2].nativeId, "scan=3");
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(BadInput, RunningOutOfMemoryMakesOnlyThatSpectrumUnreadable) {
+    // A spectrum that honestly declares 4 million points (32 MB an array) read with less memory left
+    // than that: a child process with its address space capped reports what it saw in its exit status.
+    const std::string big = rawtest::Base64(rawtest::Zlib(std::vector<unsigned char>(std::size_t{32} << 20)));
+    std::string document;
+    {
+        const auto damaged = [&](std::string& xml) {
+            xml.replace(xml.find("defaultArrayLength=\"3\""), 22, "defaultArrayLength=\"4194304\"");
+            const std::size_t begin = xml.find("<binary>") + 8;
+            xml.replace(begin, xml.find("</binary>") - begin, big);
+        };
+        std::string whole = rawtest::MzmlDocument(ThreeSpectra());
+        const std::size_t begin = whole.find("<spectrum index=\"1\"");
+        const std::size_t end = whole.find("<spectrum index=\"2\"");
+        std::string second = whole.substr(begin, end - begin);
+        damaged(second);
+        document = whole.replace(begin, end - begin, second);
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (16 << 20);
+        const rlimit memory{limit, limit};
+        ::setrlimit(RLIMIT_AS, &memory);
+        const auto run = MsRun::OpenBytes(document);
+        const int status = !run ? 10 : run->Decode(1) ? 11 : !run->Decode(0) || !run->Decode(2) ? 12 : 0;
+        ::_exit(status);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif

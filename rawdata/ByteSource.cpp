@@ -36,6 +36,16 @@ public:
         }
         return done;
     }
+    std::uint64_t NextData(std::uint64_t offset) const override {
+        if (offset >= size_) {
+            return offset;
+        }
+        const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+        if (data >= 0) {
+            return static_cast<std::uint64_t>(data);
+        }
+        return errno == ENXIO ? size_ : offset; // ENXIO: only a hole follows
+    }
     bool HasKnownSize() const override { return true; }
     std::uint64_t KnownSize() const override { return size_; }
 

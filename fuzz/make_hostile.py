@@ -11,11 +11,12 @@ and give up on the rest within bounded memory and time.
   amplified-refs.mzML     many spectra with hundreds of references to large param groups
   sparse-hole.mzML        not indexed, a large sparse hole inside a <binary> element
   absurd-length.mzML      a spectrum declaring more points than any instrument makes
+  garbage-zlib.mzML       a spectrum declaring sixty million points whose zlib arrays are garbage
 
 Deterministic; standard library only. Usage: make_hostile.py OUTDIR [--seeds] [FILE...]
 --seeds writes the same shapes a thousand times smaller, as fuzzing seeds; FILEs name the files to
 write (default: all)."""
-import base64, gzip, os, struct, sys, zlib
+import base64, gzip, os, random, struct, sys, zlib
 
 SEEDS = '--seeds' in sys.argv[2:]
 WANTED = [a for a in sys.argv[2:] if a != '--seeds']
@@ -169,6 +170,14 @@ def absurd_length():
     return joined(*run(lambda i: spectrum(i, 1, 1.04, declared=4_000_000_000)))
 
 
+def garbage_zlib():
+    rng = random.Random(1)
+    garbage = b'\x78\x9c' + bytes(rng.getrandbits(8) for _ in range(400_000 // SCALE))
+    text = b64(garbage)
+    arrays = array('mz', cv('MS:1000523') + cv('MS:1000574'), text) + array('int', cv('MS:1000521') + cv('MS:1000574'), text)
+    return joined(*run(lambda i: spectrum(i, 1, 1.04, arrays=arrays, declared=60_000_000)))
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -179,6 +188,7 @@ def main():
         'huge-param-group.mzML': huge_param_group,
         'amplified-refs.mzML': amplified_refs,
         'absurd-length.mzML': absurd_length,
+        'garbage-zlib.mzML': garbage_zlib,
         'sparse-hole.mzML': None,
     }
     for name in WANTED or files:

@@ -93,23 +93,31 @@ struct DecompressorDeleter {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
-// Inflates a whole zlib stream into `out`. False when it is damaged or holds more than `capacity` bytes:
-// the decompressor stops when the buffer is full instead of finding out how much more there is.
-bool Inflate(const unsigned char* in, std::size_t size, unsigned char* out, std::size_t capacity,
+// Inflates a whole zlib stream of `size` bytes into at most `limit` bytes; `room(bytes)` provides the
+// output buffer. False when the stream is damaged or holds more than `limit` bytes: the decompressor
+// stops when the buffer is full instead of finding out how much more there is. The buffer starts at a
+// few times the compressed size and grows only while the stream proves it needs more, so memory
+// follows what the data holds, not what it declares.
+template <typename Room>
+bool Inflate(const unsigned char* in, std::size_t size, std::size_t limit, Room&& room,
              std::size_t& produced) {
     thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
         libdeflate_alloc_decompressor());
     if (!decompressor) {
         return false;
     }
-    std::size_t consumed = 0;
-    return libdeflate_zlib_decompress_ex(decompressor.get(), in, size, out, capacity, &consumed, &produced) ==
-           LIBDEFLATE_SUCCESS;
-}
-
-// Deflate expands by at most about 1032:1, which bounds any inflated size by the compressed one.
-std::size_t MaxInflated(std::size_t compressed) {
-    return compressed * 1040 + 64;
+    // Deflate expands by at most about 1032:1, which bounds any inflated size by the compressed one.
+    limit = std::min(limit, size * 1040 + 64);
+    std::size_t capacity = std::min(limit, std::max(size * 8, std::size_t{64} << 10));
+    while (true) {
+        std::size_t consumed = 0;
+        const libdeflate_result result = libdeflate_zlib_decompress_ex(
+            decompressor.get(), in, size, room(capacity), capacity, &consumed, &produced);
+        if (result != LIBDEFLATE_INSUFFICIENT_SPACE || capacity == limit) {
+            return result == LIBDEFLATE_SUCCESS;
+        }
+        capacity = std::min(limit, capacity * 4);
+    }
 }
 
 // Most bytes a Numpress encoding of `values` numbers can take: a 16-byte head, then at most nine
@@ -323,9 +331,11 @@ bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::si
             if (size == 0) {
                 return true;
             }
-            const std::size_t room = std::min(capacity, MaxInflated(size));
-            numpressBytes.resize(room + kLibraryOverread);
-            if (!Inflate(raw.data(), size, numpressBytes.data(), room, size)) {
+            const auto room = [&](std::size_t bytes) {
+                numpressBytes.resize(bytes + kLibraryOverread);
+                return numpressBytes.data();
+            };
+            if (!Inflate(raw.data(), size, capacity, room, size)) {
                 return false;
             }
         } else {
@@ -349,9 +359,11 @@ bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::si
         if (size == 0) {
             return true;
         }
-        room = std::min(room, MaxInflated(size));
-        values.resize(std::max<std::size_t>((room + width - 1) / width, 1));
-        if (!Inflate(raw.data(), size, reinterpret_cast<unsigned char*>(values.data()), room, size)) {
+        const auto storage = [&](std::size_t bytes) {
+            values.resize(std::max<std::size_t>((bytes + width - 1) / width, 1));
+            return reinterpret_cast<unsigned char*>(values.data());
+        };
+        if (!Inflate(raw.data(), size, room, storage, size)) {
             values.clear();
             return false;
         }

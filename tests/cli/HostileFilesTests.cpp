@@ -147,7 +147,7 @@ TEST_P(HostileFiles, EndCleanlyWithinLimitsAndListTheSoundPart) {
 INSTANTIATE_TEST_SUITE_P(Corpus, HostileFiles,
                          ::testing::Values("numpress-excess.mzML", "zlib-bombs.mzML", "huge-spectrum.mzML.gz",
                                            "huge-param-group.mzML", "amplified-refs.mzML", "sparse-hole.mzML",
-                                           "absurd-length.mzML"),
+                                           "absurd-length.mzML", "garbage-zlib.mzML"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              std::string name;
                              for (const char* c = info.param; *c != '\0' && *c != '.'; ++c) {

@@ -33,10 +33,15 @@ def b64(raw):
     return base64.b64encode(raw).decode()
 
 
-def array(role, params, text, length_attr=''):
+def array(role, params, text):
     role_param = cv('MS:1000514') if role == 'mz' else cv('MS:1000515')
-    return '<binaryDataArray%s encodedLength="%d">%s%s<binary>%s</binary></binaryDataArray>' % (
-        length_attr, len(text), params, role_param, text)
+    return '<binaryDataArray encodedLength="%d">%s%s<binary>%s</binary></binaryDataArray>' % (
+        len(text), params, role_param, text)
+
+
+def rt_param(minutes):
+    return ('<cvParam cvRef="MS" accession="MS:1000016" name="scan start time" value="%g" unitCvRef="UO" '
+            'unitAccession="UO:0000031" unitName="minute"/>' % minutes)
 
 
 def good_arrays(level):
@@ -60,7 +65,7 @@ def spectrum(index, level, rt_minutes, set_mass=None, arrays=None, header_extra=
             '<scanWindowList count="1"><scanWindow>%s%s</scanWindow></scanWindowList></scan></scanList>%s'
             '<binaryDataArrayList count="2">%s</binaryDataArrayList></spectrum>\n') % (
         index, index + 1, declared, cv('MS:1000511', value=level), cv('MS:1000127'), header_extra,
-        cv('MS:1000016', value='%g" unitCvRef="UO" unitAccession="UO:0000031" unitName="minute' % rt_minutes),
+        rt_param(rt_minutes),
         cv('MS:1000501', value=100), cv('MS:1000500', value=2000), prec, arrays)
 
 

@@ -5,25 +5,26 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include <MSNumpress.hpp>
-#include <zlib.h>
+#include <libdeflate.h>
 
 namespace varnex::rawdata {
 namespace {
 
 constexpr unsigned char kInvalid = 0xff;
 constexpr unsigned char kSkip = 0xfe;
+constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 constexpr std::array<unsigned char, 256> MakeBase64Table() {
     std::array<unsigned char, 256> table{};
     for (auto& entry : table) {
         entry = kInvalid;
     }
-    const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (int i = 0; i < 64; ++i) {
-        table[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i);
+        table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
     }
     for (unsigned char c : {' ', '\t', '\n', '\r'}) {
         table[c] = kSkip;
@@ -31,6 +32,24 @@ constexpr std::array<unsigned char, 256> MakeBase64Table() {
     return table;
 }
 constexpr std::array<unsigned char, 256> kBase64 = MakeBase64Table();
+
+// For the four characters of a group, each character's six bits already in place in the 24-bit word;
+// anything outside the alphabet sets kNotAlphabet, so one test checks a whole group.
+constexpr std::uint32_t kNotAlphabet = 1u << 24;
+constexpr std::array<std::uint32_t, 256> MakeGroupTable(int shift) {
+    std::array<std::uint32_t, 256> table{};
+    for (auto& entry : table) {
+        entry = kNotAlphabet;
+    }
+    for (int i = 0; i < 64; ++i) {
+        table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint32_t>(i) << shift;
+    }
+    return table;
+}
+constexpr std::array<std::uint32_t, 256> kGroup0 = MakeGroupTable(18);
+constexpr std::array<std::uint32_t, 256> kGroup1 = MakeGroupTable(12);
+constexpr std::array<std::uint32_t, 256> kGroup2 = MakeGroupTable(6);
+constexpr std::array<std::uint32_t, 256> kGroup3 = MakeGroupTable(0);
 
 template <typename T> T Load(const unsigned char* p, bool bigEndian) {
     T value;
@@ -44,79 +63,201 @@ template <typename T> T Load(const unsigned char* p, bool bigEndian) {
     return value;
 }
 
-bool DecodeNumpress(const std::vector<unsigned char>& bytes, Numpress kind, std::vector<double>& values) {
-    const std::size_t n = bytes.size();
+double LoadValue(const unsigned char* p, const ArrayEncoding& encoding) {
+    if (encoding.integer) {
+        return encoding.bits == 32 ? static_cast<double>(Load<std::int32_t>(p, encoding.bigEndian))
+                                   : static_cast<double>(Load<std::int64_t>(p, encoding.bigEndian));
+    }
+    return encoding.bits == 32 ? static_cast<double>(Load<float>(p, encoding.bigEndian))
+                               : Load<double>(p, encoding.bigEndian);
+}
+
+// `count` encoded values lie at the start of `values`' own storage; they become doubles in place, so the
+// bytes need no buffer of their own. Narrow values are widened from the last one down: value i is read
+// before anything is written over it, and what is written lands on values already converted.
+void WidenInPlace(std::vector<double>& values, std::size_t count, const ArrayEncoding& encoding) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+    if (encoding.bits == 64) {
+        for (std::size_t i = 0; i < count; ++i) {
+            values[i] = LoadValue(bytes + i * 8, encoding);
+        }
+    } else {
+        for (std::size_t i = count; i-- > 0;) {
+            values[i] = LoadValue(bytes + i * 4, encoding);
+        }
+    }
+    values.resize(count);
+}
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// Inflates a whole zlib stream of `size` bytes into at most `limit` bytes; `room(bytes)` provides the
+// output buffer. False when the stream is damaged or holds more than `limit` bytes: the decompressor
+// stops when the buffer is full instead of finding out how much more there is. The buffer starts at a
+// few times the compressed size and grows only while the stream proves it needs more, so memory
+// follows what the data holds, not what it declares.
+template <typename Room>
+bool Inflate(const unsigned char* in, std::size_t size, std::size_t limit, Room&& room,
+             std::size_t& produced) {
+    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+        libdeflate_alloc_decompressor());
+    if (!decompressor) {
+        return false;
+    }
+    // Deflate expands by at most about 1032:1, which bounds any inflated size by the compressed one.
+    limit = std::min(limit, size * 1040 + 64);
+    std::size_t capacity = std::min(limit, std::max(size * 8, std::size_t{64} << 10));
+    while (true) {
+        std::size_t consumed = 0;
+        const libdeflate_result result = libdeflate_zlib_decompress_ex(
+            decompressor.get(), in, size, room(capacity), capacity, &consumed, &produced);
+        if (result != LIBDEFLATE_INSUFFICIENT_SPACE || capacity == limit) {
+            return result == LIBDEFLATE_SUCCESS;
+        }
+        capacity = std::min(limit, capacity * 4);
+    }
+}
+
+// Most bytes a Numpress encoding of `values` numbers can take: a 16-byte head, then at most nine
+// half-bytes per value (Slof needs less).
+std::size_t MaxNumpressBytes(std::size_t values) {
+    return 24 + values / 2 * 9 + 9;
+}
+
+// Upper bound of the integers in a Numpress half-byte stream from byte `begin` on. Each integer is a head
+// half-byte followed by as many half-bytes as the head leaves unsaid, so walking the heads counts them
+// without decoding; the library never produces more.
+std::size_t HalfByteIntegers(const unsigned char* data, std::size_t size, std::size_t begin) {
+    std::size_t count = 0;
+    for (std::size_t nibble = begin * 2; nibble < size * 2; ++count) {
+        const unsigned byte = data[nibble / 2];
+        const unsigned head = nibble % 2 == 0 ? byte >> 4 : byte & 0x0f;
+        nibble += 1 + (8 - (head <= 8 ? head : head - 8));
+    }
+    return count;
+}
+
+// Numpress bytes (followed in their buffer by at least 16 zero bytes: the library reads whole words
+// near the end of its input) to at most `maxValues` numbers.
+bool DecodeNumpress(const unsigned char* bytes, std::size_t n, Numpress kind, std::size_t maxValues,
+                    std::vector<double>& values) {
     if (n == 0) {
         values.clear();
         return true;
     }
-    if (n > kMaxArrayBytes) {
-        return false;
-    }
-    // The library reads whole words near the end of its input; padding keeps those reads inside a
-    // buffer of ours, and the output bound below is what the format permits for this input size.
-    std::vector<unsigned char> padded(n + 16, 0);
-    std::memcpy(padded.data(), bytes.data(), n);
-    std::size_t maxValues = 0;
+    std::size_t bound = 0;
     switch (kind) {
     case Numpress::Linear:
         if (n < 8 || (n > 8 && n < 12)) {
             return false;
         }
-        maxValues = (n - 8) * 2 + 2;
+        bound = (n >= 12 ? 1 : 0) + (n >= 16 ? 1 : 0) + HalfByteIntegers(bytes, n, 16);
         break;
     case Numpress::Pic:
-        maxValues = n * 2 + 2;
+        bound = HalfByteIntegers(bytes, n, 0);
         break;
     case Numpress::Slof:
         if (n < 8) {
             return false;
         }
-        maxValues = (n - 8) / 2 + 2;
+        bound = (n - 7) / 2;
         break;
     case Numpress::None:
         return false;
     }
-    values.assign(maxValues, 0.0);
+    // A bound above the declaration may still decode to less (a trailing half-byte of padding), so only
+    // a clear excess is refused before decoding.
+    if (bound > maxValues + 1) {
+        return false;
+    }
+    values.assign(bound + 1, 0.0);
     try {
         namespace np = ms::numpress::MSNumpress;
         std::size_t count = 0;
         if (kind == Numpress::Linear) {
-            count = np::decodeLinear(padded.data(), n, values.data());
+            count = np::decodeLinear(bytes, n, values.data());
         } else if (kind == Numpress::Pic) {
-            count = np::decodePic(padded.data(), n, values.data());
+            count = np::decodePic(bytes, n, values.data());
         } else {
-            count = np::decodeSlof(padded.data(), n, values.data());
+            count = np::decodeSlof(bytes, n, values.data());
         }
-        if (count > maxValues) {
-            return false;
+        if (count <= maxValues && count <= bound + 1) {
+            values.resize(count);
+            return true;
         }
-        values.resize(count);
     } catch (...) {
-        return false;
+        // the library reports damaged input by throwing
     }
-    return true;
+    values.clear();
+    return false;
 }
+
+// The compressed bytes of an array into `buffer`; `size` gets their count.
+bool DecodeCompressed(std::string_view base64, std::vector<unsigned char>& buffer, std::size_t& size);
 
 } // namespace
 
-bool DecodeBase64(std::string_view text, std::vector<unsigned char>& out) {
-    out.resize(text.size() / 4 * 3 + 3);
-    unsigned char* dst = out.data();
+bool DecodeBase64(std::string_view text, unsigned char* out, std::size_t capacity, std::size_t& written) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    std::size_t n = 0;
     std::uint32_t acc = 0;
     int have = 0;
     int padding = 0;
-    for (const char ch : text) {
-        const unsigned char v = kBase64[static_cast<unsigned char>(ch)];
+    while (p < end) {
+        if (have == 0 && padding == 0) {
+            // Whole groups of four alphabet characters, one table look-up per character and one test
+            // per group; anything else (line breaks, padding, damage) goes one character at a time.
+            // Two groups make six bytes, stored as one word while there is room for eight.
+            while (end - p >= 8 && capacity - n >= 8) {
+                const std::uint32_t first = kGroup0[p[0]] | kGroup1[p[1]] | kGroup2[p[2]] | kGroup3[p[3]];
+                const std::uint32_t second = kGroup0[p[4]] | kGroup1[p[5]] | kGroup2[p[6]] | kGroup3[p[7]];
+                if (((first | second) & kNotAlphabet) != 0) {
+                    break;
+                }
+                std::uint64_t bytes = ((std::uint64_t{first} << 24) | second) << 16;
+                if constexpr (std::endian::native == std::endian::little) {
+                    bytes = __builtin_bswap64(bytes);
+                }
+                std::memcpy(out + n, &bytes, sizeof bytes);
+                n += 6;
+                p += 8;
+            }
+            while (end - p >= 4) {
+                const std::uint32_t word = kGroup0[p[0]] | kGroup1[p[1]] | kGroup2[p[2]] | kGroup3[p[3]];
+                if ((word & kNotAlphabet) != 0) {
+                    break;
+                }
+                if (capacity - n < 3) {
+                    return false;
+                }
+                out[n] = static_cast<unsigned char>(word >> 16);
+                out[n + 1] = static_cast<unsigned char>(word >> 8);
+                out[n + 2] = static_cast<unsigned char>(word);
+                n += 3;
+                p += 4;
+            }
+            if (p == end) {
+                break;
+            }
+        }
+        const unsigned char ch = *p++;
+        const unsigned char v = kBase64[ch];
         if (v < 64) {
             if (padding > 0) {
                 return false;
             }
             acc = (acc << 6) | v;
             if (++have == 4) {
-                *dst++ = static_cast<unsigned char>(acc >> 16);
-                *dst++ = static_cast<unsigned char>(acc >> 8);
-                *dst++ = static_cast<unsigned char>(acc);
+                if (capacity - n < 3) {
+                    return false;
+                }
+                out[n] = static_cast<unsigned char>(acc >> 16);
+                out[n + 1] = static_cast<unsigned char>(acc >> 8);
+                out[n + 2] = static_cast<unsigned char>(acc);
+                n += 3;
                 acc = 0;
                 have = 0;
             }
@@ -131,96 +272,115 @@ bool DecodeBase64(std::string_view text, std::vector<unsigned char>& out) {
     if (have == 1 || padding > 2) {
         return false;
     }
-    if (have == 2) {
-        *dst++ = static_cast<unsigned char>(acc >> 4);
-    } else if (have == 3) {
-        *dst++ = static_cast<unsigned char>(acc >> 10);
-        *dst++ = static_cast<unsigned char>(acc >> 2);
+    const std::size_t tail = have == 0 ? 0 : static_cast<std::size_t>(have - 1);
+    if (capacity - n < tail) {
+        return false;
     }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
+    if (have == 2) {
+        out[n] = static_cast<unsigned char>(acc >> 4);
+    } else if (have == 3) {
+        out[n] = static_cast<unsigned char>(acc >> 10);
+        out[n + 1] = static_cast<unsigned char>(acc >> 2);
+    }
+    written = n + tail;
     return true;
 }
 
-bool InflateZlib(const unsigned char* data, std::size_t size, std::vector<unsigned char>& out,
-                 std::size_t maxOut) {
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) {
+namespace {
+
+bool DecodeCompressed(std::string_view base64, std::vector<unsigned char>& buffer, std::size_t& size) {
+    size = 0;
+    buffer.resize(base64.size() / 4 * 3 + 3);
+    if (!DecodeBase64(base64, buffer.data(), buffer.size(), size)) {
         return false;
     }
-    // Deflate cannot expand beyond about 1032:1, which bounds the output by the input as well.
-    const std::size_t limit = std::min<std::size_t>(maxOut, size * 1040 + 64);
-    out.resize(std::min<std::size_t>(limit, std::max<std::size_t>(size * 4, 1024)));
-    stream.next_in = const_cast<Bytef*>(data);
-    stream.avail_in = static_cast<uInt>(size);
-    std::size_t produced = 0;
-    int rc = Z_OK;
-    while (true) {
-        stream.next_out = out.data() + produced;
-        stream.avail_out = static_cast<uInt>(out.size() - produced);
-        rc = inflate(&stream, Z_NO_FLUSH);
-        produced = out.size() - stream.avail_out;
-        if (rc == Z_STREAM_END) {
-            break;
-        }
-        if (rc != Z_OK && rc != Z_BUF_ERROR) {
-            break;
-        }
-        if (stream.avail_out != 0) {
-            // No progress possible with the whole input given: the stream is truncated.
-            rc = Z_DATA_ERROR;
-            break;
-        }
-        if (out.size() >= limit) {
-            rc = Z_MEM_ERROR;
-            break;
-        }
-        out.resize(std::min(limit, out.size() * 2));
-    }
-    inflateEnd(&stream);
-    out.resize(produced);
-    return rc == Z_STREAM_END;
+    return true;
 }
 
-bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::vector<double>& values) {
-    thread_local std::vector<unsigned char> raw;
-    thread_local std::vector<unsigned char> inflated;
+} // namespace
+
+bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::size_t maxValues,
+                 std::vector<double>& values) {
     values.clear();
-    if (!DecodeBase64(base64, raw)) {
+    if (encoding.numpress == Numpress::None && encoding.bits != 32 && encoding.bits != 64) {
         return false;
     }
-    const std::vector<unsigned char>* bytes = &raw;
-    if (encoding.zlib) {
-        if (raw.empty()) {
-            return true;
+    maxValues = std::min(maxValues, kMaxArrayPoints);
+    const std::size_t textBytes = base64.size() / 4 * 3 + 3;
+    // The raw bytes go to one of two buffers of this thread; a huge array's buffer is not kept.
+    thread_local std::vector<unsigned char> raw;
+    thread_local std::vector<unsigned char> numpressBytes;
+    struct Trim {
+        ~Trim() {
+            for (auto* buffer : {&raw, &numpressBytes}) {
+                if (buffer->capacity() > (std::size_t{16} << 20)) {
+                    std::vector<unsigned char>().swap(*buffer);
+                }
+            }
         }
-        if (!InflateZlib(raw.data(), raw.size(), inflated, kMaxArrayBytes)) {
+    } trim;
+
+    if (encoding.numpress != Numpress::None) {
+        constexpr std::size_t kLibraryOverread = 16;
+        const std::size_t capacity = MaxNumpressBytes(maxValues);
+        std::size_t size = 0;
+        if (encoding.zlib) {
+            if (!DecodeCompressed(base64, raw, size)) {
+                return false;
+            }
+            if (size == 0) {
+                return true;
+            }
+            const auto room = [&](std::size_t bytes) {
+                numpressBytes.resize(bytes + kLibraryOverread);
+                return numpressBytes.data();
+            };
+            if (!Inflate(raw.data(), size, capacity, room, size)) {
+                return false;
+            }
+        } else {
+            numpressBytes.resize(std::min(capacity, textBytes) + kLibraryOverread);
+            if (!DecodeBase64(base64, numpressBytes.data(), numpressBytes.size() - kLibraryOverread, size)) {
+                return false;
+            }
+        }
+        std::fill_n(numpressBytes.begin() + static_cast<std::ptrdiff_t>(size), kLibraryOverread, 0);
+        return DecodeNumpress(numpressBytes.data(), size, encoding.numpress, maxValues, values);
+    }
+
+    // Plain numbers are decoded straight into the values' own storage and widened there.
+    const std::size_t width = static_cast<std::size_t>(encoding.bits / 8);
+    std::size_t room = maxValues * width;
+    std::size_t size = 0;
+    if (encoding.zlib) {
+        if (!DecodeCompressed(base64, raw, size)) {
             return false;
         }
-        bytes = &inflated;
-    }
-    if (encoding.numpress != Numpress::None) {
-        return DecodeNumpress(*bytes, encoding.numpress, values);
-    }
-    if (encoding.bits != 32 && encoding.bits != 64) {
-        return false;
-    }
-    const std::size_t width = static_cast<std::size_t>(encoding.bits / 8);
-    // A partial trailing value is damage; whole values are taken as they are.
-    if (bytes->size() % width != 0) {
-        return false;
-    }
-    const std::size_t count = bytes->size() / width;
-    values.resize(count);
-    const unsigned char* p = bytes->data();
-    for (std::size_t i = 0; i < count; ++i, p += width) {
-        if (encoding.integer) {
-            values[i] = encoding.bits == 32 ? static_cast<double>(Load<std::int32_t>(p, encoding.bigEndian))
-                                            : static_cast<double>(Load<std::int64_t>(p, encoding.bigEndian));
-        } else {
-            values[i] = encoding.bits == 32 ? static_cast<double>(Load<float>(p, encoding.bigEndian))
-                                            : Load<double>(p, encoding.bigEndian);
+        if (size == 0) {
+            return true;
+        }
+        const auto storage = [&](std::size_t bytes) {
+            values.resize(std::max<std::size_t>((bytes + width - 1) / width, 1));
+            return reinterpret_cast<unsigned char*>(values.data());
+        };
+        if (!Inflate(raw.data(), size, room, storage, size)) {
+            values.clear();
+            return false;
+        }
+    } else {
+        room = std::min(room, textBytes);
+        values.resize(std::max<std::size_t>((room + width - 1) / width, 1));
+        if (!DecodeBase64(base64, reinterpret_cast<unsigned char*>(values.data()), room, size)) {
+            values.clear();
+            return false;
         }
     }
+    // A partial trailing value is damage; whole values are taken as they are.
+    if (size % width != 0) {
+        values.clear();
+        return false;
+    }
+    WidenInPlace(values, size / width, encoding);
     return true;
 }
 

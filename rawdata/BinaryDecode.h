@@ -2,7 +2,7 @@
 
 // Decoding of the binary arrays of mzML and mzXML: base64, zlib, MS-Numpress, 32/64-bit floats and
 // integers in either byte order. Every routine checks its input and fails instead of reading or
-// allocating beyond what the encoded data can hold.
+// allocating beyond what the array declares and the encoded data can hold.
 
 #include <cstddef>
 #include <string_view>
@@ -20,16 +20,17 @@ struct ArrayEncoding {
     bool bigEndian = false; // mzXML "network" order
 };
 
-// Upper bound of one decompressed array, whatever its declared length.
-inline constexpr std::size_t kMaxArrayBytes = std::size_t{128} << 20;
+// Most values one array may declare: far above any instrument's spectrum (the largest we know hold
+// about 150,000 points), so a larger declaration is damage, not data.
+inline constexpr std::size_t kMaxArrayPoints = std::size_t{1} << 26;
 
-// Base64 text, whitespace allowed, to bytes. False on a character outside the alphabet.
-bool DecodeBase64(std::string_view text, std::vector<unsigned char>& out);
-// zlib stream to bytes, at most `maxOut` bytes. False on damaged or oversized data.
-bool InflateZlib(const unsigned char* data, std::size_t size, std::vector<unsigned char>& out,
-                 std::size_t maxOut);
-// One encoded array (the text of <binary> or <peaks>) to numbers. The value count follows from the
-// data itself; a declared length is never trusted.
-bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::vector<double>& values);
+// Base64 text, whitespace allowed, into `out` (room for `capacity` bytes); `written` gets the byte
+// count. False on a character outside the alphabet or when the bytes would not fit.
+bool DecodeBase64(std::string_view text, unsigned char* out, std::size_t capacity, std::size_t& written);
+// One encoded array (the text of <binary> or <peaks>) to numbers. False when the data is damaged or
+// holds more than `maxValues` values: decoding stops there, so the work and memory are bounded by what
+// the spectrum declares, never by what the data would expand to.
+bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::size_t maxValues,
+                 std::vector<double>& values);
 
 } // namespace varnex::rawdata

@@ -36,6 +36,16 @@ public:
         }
         return done;
     }
+    std::uint64_t NextData(std::uint64_t offset) const override {
+        if (offset >= size_) {
+            return offset;
+        }
+        const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+        if (data >= 0) {
+            return static_cast<std::uint64_t>(data);
+        }
+        return errno == ENXIO ? size_ : offset; // ENXIO: only a hole follows
+    }
     bool HasKnownSize() const override { return true; }
     std::uint64_t KnownSize() const override { return size_; }
 
@@ -287,6 +297,9 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& path, std::string&
         error = "not a regular file";
         return nullptr;
     }
+    // Both passes over a run walk the file forward, the metadata pass from end to end: a larger
+    // read-ahead pays when the file is not yet in the page cache.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return WrapIfCompressed(std::make_unique<FileSource>(fd, static_cast<std::uint64_t>(st.st_size)), error);
 }
 

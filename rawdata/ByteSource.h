@@ -16,6 +16,9 @@ public:
     // Copies up to `size` bytes starting at `offset` into `out` and returns how many were copied; fewer
     // only at the end of the data or when the data is damaged beyond that point.
     virtual std::size_t ReadAt(std::uint64_t offset, char* out, std::size_t size) const = 0;
+    // The first offset at or after `offset` that may hold data: a plain file skips a hole, which reads
+    // as zero bytes that no search for text can match; every other source answers `offset`.
+    virtual std::uint64_t NextData(std::uint64_t offset) const { return offset; }
     // Size of the data when known without reading all of it (plain files and memory, not gzip).
     virtual bool HasKnownSize() const = 0;
     virtual std::uint64_t KnownSize() const = 0;

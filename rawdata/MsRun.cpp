@@ -5,6 +5,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -19,14 +20,18 @@ namespace {
 
 constexpr std::size_t kScanChunk = 4 << 20;
 constexpr std::size_t kHeaderFirstRead = 4096;
-constexpr std::size_t kMaxHeaderBytes = 1 << 20;
-constexpr std::uint64_t kMaxSpectrumBytes = std::uint64_t{256} << 20;
+// Text ceilings, each about a hundred times the largest real one we know (spectrum header 5 KB, whole
+// spectrum 1.7 MB); the param groups get more, as other converters put instrument settings there.
+constexpr std::size_t kMaxHeaderBytes = 512 << 10;
+constexpr std::uint64_t kMaxSpectrumBytes = std::uint64_t{192} << 20;
+constexpr std::size_t kMaxParamGroupBytes = 1 << 20; // all <referenceableParamGroupList>s together
 constexpr std::uint64_t kMaxIndexBytes = std::uint64_t{256} << 20;
 constexpr std::size_t kMaxSpectra = 4'000'000;
 constexpr std::size_t kMaxIdLength = 1024;
 constexpr int kMaxFunctions = 1000;
 constexpr std::size_t kRunCacheEntries = 4;
 constexpr std::size_t kDecodedSpectraKept = 8;
+constexpr std::size_t kDecodedPointsKept = 4 << 20; // beyond the newest spectrum
 
 struct IndexEntry {
     std::string id;
@@ -179,12 +184,16 @@ private:
                 return pos;
             }
             if (Mzml()) {
+                // Groups past the ceiling are left out: spectra referring to them lose those params.
                 const std::uint64_t end =
-                    window.Find(pos, "</referenceableParamGroupList>", pos + kMaxIndexBytes);
+                    window.Find(pos, "</referenceableParamGroupList>", pos + paramGroupBytesLeft_);
                 if (end == kNoPosition) {
-                    return kNoPosition;
+                    paramGroupBytesLeft_ = 0;
+                    pos += 1;
+                    continue;
                 }
                 const std::size_t length = end - pos + std::strlen("</referenceableParamGroupList>");
+                paramGroupBytesLeft_ -= std::min(paramGroupBytesLeft_, length);
                 std::string xml(window.At(pos, length).substr(0, length));
                 ParseParamGroups(xml, *run_.paramGroups_);
                 pos = end;
@@ -201,10 +210,15 @@ private:
 
     // The header of one spectrum from its start tag text: closes the fragment and parses it.
     bool ParseHeader(std::string_view text, ScanInfo& info) {
-        fragment_.assign(text);
-        fragment_ += Mzml() ? "</spectrum>" : "</scan>";
-        const bool ok = Mzml() ? ParseMzmlHeader(fragment_, *run_.paramGroups_, info)
-                               : ParseMzxmlHeader(fragment_, defaultCentroid_, info);
+        bool ok = false;
+        try {
+            fragment_.assign(text);
+            fragment_ += Mzml() ? "</spectrum>" : "</scan>";
+            ok = Mzml() ? ParseMzmlHeader(fragment_, *run_.paramGroups_, info)
+                        : ParseMzxmlHeader(fragment_, defaultCentroid_, info);
+        } catch (const std::bad_alloc&) {
+            // Out of memory on this header alone: the spectrum counts as damaged.
+        }
         if (ok && info.nativeId.size() > kMaxIdLength) {
             info.nativeId.resize(kMaxIdLength);
         }
@@ -492,6 +506,7 @@ private:
     MsRun& run_;
     const ByteSource& source_;
     bool defaultCentroid_ = false;
+    std::size_t paramGroupBytesLeft_ = kMaxParamGroupBytes;
     std::string fragment_;
 };
 
@@ -626,11 +641,19 @@ bool MsRun::DecodeUncached(std::size_t index, Spectrum& out) const {
     const Location& location = locations_[index];
     const std::uint64_t bound = SpectrumEndBound(index);
     thread_local std::string text;
-    if (text.capacity() > (std::size_t{16} << 20)) {
-        std::string().swap(text);
-    }
+    struct Trim {
+        // One huge spectrum does not keep its text's memory for good.
+        ~Trim() {
+            if (text.capacity() > (std::size_t{16} << 20)) {
+                std::string().swap(text);
+            }
+        }
+    } trim;
     text.clear();
     if (location.length != 0) {
+        if (location.length > kMaxSpectrumBytes) {
+            return false;
+        }
         text.resize(static_cast<std::size_t>(location.length));
         if (source_->ReadAt(location.offset, text.data(), text.size()) != text.size()) {
             return false;
@@ -650,6 +673,10 @@ bool MsRun::DecodeUncached(std::size_t index, Spectrum& out) const {
             text.resize(have + want);
             const std::size_t got = source_->ReadAt(location.offset + have, text.data() + have, want);
             text.resize(have + got);
+            // No XML holds a NUL byte: a hole in the file ends the spectrum here, before it is read.
+            if (std::memchr(text.data() + have, '\0', got) != nullptr) {
+                return false;
+            }
             const std::size_t end = text.find(close, searchFrom);
             if (end != std::string::npos) {
                 text.resize(end + close.size());
@@ -686,16 +713,27 @@ std::shared_ptr<const Spectrum> MsRun::Decode(std::size_t index) const {
             }
         }
     }
-    auto spectrum = std::make_shared<Spectrum>();
     std::shared_ptr<const Spectrum> result;
-    if (DecodeUncached(index, *spectrum)) {
-        result = std::move(spectrum);
+    try {
+        auto spectrum = std::make_shared<Spectrum>();
+        if (DecodeUncached(index, *spectrum)) {
+            result = std::move(spectrum);
+        }
+    } catch (const std::bad_alloc&) {
+        // Memory ran out on this spectrum alone: it reads as damaged, nothing more.
     }
     std::lock_guard lock(decodeCache_->mutex);
     auto& entries = decodeCache_->entries;
     entries.emplace_front(index, result);
-    if (entries.size() > kDecodedSpectraKept) {
-        entries.pop_back();
+    // The newest is always kept; older ones only while they are few and small together.
+    std::size_t points = 0;
+    std::size_t kept = 0;
+    for (auto it = entries.begin(); it != entries.end(); ++it, ++kept) {
+        if (kept >= kDecodedSpectraKept || (kept > 0 && points > kDecodedPointsKept)) {
+            entries.erase(it, entries.end());
+            break;
+        }
+        points += it->second ? it->second->mz.size() : 0;
     }
     return result;
 }

@@ -105,6 +105,43 @@ unsigned ActivationOf(int accession) {
     }
 }
 
+// Whether any reader below acts on `accession`; the rest are dropped from param groups.
+bool UsedAccession(int accession) {
+    switch (accession) {
+    case kMsLevel:
+    case kMs1Spectrum:
+    case kMsnSpectrum:
+    case kCentroid:
+    case kProfile:
+    case kPositive:
+    case kNegative:
+    case kTotalIonCurrent:
+    case kScanStartTime:
+    case kWindowLower:
+    case kWindowUpper:
+    case kIsolationTarget:
+    case kSelectedIonMz:
+    case kMzLegacy:
+    case kChargeState:
+    case kFloat32:
+    case kFloat64:
+    case kInt32:
+    case kInt64:
+    case kZlib:
+    case kNumpressLinear:
+    case kNumpressPic:
+    case kNumpressSlof:
+    case kNumpressLinearZlib:
+    case kNumpressPicZlib:
+    case kNumpressSlofZlib:
+    case kMzArray:
+    case kIntensityArray:
+        return true;
+    default:
+        return ActivationOf(accession) != 0;
+    }
+}
+
 std::string ActivationName(unsigned bits) {
     if ((bits & kActEthcd) || ((bits & kActEtd) && (bits & (kActHcd | kActSupplementalHcd)))) {
         return "EThcD";
@@ -173,27 +210,90 @@ double MinutesFrom(double value, int unitAccession, const char* unitName) {
     return value / 60.0; // seconds, also when the unit is missing
 }
 
-// Calls `visit(accession, node)` for every cvParam of `element`, including those of the referenceable
-// param groups it refers to.
-template <typename Visit>
-void ForEachParam(const pugi::xml_node& element, const ParamGroups& groups, Visit&& visit) {
-    for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
-        const char* name = child.name();
-        if (std::strcmp(name, "cvParam") == 0) {
-            visit(AccessionKey(child.attribute("accession").value()), child.attribute("value").value(),
-                  AccessionKey(child.attribute("unitAccession").value()),
-                  child.attribute("unitName").value());
-        } else if (std::strcmp(name, "referenceableParamGroupRef") == 0) {
-            const auto it = groups.groups.find(child.attribute("ref").value());
-            if (it == groups.groups.end()) {
-                continue;
+// The attributes of a cvParam we read, found in one walk over its attributes (looking each up by name
+// walks them again for every name); the first of a name counts, as with a look-up.
+struct ParamText {
+    const char* accession = nullptr;
+    const char* value = nullptr;
+    const char* unitAccession = nullptr;
+    const char* unitName = nullptr;
+
+    explicit ParamText(const pugi::xml_node& param) {
+        for (pugi::xml_attribute a = param.first_attribute(); a; a = a.next_attribute()) {
+            const char* name = a.name();
+            const char** target = nullptr;
+            // cvRef and name, present on every param, are passed over by their first letter.
+            if (name[0] == 'a' && std::strcmp(name, "accession") == 0) {
+                target = &accession;
+            } else if (name[0] == 'v' && std::strcmp(name, "value") == 0) {
+                target = &value;
+            } else if (name[0] == 'u' && std::strcmp(name, "unitAccession") == 0) {
+                target = &unitAccession;
+            } else if (name[0] == 'u' && std::strcmp(name, "unitName") == 0) {
+                target = &unitName;
             }
-            for (const CvParam& p : it->second) {
-                visit(p.accession, p.value.c_str(), p.unitAccession, p.unitName.c_str());
+            if (target && !*target) {
+                *target = a.value();
+            }
+        }
+        for (const char** text : {&accession, &value, &unitAccession, &unitName}) {
+            if (!*text) {
+                *text = "";
             }
         }
     }
-}
+};
+
+// Visits the cvParams of elements, including those of the referenceable param groups they refer to, with
+// one budget for a whole spectrum: a real one has a few dozen, so a spectrum past the budget is damaged,
+// however its params are spread over elements and group references.
+class ParamVisitor {
+public:
+    explicit ParamVisitor(const ParamGroups& groups) : groups_(groups) {}
+
+    bool Exhausted() const { return overrun_; }
+
+    // Calls `visit(accession, value, unitAccession, unitName)` for every cvParam of `element`.
+    template <typename Visit> void ForEach(const pugi::xml_node& element, Visit&& visit) {
+        for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+            const char* name = child.name();
+            if (std::strcmp(name, "cvParam") == 0) {
+                if (!Take(1)) {
+                    return;
+                }
+                const ParamText text(child);
+                visit(AccessionKey(text.accession), text.value, AccessionKey(text.unitAccession),
+                      text.unitName);
+            } else if (std::strcmp(name, "referenceableParamGroupRef") == 0) {
+                const auto it = groups_.groups.find(child.attribute("ref").value());
+                if (it == groups_.groups.end()) {
+                    continue;
+                }
+                if (!Take(it->second.size() + 1)) {
+                    return;
+                }
+                for (const CvParam& p : it->second) {
+                    visit(p.accession, p.value.c_str(), p.unitAccession, p.unitName.c_str());
+                }
+            }
+        }
+    }
+
+private:
+    bool Take(std::size_t count) {
+        if (count > left_) {
+            left_ = 0;
+            overrun_ = true;
+            return false;
+        }
+        left_ -= count;
+        return true;
+    }
+
+    const ParamGroups& groups_;
+    std::size_t left_ = kMaxParamsPerSpectrum;
+    bool overrun_ = false;
+};
 
 // The first descendant element of `root` named `name`, depth first; null when none.
 pugi::xml_node FirstDescendant(const pugi::xml_node& root, const char* name) {
@@ -230,6 +330,24 @@ pugi::xml_node ParseElement(std::string& text, const char* name) {
     }
     const pugi::xml_node element = document.first_child();
     return std::strcmp(element.name(), name) == 0 ? element : pugi::xml_node{};
+}
+
+// The number of values an array may hold: its declaration when there is one (`fallback` when not).
+// False when the declaration is beyond any real spectrum.
+bool DeclaredLength(const pugi::xml_attribute& attribute, std::size_t fallback, std::size_t& length) {
+    length = fallback;
+    if (!attribute) {
+        return true;
+    }
+    double value = 0.0;
+    if (!ParseNumber(attribute.value(), value) || !(value >= 0.0)) {
+        return true;
+    }
+    if (value > static_cast<double>(kMaxArrayPoints)) {
+        return false;
+    }
+    length = static_cast<std::size_t>(value);
+    return true;
 }
 
 // Drops points without a finite mass and sorts by mass when the file does not. A mobility array that
@@ -361,11 +479,31 @@ void ParseParamGroups(std::string& xml, ParamGroups& groups) {
     }
     for (pugi::xml_node group : document.first_child().children("referenceableParamGroup")) {
         std::vector<CvParam>& params = groups.groups[group.attribute("id").value()];
+        // Only params we act on, and of each accession only its first and last occurrence: every
+        // reader takes the last value (or the first, for a fallback), so the group reads the same, but
+        // a reference to it costs a few visits however many params it was written with.
+        std::vector<pugi::xml_node> kept;
+        std::unordered_map<int, std::pair<std::size_t, std::size_t>> seen; // first and last index in kept
         for (pugi::xml_node param : group.children("cvParam")) {
-            params.push_back({AccessionKey(param.attribute("accession").value()),
-                              param.attribute("value").value(),
-                              AccessionKey(param.attribute("unitAccession").value()),
-                              param.attribute("unitName").value()});
+            const int accession = AccessionKey(param.attribute("accession").value());
+            if (!UsedAccession(accession)) {
+                continue;
+            }
+            const auto [it, first] = seen.try_emplace(accession, kept.size(), kept.size());
+            if (!first) {
+                if (it->second.second != it->second.first) {
+                    kept[it->second.second] = pugi::xml_node(); // an occurrence in between
+                }
+                it->second.second = kept.size();
+            }
+            kept.push_back(param);
+        }
+        for (const pugi::xml_node param : kept) {
+            if (param) {
+                const ParamText text(param);
+                params.push_back({AccessionKey(text.accession), text.value, AccessionKey(text.unitAccession),
+                                  text.unitName});
+            }
         }
     }
 }
@@ -376,6 +514,7 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
         return false;
     }
     info.nativeId = spectrum.attribute("id").value();
+    ParamVisitor params(groups);
     int level = 0;
     int levelHint = 0;
     auto spectrumParam = [&](int accession, const char* value, int, const char*) {
@@ -408,10 +547,10 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
             break;
         }
     };
-    ForEachParam(spectrum, groups, spectrumParam);
+    params.ForEach(spectrum, spectrumParam);
     // mzML 1.0 keeps these one level down.
     if (const pugi::xml_node description = spectrum.child("spectrumDescription")) {
-        ForEachParam(description, groups, spectrumParam);
+        params.ForEach(description, spectrumParam);
     }
     // The isolation window in ion mobility: written by converters as user parameters on the spectrum;
     // else the precursor's mobility alone, on its scan or selected ion.
@@ -425,7 +564,7 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
         }
     }
     if (const pugi::xml_node scan = FirstDescendant(spectrum, "scan")) {
-        ForEachParam(scan, groups, [&](int accession, const char* value, int unit, const char* unitName) {
+        params.ForEach(scan, [&](int accession, const char* value, int unit, const char* unitName) {
             if (accession == kScanStartTime) {
                 info.rtMinutes = MinutesFrom(NumberOr(value, 0.0), unit, unitName);
             } else if (accession == kInverseMobility) {
@@ -438,7 +577,7 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
         if (!window) {
             window = FirstDescendant(scan, "selectionWindow");
         }
-        ForEachParam(window, groups, [&](int accession, const char* value, int, const char*) {
+        params.ForEach(window, [&](int accession, const char* value, int, const char*) {
             if (accession == kWindowLower) {
                 info.scanLowMz = NumberOr(value, 0.0);
             } else if (accession == kWindowUpper) {
@@ -448,17 +587,17 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
     }
     const pugi::xml_node precursor = FirstDescendant(spectrum, "precursor");
     if (precursor) {
-        ForEachParam(precursor.child("isolationWindow"), groups,
-                     [&](int accession, const char* value, int, const char*) {
-                         if (accession == kIsolationTarget) {
-                             info.isolationTargetMz = NumberOr(value, 0.0);
-                         }
-                     });
+        params.ForEach(precursor.child("isolationWindow"),
+                       [&](int accession, const char* value, int, const char*) {
+                           if (accession == kIsolationTarget) {
+                               info.isolationTargetMz = NumberOr(value, 0.0);
+                           }
+                       });
         pugi::xml_node ion = FirstDescendant(precursor, "selectedIon");
         if (!ion) {
             ion = precursor.child("ionSelection");
         }
-        ForEachParam(ion, groups, [&](int accession, const char* value, int, const char*) {
+        params.ForEach(ion, [&](int accession, const char* value, int, const char*) {
             if (accession == kSelectedIonMz || (accession == kMzLegacy && info.selectedIonMz == 0.0)) {
                 info.selectedIonMz = NumberOr(value, 0.0);
             } else if (accession == kChargeState) {
@@ -468,9 +607,9 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
             }
         });
         unsigned activation = 0;
-        ForEachParam(
-            precursor.child("activation"), groups,
-            [&](int accession, const char*, int, const char*) { activation |= ActivationOf(accession); });
+        params.ForEach(precursor.child("activation"), [&](int accession, const char*, int, const char*) {
+            activation |= ActivationOf(accession);
+        });
         info.activation = ActivationName(activation);
     }
     if (level == 0) {
@@ -487,7 +626,7 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
         info.mobilityLow = 0.0;
         info.mobilityHigh = 0.0;
     }
-    return true;
+    return !params.Exhausted();
 }
 
 bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& info) {
@@ -530,6 +669,11 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
     if (!spectrum) {
         return false;
     }
+    std::size_t declared = 0;
+    if (!DeclaredLength(spectrum.attribute("defaultArrayLength"), kMaxArrayPoints, declared)) {
+        return false;
+    }
+    ParamVisitor params(groups);
     bool haveMz = false;
     bool haveIntensity = false;
     bool haveMobility = false;
@@ -539,7 +683,7 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
     for (pugi::xml_node array : spectrum.child("binaryDataArrayList").children("binaryDataArray")) {
         ArrayEncoding encoding;
         int role = 0;
-        ForEachParam(array, groups, [&](int accession, const char*, int, const char*) {
+        params.ForEach(array, [&](int accession, const char*, int, const char*) {
             switch (accession) {
             case kFloat32:
                 encoding.bits = 32;
@@ -596,16 +740,23 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
         if (have == nullptr || *have) {
             continue;
         }
+        std::size_t length = 0;
+        if (!DeclaredLength(array.attribute("arrayLength"), declared, length)) {
+            return false;
+        }
         std::vector<double>& target = role == kMzArray          ? out.mz
                                       : role == kIntensityArray ? out.intensity
                                                                 : out.inverseMobility;
-        if (!DecodeArray(array.child("binary").child_value(), encoding, target)) {
+        if (!DecodeArray(array.child("binary").child_value(), encoding, length, target)) {
             if (role != kMeanInverseMobilityArray) {
                 return false;
             }
             target.clear(); // the points stay readable without their mobilities
         }
         *have = true;
+    }
+    if (params.Exhausted()) {
+        return false;
     }
     if (!haveMz || !haveIntensity) {
         // A spectrum without arrays is empty only when it says so.
@@ -633,8 +784,12 @@ bool DecodeMzxmlSpectrum(std::string& text, Spectrum& out) {
     encoding.bits = peaks.attribute("precision").as_int(32);
     encoding.bigEndian = std::string_view(peaks.attribute("byteOrder").value()) != "little";
     encoding.zlib = std::string_view(peaks.attribute("compressionType").value()) == "zlib";
+    std::size_t points = 0;
+    if (!DeclaredLength(document.first_child().attribute("peaksCount"), kMaxArrayPoints, points)) {
+        return false;
+    }
     std::vector<double> pairs;
-    if (!DecodeArray(peaks.child_value(), encoding, pairs)) {
+    if (!DecodeArray(peaks.child_value(), encoding, points * 2, pairs)) {
         return false;
     }
     const std::size_t n = pairs.size() / 2;

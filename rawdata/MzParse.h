@@ -4,6 +4,7 @@
 // whole spectrum into its arrays. Fragments are parsed in place with pugixml, which expands no DTD
 // entities; nothing here reads beyond the fragment given.
 
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -25,11 +26,16 @@ struct ParamGroups {
     std::unordered_map<std::string, std::vector<CvParam>> groups;
 };
 
+// Most cvParams (group references counted with their params) read for one spectrum: real spectra have
+// a few dozen.
+inline constexpr std::size_t kMaxParamsPerSpectrum = 4096;
+
 // "MS:1000511" -> 1000511, "UO:0000031" -> kUnitOntology + 31; 0 for anything else.
 inline constexpr int kUnitOntology = 100000000;
 int AccessionKey(const char* accession);
 
-// Reads the <referenceableParamGroupList> element text (a complete element) into `groups`.
+// Reads the <referenceableParamGroupList> element text (a complete element) into `groups`, keeping of
+// each group only what the spectrum readers act on.
 void ParseParamGroups(std::string& xml, ParamGroups& groups);
 
 // Header fragments. `fragment` holds the start tag and the header children, closed by the caller; it

@@ -34,7 +34,7 @@ std::uint64_t TextWindow::Find(std::uint64_t from, std::string_view needle, std:
         if (found != std::string_view::npos) {
             return pos + found < limit ? pos + found : kNoPosition;
         }
-        pos += view.size() - needle.size() + 1;
+        pos = source_.NextData(pos + view.size() - needle.size() + 1);
     }
     return kNoPosition;
 }
@@ -53,7 +53,7 @@ std::uint64_t TextWindow::FindTag(std::uint64_t from, std::initializer_list<std:
         }
         const void* lt = std::memchr(view.data(), '<', view.size());
         if (!lt) {
-            pos += view.size();
+            pos = source_.NextData(pos + view.size());
             continue;
         }
         pos += static_cast<std::size_t>(static_cast<const char*>(lt) - view.data());

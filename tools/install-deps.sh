@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git python3 clang-format
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-    libpugixml-dev zlib1g-dev libmsnumpress-dev libqcustomplot-dev
+    libpugixml-dev zlib1g-dev libdeflate-dev libmsnumpress-dev libqcustomplot-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core

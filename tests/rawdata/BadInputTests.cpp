@@ -2,6 +2,7 @@
 // truncation at any byte, corrupted bytes, stale indexes, broken XML or compressed data in one
 // spectrum, lying lengths, absurd numbers and entity expansion.
 
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "rawdata/HandMadeMzml.h"
@@ -265,15 +268,32 @@ TEST(BadInput, BrokenArraysFailOnlyThatSpectrum) {
     EXPECT_EQ(points, 0);
 }
 
-TEST(BadInput, DeclaredLengthsAreNotTrusted) {
-    const auto run = WithSecondSpectrumDamaged([](std::string& xml) {
-        xml.replace(xml.find("defaultArrayLength=\"3\""), 22, "defaultArrayLength=\"2000000000\"");
+TEST(BadInput, DeclaredLengthsBoundTheArraysButDoNotMakeThem) {
+    // More declared than stored (and an absurd encoded length): the stored values are what there is.
+    const auto generous = WithSecondSpectrumDamaged([](std::string& xml) {
+        xml.replace(xml.find("defaultArrayLength=\"3\""), 22, "defaultArrayLength=\"2000000\"");
         xml.replace(xml.find("encodedLength=\""), 15, "encodedLength=\"99999999999");
     });
-    ASSERT_TRUE(run);
-    const auto spectrum = run->Decode(1);
+    ASSERT_TRUE(generous);
+    const auto spectrum = generous->Decode(1);
     ASSERT_TRUE(spectrum);
     EXPECT_EQ(spectrum->mz.size(), 3u);
+
+    // Fewer declared than stored, for the spectrum or one array, and a declaration beyond any real
+    // spectrum: that spectrum is damaged, its neighbours are not.
+    for (const char* declaration :
+         {"defaultArrayLength=\"2\"", "defaultArrayLength=\"2000000000\"", "defaultArrayLength=\"1e300\""}) {
+        const auto run = WithSecondSpectrumDamaged(
+            [&](std::string& xml) { xml.replace(xml.find("defaultArrayLength=\"3\""), 22, declaration); });
+        ASSERT_TRUE(run) << declaration;
+        EXPECT_FALSE(run->Decode(1)) << declaration;
+        EXPECT_TRUE(run->Decode(0) && run->Decode(2)) << declaration;
+    }
+    const auto shortArray = WithSecondSpectrumDamaged([](std::string& xml) {
+        xml.replace(xml.find("<binaryDataArray "), 17, "<binaryDataArray arrayLength=\"1\" ");
+    });
+    ASSERT_TRUE(shortArray);
+    EXPECT_FALSE(shortArray->Decode(1));
 }
 
 TEST(BadInput, AbsurdNumbersStayHarmless) {
@@ -325,3 +345,86 @@ TEST(BadInput, EntitiesAreNeverExpanded) {
         EXPECT_LT(scan.nativeId.size(), 64u);
     }
 }
+
+TEST(BadInput, ParamGroupsReadAsWrittenButReferencesCannotMultiplyWork) {
+    auto param = [](const char* accession, const char* value = "") {
+        return std::string("<cvParam cvRef=\"MS\" accession=\"") + accession + "\" name=\"x\" value=\"" +
+               value + "\"/>";
+    };
+    // Thousands of params we do not act on around a few we do, in an order where the last one counts.
+    std::string settings;
+    for (int i = 0; i < 3000; ++i) {
+        settings += param("MS:1000504", "123.4");
+    }
+    const std::string acted = param("MS:1000128") + param("MS:1000127") + param("MS:1000128") +
+                              param("MS:1000129") + param("MS:1000285", "5") + param("MS:1000285", "7");
+    const std::string groups = "<referenceableParamGroupList count=\"1\"><referenceableParamGroup id=\"g\">" +
+                               settings + acted + settings +
+                               "</referenceableParamGroup></referenceableParamGroupList>";
+    auto references = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += "<referenceableParamGroupRef ref=\"g\"/>";
+        }
+        return text;
+    };
+    std::vector<rawtest::HandSpectrum> spectra = ThreeSpectra();
+    spectra.push_back(spectra[2]);
+    spectra.push_back(spectra[2]);
+    spectra[0].extraHeader = references(1);
+    spectra[1].extraHeader = acted; // the same params written in place
+    spectra[2].extraHeader = references(500);
+    spectra[3].id = "scan=4";
+    spectra[3].extraHeader = references(5000);
+    spectra[4].id = "scan=5";
+    spectra[4].extraHeader = settings + settings; // 6000 params of its own
+    const auto run = OpenAndDecodeAll(rawtest::MzmlDocument(spectra, groups));
+    ASSERT_TRUE(run);
+    ASSERT_EQ(run->Scans().size(), 3u);
+    EXPECT_EQ(run->DamagedSpectrumCount(), 2u);
+    for (const auto& scan : run->Scans()) {
+        EXPECT_FALSE(scan.centroid) << scan.nativeId;
+        EXPECT_EQ(scan.polarity, varnex::rawdata::Polarity::Negative) << scan.nativeId;
+        EXPECT_EQ(scan.tic, 7.0) << scan.nativeId;
+    }
+    EXPECT_EQ(run->Scans()[2].nativeId, "scan=3");
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(BadInput, RunningOutOfMemoryMakesOnlyThatSpectrumUnreadable) {
+    // A spectrum that honestly declares 4 million points (32 MB an array) read with less memory left
+    // than that: a child process with its address space capped reports what it saw in its exit status.
+    const std::string big = rawtest::Base64(rawtest::Zlib(std::vector<unsigned char>(std::size_t{32} << 20)));
+    std::string document;
+    {
+        const auto damaged = [&](std::string& xml) {
+            xml.replace(xml.find("defaultArrayLength=\"3\""), 22, "defaultArrayLength=\"4194304\"");
+            const std::size_t begin = xml.find("<binary>") + 8;
+            xml.replace(begin, xml.find("</binary>") - begin, big);
+        };
+        std::string whole = rawtest::MzmlDocument(ThreeSpectra());
+        const std::size_t begin = whole.find("<spectrum index=\"1\"");
+        const std::size_t end = whole.find("<spectrum index=\"2\"");
+        std::string second = whole.substr(begin, end - begin);
+        damaged(second);
+        document = whole.replace(begin, end - begin, second);
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (16 << 20);
+        const rlimit memory{limit, limit};
+        ::setrlimit(RLIMIT_AS, &memory);
+        const auto run = MsRun::OpenBytes(document);
+        const int status = !run ? 10 : run->Decode(1) ? 11 : !run->Decode(0) || !run->Decode(2) ? 12 : 0;
+        ::_exit(status);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif

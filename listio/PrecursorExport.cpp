@@ -1,4 +1,4 @@
-#include "PrecursorExport.h"
+#include "listio/PrecursorExport.h"
 
 #include <array>
 #include <charconv>

@@ -15,6 +15,7 @@ BOOL CVarnexApp::InitInstance() {
     CVarnexDlg dlg(nullptr);
     dlg.LoadRawData(cmdInfo.m_strFileName);
     if (!(dlg.GetPrecursorCount() > 0)) {
+        dlg.ReportUnreadableDataSet(cmdInfo.m_strFileName);
         AfxMessageBox(kNoPrecursorsMessage, 0, 0);
         return FALSE;
     }

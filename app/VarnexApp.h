@@ -6,8 +6,7 @@
 // closes or as soon as a step fails.
 
 #include "outside/SecurityApp.h"
-
-inline constexpr const char* kNoPrecursorsMessage = "There are no Precursors to Display";
+#include "ui/Resource.h"
 
 class CVarnexApp final : public CSecurityApp {
 public:

@@ -1,6 +1,7 @@
 // varnex-screenshots: renders the program's windows to PNG files for the documentation: the progress
-// dialog, the precursor list window, the Display Options dialog and the About box, as they appear on
-// the running display, and then the host display after a double-click on a precursor. Used by
+// dialog, the precursor list window (whole and filtered), the Filter, Display Options and About
+// dialogs, as they appear on the running display, and then the host display after a double-click on a
+// precursor, with its chromatogram display (the precursor's XIC beside the TIC traces) on its own. Used by
 // tools/screenshots.sh under Xvfb, with a private runtime directory for the host's endpoint; not
 // installed.
 //
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 
 #include <QApplication>
@@ -19,9 +21,11 @@
 #include <QTableView>
 #include <QTimer>
 
+#include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
 #include "platform/WinApp.h"
 #include "settings/DecimalPlaces.h"
+#include "ui/PrecursorFilter.h"
 #include "ui/Resource.h"
 #include "ui/VarnexDlg.h"
 
@@ -126,6 +130,7 @@ void grabHostDisplay(HostDisplayService& host) {
     while (timer.elapsed() < 500)
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     save(window, "host-display.png");
+    save(window->Chromatogram(), "host-xic.png");
     window->close();
 }
 
@@ -163,6 +168,17 @@ int main(int argc, char* argv[]) {
         dialog.m_listCtrl.SetItemState(3, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         QTimer::singleShot(300, &dialog, [&dialog, &host] {
             save(&dialog, "main-window.png");
+            PrecursorFilter filter;
+            filter.minSetMass = 400.0f;
+            filter.maxSetMass = 800.0f;
+            filter.chargeStates = std::set<int>{2, 3};
+            dialog.SetFilter(filter);
+            grabNextModal("filter-dialog.png",
+                          [](QWidget* modal) { static_cast<CDialog*>(modal)->EndDialog(IDCANCEL); });
+            dialog.OnDisplayFilter();
+            QApplication::processEvents();
+            save(&dialog, "filtered-window.png");
+            dialog.SetFilter(PrecursorFilter{});
             grabNextModal("display-options.png",
                           [](QWidget* modal) { static_cast<CDialog*>(modal)->EndDialog(IDCANCEL); });
             dialog.OnDisplayOptions();
@@ -175,5 +191,5 @@ int main(int argc, char* argv[]) {
     });
     dialog.DoModal();
     host.Stop();
-    return written == 5 ? 0 : 1;
+    return written == 8 ? 0 : 1;
 }

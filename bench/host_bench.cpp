@@ -1,6 +1,9 @@
 // How long the host display takes to show a precursor: the eight commands Varnex sends on a double-click,
 // from the first send to the updated displays on screen (offscreen platform), with the data set already
-// open. Opening the data set is the raw-data reader's cost and is reported apart.
+// open. Opening the data set is the raw-data reader's cost and is reported apart. The first precursor
+// also pays for decoding the survey function for the extracted-ion chromatograms; the chromatogram
+// alone is measured apart too: cold (the survey function decoded and indexed from a freshly opened
+// run) and warm (one more m/z from the index).
 //
 // Usage: host_bench [--precursors N] [DATA_SET]   (default: 20 precursors, bench/data/run60.mzML)
 // Run with QT_QPA_PLATFORM=offscreen where there is no display.
@@ -18,6 +21,7 @@
 #include <QElapsedTimer>
 
 #include "host/HostDisplayService.h"
+#include "host/SurveyIonIndex.h"
 #include "hostlink/HostLink.h"
 #include "rawdata/MsRun.h"
 
@@ -30,6 +34,7 @@ struct Precursor {
     int firstScan = 0;
     int lastScan = 0;
     int surveyScan = 0;
+    double setMass = 0.0;
 };
 
 // Precursors spread over the run: runs of consecutive MS/MS scans of one function on one set mass,
@@ -50,7 +55,7 @@ std::vector<Precursor> PickPrecursors(const varnex::rawdata::MsRun& run, std::si
             all.back().lastScan = scan.scanNumber;
             continue;
         }
-        all.push_back({scan.function, scan.scanNumber, scan.scanNumber, surveyScan});
+        all.push_back({scan.function, scan.scanNumber, scan.scanNumber, surveyScan, scan.SetMass()});
     }
     std::vector<Precursor> picked;
     for (std::size_t k = 0; k < count && !all.empty(); ++k)
@@ -89,6 +94,30 @@ bool WaitShown(HostDisplayService& service, unsigned long long revision, double*
 
 double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct XicTimes {
+    double coldMs = 0.0;
+    std::vector<double> warmMs;
+};
+
+XicTimes MeasureXic(const std::string& path, const std::vector<Precursor>& precursors) {
+    XicTimes times;
+    const auto run = varnex::rawdata::MsRun::OpenUncached(path);
+    if (!run || precursors.empty())
+        return times;
+    auto start = Clock::now();
+    const auto index = SurveyIonIndex::Build(*run, kMaxIndexedSurveyPoints);
+    if (!index)
+        return times;
+    index->Extract(precursors.front().setMass);
+    times.coldMs = MsSince(start);
+    for (const Precursor& precursor : precursors) {
+        start = Clock::now();
+        index->Extract(precursor.setMass);
+        times.warmMs.push_back(MsSince(start));
+    }
+    return times;
 }
 
 } // namespace
@@ -152,6 +181,8 @@ int main(int argc, char** argv) {
     }
     service.Stop();
     std::filesystem::remove_all(runtime);
+    XicTimes xic = MeasureXic(path, precursors);
+    std::sort(xic.warmMs.begin(), xic.warmMs.end());
 
     std::vector<double> sorted = timesMs;
     std::sort(sorted.begin(), sorted.end());
@@ -164,5 +195,14 @@ int main(int argc, char** argv) {
     std::printf("  of which carried out (before drawing): median %.1f ms, max %.1f ms\n",
                 carriedOutMs[carriedOutMs.size() / 2], carriedOutMs.back());
     std::printf("target              <= 200 ms: %s\n", sorted.back() <= 200.0 ? "met" : "MISSED");
-    return sorted.back() <= 200.0 ? 0 : 2;
+    const bool xicMet = !xic.warmMs.empty() && xic.coldMs <= 1500.0 && xic.warmMs.back() <= 200.0;
+    if (xic.warmMs.empty()) {
+        std::printf("XIC of the set mass: no survey function to index\n");
+    } else {
+        std::printf("XIC of the set mass: cold %.0f ms (target <= 1500), warm median %.2f ms, max %.2f ms "
+                    "(target <= 200): %s\n",
+                    xic.coldMs, xic.warmMs[xic.warmMs.size() / 2], xic.warmMs.back(),
+                    xicMet ? "met" : "MISSED");
+    }
+    return sorted.back() <= 200.0 && xicMet ? 0 : 2;
 }

@@ -1,11 +1,8 @@
 // varnex-list: the precursor list of one DDA data set, built as the window builds it, written as a table.
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -13,15 +10,15 @@
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
 
-#include "cli/PrecursorExport.h"
+#include "listio/AtomicFile.h"
+#include "listio/DataSetCheck.h"
+#include "listio/PrecursorExport.h"
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
-#include "rawdata/RawData.h"
 
 #ifndef VARNEX_VERSION
 #define VARNEX_VERSION "unknown"
@@ -149,33 +146,6 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
     return std::nullopt;
 }
 
-// The build reports nothing, so whether the data set can be read is found out before it starts.
-std::optional<std::string> unreadableReason(const std::string& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error) {
-        return error.message();
-    }
-    if (std::filesystem::is_directory(status)) {
-        return "it is a directory";
-    }
-    // A pipe or a device would wait for a writer or never end.
-    if (!std::filesystem::is_regular_file(status)) {
-        return "it is not a regular file";
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return std::strerror(errno);
-    }
-    ::close(fd);
-    CDMRawDatafile datafile;
-    CDatafileSampleInfo sampleInfo;
-    if (datafile.Open(path.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
-        return "it is not an mzML or mzXML data set that can be read";
-    }
-    return std::nullopt;
-}
-
 // A spinner with the elapsed time on a terminal's standard error while the list is built.
 class ProgressLine final {
 public:
@@ -215,44 +185,6 @@ private:
     bool done_ = false;
     std::thread thread_;
 };
-
-// Writes next to the target and renames over it, so a failure leaves an existing file as it was.
-bool writeFileAtomically(const std::string& target, const std::string& contents, std::string& error) {
-    std::string temporary = target + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
-    std::size_t written = 0;
-    while (ok && written < contents.size()) {
-        const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        written += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    if (!ok) {
-        error = std::strerror(errno);
-    }
-    if (::close(fd) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-    }
-    return ok;
-}
 
 int run(const Options& options) {
     if (const auto reason = unreadableReason(options.dataSet)) {

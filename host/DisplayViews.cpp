@@ -75,6 +75,8 @@ void ChromatogramView::Show(const ChromatogramState& state) {
         graph->setData(shown.rtMinutes, percent, true);
         traces_.push_back(std::move(shown));
     }
+    if (state.xic)
+        ShowExtractedIon(*state.xic);
     ApplyHomeRanges();
     if (state.pointer) {
         const QColor colour(200, 0, 0);
@@ -85,6 +87,38 @@ void ChromatogramView::Show(const ChromatogramState& state) {
             colour);
     }
     replot();
+}
+
+// Drawn like the TIC traces, relative to its own maximum, with a tick at each of the precursor's MS/MS
+// scans on the trace.
+void ChromatogramView::ShowExtractedIon(const ExtractedIonTrace& xic) {
+    Trace shown{QString::fromStdString(xic.label), ToVector(xic.rtMinutes), ToVector(xic.intensity)};
+    const double maximum =
+        shown.intensity.isEmpty() ? 0.0 : *std::max_element(shown.intensity.begin(), shown.intensity.end());
+    const double scale = maximum > 0.0 ? 100.0 / maximum : 0.0;
+    QVector<double> percent(shown.intensity);
+    for (double& value : percent)
+        value *= scale;
+    const QColor colour(230, 120, 0);
+    QCPGraph* graph = addGraph();
+    graph->setName(tr("%1, 100% = %2").arg(shown.label).arg(maximum, 0, 'g', 3));
+    graph->setPen(QPen(colour, 1.6));
+    graph->setData(shown.rtMinutes, percent, true);
+
+    QVector<double> markRt;
+    QVector<double> markHeight;
+    for (const double rtMinutes : xic.markedRtMinutes) {
+        const long long nearest = NearestIndex(shown.rtMinutes, rtMinutes);
+        markRt.push_back(rtMinutes);
+        markHeight.push_back(nearest >= 0 ? percent[nearest] : 0.0);
+    }
+    QCPGraph* marks = addGraph();
+    marks->setName(tr("MS/MS scans of the precursor"));
+    marks->setLineStyle(QCPGraph::lsNone);
+    marks->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssTriangle, QPen(colour.darker(150), 1.2), QBrush(colour), 9));
+    marks->setData(markRt, markHeight, true);
+    traces_.push_back(std::move(shown));
 }
 
 QString ChromatogramView::HoverText(const QPointF& pixel) const {

@@ -23,6 +23,8 @@ protected:
     QString HoverText(const QPointF& pixel) const override;
 
 private:
+    void ShowExtractedIon(const ExtractedIonTrace& xic);
+
     struct Trace {
         QString label;
         QVector<double> rtMinutes;

@@ -1,5 +1,6 @@
 #include "host/HostDisplayModel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <numeric>
 #include <utility>
@@ -15,6 +16,8 @@ constexpr int kMaxCombinedScans = 1000;
 // Commands that only add keep the displays readable and memory bounded under a flood: the oldest go.
 constexpr std::size_t kMaxTraces = 16;
 constexpr std::size_t kMaxAddedPanels = 8;
+// Survey functions kept for chromatograms: those of the last two data sets.
+constexpr std::size_t kCachedSurveyFunctions = 2;
 
 template <typename T> void KeepNewest(std::vector<T>& items, std::size_t count) {
     if (items.size() > count)
@@ -120,6 +123,7 @@ bool HostDisplayModel::EnsureDataSet(const std::string& path) {
         return Fail("Cannot open " + path + (error.empty() ? "" : ": " + error));
     run_ = std::move(run);
     ticCache_.clear();
+    state_.chromatogram.xic.reset();
     state_.spectrum = SpectrumState{};
     state_.spectrum.dataSetPath = path;
     state_.spectrum.title = path;
@@ -231,6 +235,10 @@ bool HostDisplayModel::Combine(const HostCommand& command) {
     const std::size_t firstIndex = run_->ScansOfFunction(command.function)[command.firstScan - 1];
     panel.precursorMz = run_->Scans()[firstIndex].SetMass();
     panel.peaks = CombineScans(pointers, tolerance_);
+    state_.chromatogram.xic.reset();
+    if (panel.precursorMz > 0.0)
+        state_.chromatogram.xic =
+            ExtractIon(panel.precursorMz, command.function, command.firstScan, command.lastScan);
     const std::string scanText = command.firstScan == command.lastScan
                                      ? "Scan " + std::to_string(command.firstScan)
                                      : "Combined scans " + std::to_string(command.firstScan) + "\u2013" +
@@ -265,4 +273,40 @@ bool HostDisplayModel::AddScan(const HostCommand& command) {
     state_.spectrum.added.push_back(std::move(panel));
     KeepNewest(state_.spectrum.added, kMaxAddedPanels);
     return Succeed("Added " + state_.spectrum.added.back().title);
+}
+
+std::optional<ExtractedIonTrace> HostDisplayModel::ExtractIon(double mz, int function, int firstScan,
+                                                              int lastScan) {
+    std::shared_ptr<const SurveyIonIndex> index;
+    for (auto it = surveyCache_.begin(); it != surveyCache_.end();) {
+        const auto run = it->run.lock();
+        if (!run) {
+            it = surveyCache_.erase(it);
+            continue;
+        }
+        if (run == run_)
+            index = it->index;
+        ++it;
+    }
+    if (!index) {
+        index = SurveyIonIndex::Build(*run_, kMaxIndexedSurveyPoints);
+        if (index) {
+            surveyCache_.push_back({run_, index});
+            KeepNewest(surveyCache_, kCachedSurveyFunctions);
+        } else {
+            index = SurveyIonIndex::BuildAround(*run_, mz);
+        }
+    }
+    if (!index)
+        return std::nullopt; // no survey scans
+    ExtractedIonTrace trace;
+    trace.mz = mz;
+    trace.label = "XIC m/z " + FormatNumber("%.4f", mz) + " " + index->Window().Text() + " (survey)";
+    trace.rtMinutes = index->RtMinutes();
+    trace.intensity = index->Extract(mz);
+    const auto& scans = run_->ScansOfFunction(function);
+    for (int scan = std::max(1, firstScan);
+         scan <= lastScan && static_cast<std::size_t>(scan) <= scans.size(); ++scan)
+        trace.markedRtMinutes.push_back(run_->Scans()[scans[static_cast<std::size_t>(scan) - 1]].rtMinutes);
+    return trace;
 }

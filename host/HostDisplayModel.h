@@ -4,6 +4,10 @@
 // driven by commands and inspected without a screen. The chromatogram display belongs to the data set
 // the spectrum display launched last: its traces and pointer are kept as requests and computed again
 // when DDALaunch brings in a data set, since Varnex sends the chromatogram commands before DDALaunch.
+//
+// Beside the TIC traces the chromatogram display shows the extracted-ion chromatogram of the precursor
+// that the spectrum display combines: its set mass in the survey function, from the scans the combine
+// command names. The survey function is decoded once per data set and kept for the next precursor.
 
 #include <map>
 #include <memory>
@@ -14,6 +18,7 @@
 
 #include "host/HostCommand.h"
 #include "host/SpectrumCombine.h"
+#include "host/SurveyIonIndex.h"
 
 namespace varnex::rawdata {
 class MsRun;
@@ -26,6 +31,16 @@ struct ChromatogramTrace {
     std::vector<double> intensity;
 };
 
+// The survey function's chromatogram of one m/z, with the retention times of the MS/MS scans that were
+// acquired on it marked.
+struct ExtractedIonTrace {
+    double mz = 0.0;
+    std::string label; // names the m/z and the window
+    std::vector<double> rtMinutes;
+    std::vector<double> intensity;
+    std::vector<double> markedRtMinutes;
+};
+
 struct ChromatogramPointer {
     int surveyScan = 0; // from 1
     double rtMinutes = 0.0;
@@ -36,6 +51,7 @@ struct ChromatogramState {
     std::vector<ChromatogramTrace> traces;
     int requestedPointerScan = -1; // -1: no pointer asked for
     std::optional<ChromatogramPointer> pointer;
+    std::optional<ExtractedIonTrace> xic;
 };
 
 struct SpectrumPanel {
@@ -89,9 +105,16 @@ private:
     bool Combine(const HostCommand& command);
     bool AddScan(const HostCommand& command);
     std::optional<PeakData> ReadScan(int function, int scan, std::string& error) const;
+    std::optional<ExtractedIonTrace> ExtractIon(double mz, int function, int firstScan, int lastScan);
 
     HostDisplayState state_;
     std::shared_ptr<const varnex::rawdata::MsRun> run_;
     mutable std::map<int, ChromatogramTrace> ticCache_; // of run_, by function
     CombineTolerance tolerance_;
+    // Survey functions of the data sets shown last, newest last.
+    struct SurveyCacheEntry {
+        std::weak_ptr<const varnex::rawdata::MsRun> run;
+        std::shared_ptr<const SurveyIonIndex> index;
+    };
+    std::vector<SurveyCacheEntry> surveyCache_;
 };

@@ -112,9 +112,14 @@ bool SameChromatogram(const HostDisplayState& a, const HostDisplayState& b) {
             list.push_back(trace.function);
         return list;
     };
+    const auto xic = [](const ChromatogramState& c) {
+        return c.xic ? std::make_pair(c.xic->mz, c.xic->markedRtMinutes)
+                     : std::make_pair(0.0, std::vector<double>());
+    };
     return a.spectrum.dataSetPath == b.spectrum.dataSetPath &&
            functions(a.chromatogram) == functions(b.chromatogram) &&
-           pointerScan(a.chromatogram) == pointerScan(b.chromatogram);
+           pointerScan(a.chromatogram) == pointerScan(b.chromatogram) &&
+           xic(a.chromatogram) == xic(b.chromatogram);
 }
 
 // Panels of one data set with the same title show the same scans; the marker is the one other input.

@@ -8,6 +8,7 @@
 #include <QAbstractTableModel>
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTableView>
@@ -188,10 +189,13 @@ private:
     bool flushQueued_ = false;
 };
 
-// Turns the view's header clicks and double-clicks into the control's notifications.
+// Turns the view's header clicks, double-clicks and Enter into the control's notifications, and gives
+// Home and End the platform list view's meaning: the first and the last row (a table view would move
+// along the columns of the row).
 class ListCtrlEvents final : public QObject {
 public:
     ListCtrlEvents(CListCtrl& control, QTableView& view) : QObject(&view), control_(control), view_(view) {
+        view.installEventFilter(this);
         view.viewport()->installEventFilter(this);
         connect(view.horizontalHeader(), &QHeaderView::sectionClicked, this,
                 [this](int column) { control_.Notify(LVN_COLUMNCLICK, -1, column, {}); });
@@ -199,6 +203,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &view_ && event->type() == QEvent::KeyPress)
+            return KeyPressed(*static_cast<QKeyEvent*>(event));
         if (watched == view_.viewport() && event->type() == QEvent::MouseButtonDblClick) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() == Qt::LeftButton) {
@@ -215,6 +221,33 @@ protected:
     }
 
 private:
+    bool KeyPressed(const QKeyEvent& key) {
+        if (key.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier))
+            return false;
+        switch (key.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            control_.Notify(NM_RETURN, control_.GetNextItem(-1, LVNI_FOCUSED), 0, {});
+            return true;
+        case Qt::Key_Home:
+            return MoveTo(0);
+        case Qt::Key_End:
+            return MoveTo(control_.GetItemCount() - 1);
+        default:
+            return false;
+        }
+    }
+
+    bool MoveTo(int row) {
+        if (row < 0 || !control_.model_)
+            return true;
+        control_.model_->Flush();
+        const QModelIndex index = control_.model_->index(row, std::max(0, view_.currentIndex().column()));
+        view_.setCurrentIndex(index);
+        view_.scrollTo(index);
+        return true;
+    }
+
     CListCtrl& control_;
     QTableView& view_;
 };

@@ -46,6 +46,7 @@ inline constexpr int LVNI_FOCUSED = 0x1;
 inline constexpr int LVNI_SELECTED = 0x2;
 // Notification codes, as the platform's negative values in an unsigned field.
 inline constexpr UINT NM_DBLCLK = static_cast<UINT>(-3);
+inline constexpr UINT NM_RETURN = static_cast<UINT>(-4);
 inline constexpr UINT LVN_COLUMNCLICK = static_cast<UINT>(-108);
 
 struct LVCOLUMNA {
@@ -77,7 +78,7 @@ struct NMHDR {
 };
 
 // List-view notifications: for LVN_COLUMNCLICK the clicked column in iSubItem; for NM_DBLCLK the row
-// under the pointer in iItem (-1 below the last row).
+// under the pointer in iItem (-1 below the last row); for NM_RETURN (Enter in the list) the focused row.
 struct NMLISTVIEW {
     NMHDR hdr;
     int iItem = -1;

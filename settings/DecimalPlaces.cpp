@@ -3,36 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "settings/ScopedKey.h"
 #include "system/Registry.h"
 
 namespace {
 
 constexpr DWORD kReadBufferBytes = 260;
 constexpr std::size_t kStagingBufferBytes = 80;
-
-// Owns one key handle and closes it on every path out of the scope.
-class ScopedKey final {
-public:
-    ScopedKey() = default;
-    ~ScopedKey() { Release(); }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-
-    PHKEY Receive() {
-        Release();
-        return &m_hKey;
-    }
-    HKEY Get() const { return m_hKey; }
-    void Release() {
-        if (m_hKey != nullptr) {
-            RegCloseKey(m_hKey);
-            m_hKey = nullptr;
-        }
-    }
-
-private:
-    HKEY m_hKey = nullptr;
-};
 
 bool openFullAccess() {
     ScopedKey key;

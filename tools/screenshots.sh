@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Renders the progress dialog, the precursor list window, the Display Options dialog and the About box
-# of Varnex on the bundled sample to PNG files in docs/, then the host display after a double-click on a
-# precursor (host-display.png), on a virtual X display (Xvfb), with a private settings store and runtime
-# directory (where the host display listens).
+# Renders the progress dialog, the precursor list window (whole and filtered), the Filter and Display
+# Options dialogs and the About box of Varnex on the bundled sample to PNG files in docs/, then the host
+# display after a double-click on a precursor (host-display.png) and its chromatogram display with the
+# precursor's XIC (host-xic.png), on a virtual X display (Xvfb), with a private settings store and
+# runtime directory (where the host display listens).
 # Usage: tools/screenshots.sh [data-set] [output-directory]   (defaults: data/sample.mzML, docs)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

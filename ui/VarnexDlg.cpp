@@ -3,20 +3,37 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
 
 #include "ui_main_window.h"
 
 #include "hostlink/HostLink.h"
+#include "listio/AtomicFile.h"
+#include "listio/DataSetCheck.h"
 #include "outside/DisplayAbout.h"
+#include "platform/MessageBox.h"
 #include "platform/RegisteredMessageListener.h"
 #include "platform/SystemMenu.h"
 #include "progress/ProgressDlg.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
+#include "settings/ListWindowSettings.h"
+#include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 
 const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
@@ -59,6 +76,15 @@ std::string_view formatPlaces(char (&buffer)[64], double value, const std::strin
     return {buffer, static_cast<std::size_t>(result.ptr - buffer)};
 }
 
+// The data sets File > Open offers.
+constexpr const char* kDataSetFileFilter = "Data sets (*.mzML *.mzML.gz *.mzXML);;All files (*)";
+constexpr const char* kTsvFileFilter = "Tab-separated values (*.tsv)";
+constexpr const char* kCsvFileFilter = "Comma-separated values (*.csv)";
+
+QString fileNameOf(const std::string& path) {
+    return QFileInfo(QString::fromStdString(path)).fileName();
+}
+
 // Icon 128: the drawing, with hand-checked renderings for the small sizes.
 QIcon loadProgramIcon() {
     QIcon icon;
@@ -82,6 +108,15 @@ CVarnexDlg::CVarnexDlg(QWidget* pParent)
     SetMenuBar(m_ui->menu129);
     MapCommand(ID_APP_ABOUT, [this] { OnAppAbout(); });
     MapCommand(ID_DISPLAY_OPTIONS, [this] { OnDisplayOptions(); });
+    MapCommand(ID_FILE_OPEN, [this] { OnFileOpen(); });
+    MapCommand(ID_FILE_EXPORT, [this] { OnFileExport(); });
+    MapCommand(ID_EDIT_COPY, [this] { OnEditCopy(); });
+    MapCommand(ID_DISPLAY_FILTER, [this] { OnDisplayFilter(); });
+    MapCommand(ID_DISPLAY_SHOW_ALL, [this] { OnDisplayShowAll(); });
+    connect(m_ui->menuRecent, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+    m_dataSetLine = new QLabel(this);
+    m_dataSetLine->setObjectName(QStringLiteral("dataSetLine"));
+    setAcceptDrops(true);
     m_listCtrl.SetNotifyHandler([this](NMHDR* pNMHDR) { OnNotify(pNMHDR); });
     m_hIcon = loadProgramIcon();
     // The program's icon is also that of its other windows (progress, options, About).
@@ -93,6 +128,7 @@ CVarnexDlg::~CVarnexDlg() = default;
 
 INT_PTR CVarnexDlg::DoModal() {
     const INT_PTR result = CDialog::DoModal();
+    SaveLayout();
     // The window is gone: it takes no more messages from other processes.
     m_messageListener.reset();
     return result;
@@ -118,9 +154,13 @@ BOOL CVarnexDlg::OnInitDialog() {
         }
     }
     setWindowIcon(m_hIcon);
+    RestoreLayout();
 
     m_precursorList.SortByColumn(0);
+    SortByRememberedColumn();
     SetupColumns();
+    UpdateDataSetLine();
+    PlaceDataSetLine();
     return TRUE;
 }
 
@@ -210,13 +250,14 @@ void CVarnexDlg::ApplyColumnPercents() {
 
 void CVarnexDlg::FillRows() {
     const std::string places = ReadDecimalPlaces();
-    const int count = m_precursorList.m_Precursors.GetSize();
+    const CPrecursorArray& displayed = DisplayedPrecursors();
+    const int count = displayed.GetSize();
     char switchingTime[64];
     char setMass[64];
     char intensity[64];
     char charge[16];
     for (int i = 0; i < count; ++i) {
-        const CPrecursor precursor = m_precursorList.m_Precursors.GetAt(i);
+        const CPrecursor precursor = displayed.GetAt(i);
         formatPlaces(switchingTime, static_cast<double>(precursor.m_fSwitchingTime), places,
                      kSwitchingTimePlacesPos);
         formatPlaces(setMass, static_cast<double>(precursor.m_fSetMass), places, kSetMassPlacesPos);
@@ -243,13 +284,15 @@ void CVarnexDlg::FillRows() {
 void CVarnexDlg::OnSize(UINT nType, int cx, int cy) {
     CDialog::OnSize(nType, cx, cy);
     LayoutList();
+    PlaceDataSetLine();
 }
 
 void CVarnexDlg::OnNotify(NMHDR* pNMHDR) {
     if (pNMHDR == nullptr || pNMHDR->idFrom != static_cast<UINT_PTR>(IDC_PRECURSOR_LIST))
         return;
     LRESULT result = 0;
-    if (pNMHDR->code == NM_DBLCLK)
+    // Enter on a row shows it as a double-click does.
+    if (pNMHDR->code == NM_DBLCLK || pNMHDR->code == NM_RETURN)
         OnListDoubleClick(pNMHDR, &result);
     else if (pNMHDR->code == LVN_COLUMNCLICK)
         OnColumnClick(pNMHDR, &result);
@@ -258,6 +301,9 @@ void CVarnexDlg::OnNotify(NMHDR* pNMHDR) {
 void CVarnexDlg::OnColumnClick(NMHDR* pNMHDR, LRESULT* pResult) {
     const auto* notification = reinterpret_cast<const NMLISTVIEW*>(pNMHDR);
     m_precursorList.SortByColumn(notification->iSubItem);
+    if (notification->iSubItem >= 0 && notification->iSubItem < kColumnCount)
+        m_sortColumn = notification->iSubItem;
+    FilterDisplayed();
     SetupColumns();
     *pResult = 0;
 }
@@ -275,10 +321,11 @@ void CVarnexDlg::OnListDoubleClick(NMHDR*, LRESULT* pResult) {
 
     std::string path;
     m_precursorList.GetRawPath(path);
-    if (row < 0 || row >= GetPrecursorCount())
+    const CPrecursorArray& displayed = DisplayedPrecursors();
+    if (row < 0 || row >= displayed.GetSize())
         return; // nothing selected: there is no precursor to show
 
-    const CPrecursor precursor = m_precursorList.m_Precursors.GetAt(row);
+    const CPrecursor precursor = displayed.GetAt(row);
     const std::string function = std::to_string(precursor.m_nFunction);
     const std::string surveyScan = std::to_string(precursor.m_nSurveyScan);
     const std::string firstScan = std::to_string(precursor.m_nFirstScan);
@@ -293,8 +340,11 @@ void CVarnexDlg::OnListDoubleClick(NMHDR*, LRESULT* pResult) {
         "app.command[specdisplay:combine](" + firstScan + ":" + lastScan + ":" + function + ":" + path + ")",
         "app.command[specdisplay:add](" + std::string("1") + ":" + surveyScan + ")",
     };
-    if (!IsQuorixRunning())
+    if (!IsQuorixRunning()) {
+        if (!std::exchange(m_toldHostMissing, true))
+            AfxMessageBox(kNoHostMessage, MB_OK | MB_ICONINFORMATION);
         return;
+    }
     for (const std::string& command : commands)
         SendHostCommand(command.c_str(), kHostCommandTimeoutMs);
 }
@@ -328,6 +378,18 @@ void CVarnexDlg::OnDisplayOptions() {
     }
 }
 
+// A dialog ends on Enter and Escape; this window is where the user works, so neither closes it (File >
+// Exit, the close box and the registered message still do). Enter in the list reaches OnNotify instead.
+void CVarnexDlg::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) == 0;
+    if (plain &&
+        (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        event->accept();
+        return;
+    }
+    CDialog::keyPressEvent(event);
+}
+
 LRESULT CVarnexDlg::OnRegisteredMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == g_nVarnexCommandMessage)
         return OnVarnexCommand(wParam, lParam);
@@ -338,4 +400,210 @@ LRESULT CVarnexDlg::OnVarnexCommand(WPARAM wParam, LPARAM) {
     if (wParam == kVarnexCommandClose)
         CDialog::OnOK();
     return 0;
+}
+
+const CPrecursorArray& CVarnexDlg::DisplayedPrecursors() const {
+    return m_filter.IsActive() ? m_filteredPrecursors : m_precursorList.m_Precursors;
+}
+
+// The last sort column the user chose, on top of the order by switching time.
+void CVarnexDlg::SortByRememberedColumn() {
+    if (m_sortColumn != 0)
+        m_precursorList.SortByColumn(m_sortColumn);
+    FilterDisplayed();
+}
+
+// The precursors that pass the filter, in the list's order; the rows are not touched.
+void CVarnexDlg::FilterDisplayed() {
+    if (m_filter.IsActive())
+        FilterPrecursors(m_precursorList.m_Precursors, m_filter, m_filteredPrecursors);
+    else
+        m_filteredPrecursors.RemoveAll();
+}
+
+void CVarnexDlg::RefillRows() {
+    m_listCtrl.DeleteAllItems();
+    FillRows();
+    UpdateDataSetLine();
+}
+
+void CVarnexDlg::SetFilter(const PrecursorFilter& filter) {
+    m_filter = filter;
+    FilterDisplayed();
+    RefillRows();
+}
+
+void CVarnexDlg::OnDisplayFilter() {
+    CFilterDlg dialog(m_filter, m_precursorList.m_Precursors);
+    if (dialog.DoModal() == IDOK)
+        SetFilter(dialog.GetFilter());
+}
+
+void CVarnexDlg::OnDisplayShowAll() {
+    SetFilter(PrecursorFilter{});
+}
+
+bool CVarnexDlg::ReportUnreadableDataSet(const std::string& path) {
+    if (path.empty())
+        return false; // nothing was named
+    const auto reason = unreadableReason(path);
+    if (!reason)
+        return false;
+    const std::string message =
+        "Cannot read the data set \"" + fileNameOf(path).toStdString() + "\": " + *reason + ".\n\n" + path;
+    AfxMessageBox(message.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    return true;
+}
+
+bool CVarnexDlg::OpenDataSet(const std::string& path) {
+    // The list is built in place, as at start-up; what it held comes back if the new data set has none.
+    std::string previousPath;
+    m_precursorList.GetRawPath(previousPath);
+    CPrecursorArray previous;
+    FilterPrecursors(m_precursorList.m_Precursors, PrecursorFilter{}, previous);
+
+    LoadRawData(path);
+    if (GetPrecursorCount() <= 0) {
+        ReportUnreadableDataSet(path);
+        AfxMessageBox(kNoPrecursorsMessage, 0, 0);
+        m_precursorList.SetRawPath(previousPath);
+        FilterPrecursors(previous, PrecursorFilter{}, m_precursorList.m_Precursors);
+        return false;
+    }
+    AddRecentDataSet(path);
+    m_precursorList.SortByColumn(0);
+    SortByRememberedColumn();
+    SetupColumns();
+    UpdateDataSetLine();
+    return true;
+}
+
+void CVarnexDlg::OnFileOpen() {
+    std::string current;
+    m_precursorList.GetRawPath(current);
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Data Set"),
+                                                      QFileInfo(QString::fromStdString(current)).path(),
+                                                      QString::fromLatin1(kDataSetFileFilter));
+    if (!path.isEmpty())
+        OpenDataSet(path.toStdString());
+}
+
+void CVarnexDlg::FillRecentMenu() {
+    QMenu* menu = m_ui->menuRecent;
+    menu->clear();
+    const std::vector<std::string> paths = ReadRecentDataSets();
+    int number = 0;
+    for (const std::string& path : paths) {
+        ++number;
+        QAction* action = menu->addAction(QStringLiteral("&%1 %2").arg(number).arg(fileNameOf(path)));
+        action->setToolTip(QString::fromStdString(path));
+        action->setStatusTip(QString::fromStdString(path));
+        // Queued: the menu closes before the progress dialog opens.
+        connect(action, &QAction::triggered, this,
+                [this, path] { QTimer::singleShot(0, this, [this, path] { OpenDataSet(path); }); });
+    }
+    if (paths.empty())
+        menu->addAction(QStringLiteral("(none)"))->setEnabled(false);
+    menu->setToolTipsVisible(true);
+}
+
+void CVarnexDlg::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void CVarnexDlg::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    // The drop ends before the data set is read: the sender must not wait for the build.
+    const std::string path = urls.front().toLocalFile().toStdString();
+    QTimer::singleShot(0, this, [this, path] { OpenDataSet(path); });
+}
+
+bool CVarnexDlg::ExportDisplayed(const std::string& path, ExportFormat format, std::string& error) const {
+    std::ostringstream table;
+    writePrecursors(table, DisplayedPrecursors(), format);
+    return writeFileAtomically(path, table.str(), error);
+}
+
+void CVarnexDlg::OnFileExport() {
+    std::string current;
+    m_precursorList.GetRawPath(current);
+    const QFileInfo dataSet(QString::fromStdString(current));
+    QString filter = QString::fromLatin1(kTsvFileFilter);
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export Precursor List"),
+        dataSet.dir().filePath(dataSet.completeBaseName() + QStringLiteral(".tsv")),
+        QStringLiteral("%1;;%2").arg(QString::fromLatin1(kTsvFileFilter),
+                                     QString::fromLatin1(kCsvFileFilter)),
+        &filter);
+    if (path.isEmpty())
+        return;
+    const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ||
+                     (!path.endsWith(QStringLiteral(".tsv"), Qt::CaseInsensitive) &&
+                      filter == QString::fromLatin1(kCsvFileFilter));
+    if (QFileInfo(path).suffix().isEmpty())
+        path += csv ? QStringLiteral(".csv") : QStringLiteral(".tsv");
+    std::string error;
+    if (!ExportDisplayed(path.toStdString(), csv ? ExportFormat::Csv : ExportFormat::Tsv, error)) {
+        const std::string message = "Cannot write \"" + path.toStdString() + "\": " + error + ".";
+        AfxMessageBox(message.c_str(), MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+void CVarnexDlg::OnEditCopy() {
+    const int row = m_listCtrl.GetNextItem(-1, LVNI_SELECTED);
+    if (row < 0)
+        return;
+    std::string line;
+    for (int column = 0; column < kColumnCount; ++column) {
+        if (column > 0)
+            line += '\t';
+        line += m_listCtrl.GetItemText(row, column);
+    }
+    QApplication::clipboard()->setText(QString::fromStdString(line));
+}
+
+QString CVarnexDlg::DataSetLineText() const {
+    std::string path;
+    m_precursorList.GetRawPath(path);
+    const int total = GetPrecursorCount();
+    QString text = path.empty() ? QString() : fileNameOf(path) + QStringLiteral("  \u2014  ");
+    if (m_filter.IsActive())
+        text += QStringLiteral("%1 of %2 precursors").arg(m_filteredPrecursors.GetSize()).arg(total);
+    else
+        text += QStringLiteral("%1 precursors").arg(total);
+    return text;
+}
+
+void CVarnexDlg::UpdateDataSetLine() {
+    std::string path;
+    m_precursorList.GetRawPath(path);
+    m_dataSetLine->setText(DataSetLineText());
+    m_dataSetLine->setToolTip(QString::fromStdString(path));
+}
+
+// The line sits in the margin the layout leaves under the list, so the list's own place is unchanged.
+void CVarnexDlg::PlaceDataSetLine() {
+    const QRect client = GetClientRect();
+    const int height = m_dataSetLine->sizeHint().height();
+    const int top = client.bottom() + 1 - kMarginBottom + (kMarginBottom - height) / 2;
+    MoveWindow(m_dataSetLine, QRect(kMarginLeft, std::max(0, top),
+                                    std::max(0, client.width() - kMarginLeft - kMarginRight), height));
+}
+
+// A placement that cannot be restored (damaged, or from another window system) leaves the template's.
+void CVarnexDlg::RestoreLayout() {
+    if (const auto placement = ReadWindowPlacement())
+        restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*placement)));
+    if (const auto column = ReadSortColumn())
+        m_sortColumn = *column;
+}
+
+void CVarnexDlg::SaveLayout() const {
+    WriteWindowPlacement(saveGeometry().toBase64().toStdString());
+    WriteSortColumn(m_sortColumn);
 }

@@ -68,7 +68,7 @@ TEST_F(HostDisplayServiceTest, CommandsThroughTheEndpointReachTheDisplays) {
     ASSERT_TRUE(WaitUntilShown(service, 8));
 
     HostWindow* window = service.Window();
-    EXPECT_EQ(window->Chromatogram()->graphCount(), 2);
+    EXPECT_EQ(window->Chromatogram()->graphCount(), 4) << "two TIC traces, the XIC and its scan marks";
     EXPECT_EQ(window->Chromatogram()->itemCount(), 2) << "the pointer line and its label";
     EXPECT_TRUE(window->SpectrumDisplayTitle().contains(QStringLiteral("sample.mzML")));
     EXPECT_TRUE(window->CombinedSpectrum()->Title().contains(QStringLiteral("function 2")));

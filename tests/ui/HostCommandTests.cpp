@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <QMessageBox>
 #include <QTableView>
 #include <QTest>
 
@@ -10,6 +11,7 @@
 
 #include "UiTestSupport.h"
 #include "hostlink/TestHost.h"
+#include "platform/MessageBox.h"
 #include "settings/DecimalPlaces.h"
 #include "system/NamedEvent.h"
 #include "system/RegistryTestSupport.h"
@@ -54,7 +56,14 @@ bool CombineEventExists() {
 
 class HostCommands : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureDecimalPlaces(); }
+    void SetUp() override {
+        EnsureDecimalPlaces();
+        SetMessageBoxObserver([this](QMessageBox& box) {
+            ++messageBoxes;
+            box.accept();
+        });
+    }
+    void TearDown() override { SetMessageBoxObserver({}); }
 
     // Double-clicks the row with the mouse, as a user does.
     void DoubleClickRow(int row) {
@@ -67,6 +76,7 @@ protected:
     ui_test::ApplicationFirst applicationFirst;
     registry_test::TempStore store;
     ScopedRuntimeDirectory runtime;
+    int messageBoxes = 0;
     CVarnexDlg dialog;
 };
 
@@ -138,6 +148,7 @@ TEST_F(HostCommands, NothingIsSentWithoutAHostButTheEventIsCreated) {
         ASSERT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
         EXPECT_TRUE(CombineEventExists());
     });
+    EXPECT_EQ(messageBoxes, 1) << "the user is told that no host display runs";
     // A host that starts afterwards has been sent nothing.
     ThreadedHost host;
     EXPECT_FALSE(host.WaitForCount(1, std::chrono::milliseconds(200)));

@@ -195,6 +195,32 @@ protected:
         EXPECT_NEAR(chromatogram.pointer->rtMinutes, run.surveyRtMinutes, 1e-7);
         EXPECT_EQ(chromatogram.pointer->rtMinutes, Rt(1)[static_cast<std::size_t>(run.surveyScan) - 1]);
 
+        // Beside the traces, the survey function's chromatogram of the set mass (the sample's survey
+        // scans are high-resolution centroids: 10 ppm), read here straight from the data set, with the
+        // run's MS/MS scans marked.
+        ASSERT_TRUE(chromatogram.xic.has_value());
+        const ExtractedIonTrace& xic = *chromatogram.xic;
+        EXPECT_NEAR(xic.mz, run.setMass, 1e-9);
+        EXPECT_NE(xic.label.find("\u00b1 10 ppm"), std::string::npos) << xic.label;
+        EXPECT_EQ(xic.rtMinutes, Rt(1));
+        const auto& surveyScans = reader_->ScansOfFunction(1);
+        ASSERT_EQ(xic.intensity.size(), surveyScans.size());
+        const double halfWidth = run.setMass * 10e-6;
+        for (std::size_t k = 0; k < surveyScans.size(); ++k) {
+            const auto survey = reader_->Decode(surveyScans[k]);
+            ASSERT_NE(survey, nullptr);
+            double expected = 0.0;
+            for (std::size_t i = 0; i < survey->mz.size(); ++i)
+                if (std::abs(survey->mz[i] - run.setMass) <= halfWidth)
+                    expected += survey->intensity[i];
+            EXPECT_NEAR(xic.intensity[k], expected, 1e-6 * expected + 1e-9) << "survey scan " << k + 1;
+        }
+        EXPECT_GT(xic.intensity[static_cast<std::size_t>(run.surveyScan) - 1], 0.0);
+        std::vector<double> marked;
+        for (int scan = run.firstScan; scan <= run.lastScan; ++scan)
+            marked.push_back(Rt(run.function)[static_cast<std::size_t>(scan) - 1]);
+        EXPECT_EQ(xic.markedRtMinutes, marked);
+
         // Spectrum display: the data set, the combined MS/MS scans and the survey scan.
         const SpectrumState& spectrum = state.spectrum;
         EXPECT_EQ(spectrum.dataSetPath, kSample);
@@ -263,7 +289,10 @@ TEST_F(HostDisplayEndToEnd, DoubleClickShowsThePrecursorsTracesAndSpectra) {
     HostWindow* window = service_.Window();
     ASSERT_NE(window->ShownState(), nullptr);
     EXPECT_EQ(window->ShownState()->revision, state->revision);
-    EXPECT_EQ(window->Chromatogram()->graphCount(), 2);
+    // Two TIC traces, the chromatogram of the set mass and the marks of the run's MS/MS scans.
+    ASSERT_EQ(window->Chromatogram()->graphCount(), 4);
+    EXPECT_EQ(window->Chromatogram()->graph(2)->dataCount(), 70);
+    EXPECT_EQ(window->Chromatogram()->graph(3)->dataCount(), run.lastScan - run.firstScan + 1);
     EXPECT_TRUE(window->SpectrumDisplayTitle().contains(QStringLiteral("sample.mzML")));
     EXPECT_EQ(window->CombinedSpectrum()->Title().toStdString(), state->spectrum.combined->title);
     EXPECT_EQ(window->CombinedSpectrum()->graph(0)->dataCount(),

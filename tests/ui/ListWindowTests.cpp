@@ -9,7 +9,9 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
+#include "platform/MessageBox.h"
 #include "platform/TestApplication.h"
 #include "platform/WinApp.h"
 #include "settings/DecimalPlaces.h"
@@ -121,6 +124,24 @@ TEST_F(ListWindow, ShownWindowLaysOutTheColumnsAtItsStartingSize) {
     });
 }
 
+// 700 -> 1200 -> 700 px: the columns grown to fill 1200 px overflow the narrowed list and keep their
+// widths, as the proportional layout has it (their share is measured against the new width and kept
+// once it passes 99.9%); the horizontal scroll bar then reaches the last columns.
+TEST_F(ListWindow, GrowingThenNarrowingKeepsTheGrownColumnsWithinScrollReach) {
+    RunWindow(dialog, [&] {
+        dialog.resize(700, 400);
+        dialog.resize(1200, 400);
+        const std::array<int, 5> grown = columnWidths(dialog);
+        EXPECT_EQ(grown, (std::array<int, 5>{219, 219, 280, 219, 219}));
+        dialog.resize(700, 400);
+        ui_test::ProcessEvents();
+        EXPECT_EQ(columnWidths(dialog), grown);
+        const QScrollBar* scroll = dialog.m_listCtrl.GetView()->horizontalScrollBar();
+        EXPECT_TRUE(scroll->isVisible());
+        EXPECT_EQ(scroll->maximum(), 1156 - dialog.m_listCtrl.GetView()->viewport()->width());
+    });
+}
+
 TEST_F(ListWindow, ListWithoutWidthKeepsItsPercentagesAndRows) {
     RunWindow(dialog, [&] {
         SetListClientWidth(800);
@@ -201,10 +222,47 @@ TEST_F(ListWindow, ResizeAndHeaderClickClearTheSelectionAndScrollToTheTop) {
     });
 }
 
-TEST_F(ListWindow, EnterEndsAsOkAndEscapeAsCancel) {
-    EXPECT_EQ(RunWindow(dialog, [&] { QTest::keyClick(dialog.m_listCtrl.GetView(), Qt::Key_Return); }), IDOK);
-    EXPECT_EQ(RunWindow(dialog, [&] { QTest::keyClick(dialog.m_listCtrl.GetView(), Qt::Key_Escape); }),
-              IDCANCEL);
+// The list is where the user works: Enter and Escape, which end a dialog, must not lose it.
+TEST_F(ListWindow, EnterAndEscapeLeaveTheWindowOpen) {
+    std::vector<std::string> messages;
+    SetMessageBoxObserver([&messages](QMessageBox& box) {
+        messages.push_back(box.text().toStdString());
+        box.accept();
+    });
+    const INT_PTR result = RunWindow(dialog, [&] {
+        dialog.m_listCtrl.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+            QTest::keyClick(dialog.m_listCtrl.GetView(), key);
+            QTest::keyClick(&dialog, key); // with the focus off the list too
+        }
+        ui_test::ProcessEvents();
+        EXPECT_TRUE(dialog.isVisible());
+    });
+    SetMessageBoxObserver({});
+    EXPECT_EQ(result, IDABORT); // still open when the script ended
+    // Enter on the row asked for the host display, which does not run here.
+    EXPECT_EQ(messages, std::vector<std::string>{kNoHostMessage});
+}
+
+TEST_F(ListWindow, HomeEndAndPageKeysMoveThroughTheRows) {
+    for (int i = 0; i < 200; ++i)
+        dialog.m_precursorList.m_Precursors.Add(MakePrecursor(20.0f + i, 300.0f + i, "f", 2, 1.0f));
+    RunWindow(dialog, [&] {
+        QTableView* view = dialog.m_listCtrl.GetView();
+        view->setFocus();
+        dialog.m_listCtrl.SetItemState(10, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        QTest::keyClick(view, Qt::Key_End);
+        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 202);
+        EXPECT_GT(dialog.m_listCtrl.GetTopIndex(), 150);
+        QTest::keyClick(view, Qt::Key_PageUp);
+        const int afterPageUp = dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED);
+        EXPECT_LT(afterPageUp, 202);
+        QTest::keyClick(view, Qt::Key_Home);
+        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
+        EXPECT_EQ(dialog.m_listCtrl.GetTopIndex(), 0);
+        QTest::keyClick(view, Qt::Key_PageDown);
+        EXPECT_GT(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
+    });
 }
 
 TEST_F(ListWindow, CloseBoxEndsAsCancel) {
@@ -226,14 +284,14 @@ TEST_F(ListWindow, FileExitClosesTheMainWindowThroughTheApplication) {
     EXPECT_EQ(result, IDCANCEL);
 }
 
-TEST_F(ListWindow, MenuBarHoldsFileDisplayAndHelp) {
+TEST_F(ListWindow, MenuBarHoldsFileEditDisplayAndHelp) {
     RunWindow(dialog, [&] {
         QMenuBar* menuBar = dialog.GetMenuBar();
         ASSERT_NE(menuBar, nullptr);
         std::vector<std::string> titles;
         for (QAction* action : menuBar->actions())
             titles.push_back(action->text().toStdString());
-        EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Display", "&Help"}));
+        EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Edit", "&Display", "&Help"}));
         EXPECT_EQ(dialog.windowTitle(), "Varnex");
         EXPECT_FALSE(dialog.windowIcon().isNull());
     });

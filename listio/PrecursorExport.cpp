@@ -1,4 +1,4 @@
-#include "cli/PrecursorExport.h"
+#include "listio/PrecursorExport.h"
 
 #include <array>
 #include <charconv>

@@ -1,0 +1,36 @@
+#include "listio/DataSetCheck.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+#include "rawdata/RawData.h"
+
+std::optional<std::string> unreadableReason(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error) {
+        return error.message();
+    }
+    if (std::filesystem::is_directory(status)) {
+        return "it is a directory";
+    }
+    // A pipe or a device would wait for a writer or never end.
+    if (!std::filesystem::is_regular_file(status)) {
+        return "it is not a regular file";
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    ::close(fd);
+    CDMRawDatafile datafile;
+    CDatafileSampleInfo sampleInfo;
+    if (datafile.Open(path.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
+        return "it is not an mzML or mzXML data set that can be read";
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+// Whether a data set can be read, asked before a build: the build itself only ever reports an empty
+// list. varnex-list and the window name the same reasons.
+
+#include <optional>
+#include <string>
+
+// Why `path` cannot be read as a data set ("it is a directory", the system's error text ...), or
+// nothing when it opens as an mzML or mzXML data set.
+std::optional<std::string> unreadableReason(const std::string& path);

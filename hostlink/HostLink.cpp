@@ -60,11 +60,9 @@ SendResult Fail(SendStatus status, std::string text) {
 } // namespace
 
 std::optional<std::string> EndpointPath(std::string& error) {
-    const std::string directory = VarnexRuntimeDirectory();
-    if (directory.empty()) {
-        error = "the runtime directory is missing, not a private directory, or another user's";
+    const std::string directory = VarnexRuntimeDirectory(&error);
+    if (directory.empty())
         return std::nullopt;
-    }
     std::string path = directory + "/" + kSocketFileName;
     if (!MakeUnixAddress(path)) {
         error = path + " is too long for a socket address";

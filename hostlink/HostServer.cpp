@@ -22,6 +22,10 @@ struct Client {
     FrameDecoder decoder;
     std::string unsent; // the tail of a reply the socket could not take yet
     Clock::time_point lastActivity;
+    Clock::time_point lastFrame;                               // connected, or last whole frame received
+    Clock::time_point frameStarted = Clock::time_point::max(); // first byte of the frame in progress
+
+    bool MidFrame() const { return unsent.empty() && decoder.BufferedBytes() > 0; }
 };
 
 enum class ClientState { Open, Closed, Dropped };
@@ -56,6 +60,8 @@ ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handle
             return ClientState::Dropped;
         case FrameDecoder::Status::Frame:
             ++frames;
+            client.lastFrame = Clock::now();
+            client.frameStarted = Clock::time_point::max();
             client.unsent = EncodeFrame(handler(payload));
             if (!Flush(client))
                 return ClientState::Dropped;
@@ -173,14 +179,17 @@ void HostCommandServer::Run(const Handler& handler) {
         entries.clear();
         entries.push_back({wakeRead_.Get(), POLLIN, 0});
         entries.push_back({listener_.Get(), POLLIN, 0});
-        auto nextIdleDeadline = Clock::time_point::max();
+        auto nextDeadline = Clock::time_point::max();
         for (const Client& client : clients) {
             entries.push_back(
                 {client.fd.Get(), static_cast<short>(client.unsent.empty() ? POLLIN : POLLOUT), 0});
-            nextIdleDeadline = std::min(
-                nextIdleDeadline, client.lastActivity + std::chrono::milliseconds(limits_.idleTimeoutMs));
+            nextDeadline = std::min(nextDeadline,
+                                    client.lastActivity + std::chrono::milliseconds(limits_.idleTimeoutMs));
+            if (client.MidFrame())
+                nextDeadline = std::min(nextDeadline, client.frameStarted +
+                                                          std::chrono::milliseconds(limits_.frameTimeoutMs));
         }
-        const int timeoutMs = clients.empty() ? -1 : std::max(1, MillisecondsLeft(nextIdleDeadline));
+        const int timeoutMs = clients.empty() ? -1 : std::max(1, MillisecondsLeft(nextDeadline));
         if (::poll(entries.data(), entries.size(), timeoutMs) < 0 && errno != EINTR)
             break;
         if (entries[0].revents != 0) {
@@ -193,9 +202,17 @@ void HostCommandServer::Run(const Handler& handler) {
         std::vector<bool> keep(clients.size(), true);
         const auto now = Clock::now();
         for (std::size_t i = 0; i < clients.size(); ++i) {
-            ClientState state = ServeClient(clients[i], entries[i + 2].revents, handler, framesHandled_);
+            Client& client = clients[i];
+            ClientState state = ServeClient(client, entries[i + 2].revents, handler, framesHandled_);
+            if (!client.MidFrame())
+                client.frameStarted = Clock::time_point::max();
+            else if (client.frameStarted == Clock::time_point::max())
+                client.frameStarted = now;
             if (state == ClientState::Open && entries[i + 2].revents == 0 &&
-                now - clients[i].lastActivity >= std::chrono::milliseconds(limits_.idleTimeoutMs))
+                now - client.lastActivity >= std::chrono::milliseconds(limits_.idleTimeoutMs))
+                state = ClientState::Dropped;
+            if (state == ClientState::Open && client.MidFrame() &&
+                now - client.frameStarted >= std::chrono::milliseconds(limits_.frameTimeoutMs))
                 state = ClientState::Dropped;
             keep[i] = state == ClientState::Open;
             if (state == ClientState::Dropped)
@@ -218,12 +235,22 @@ void HostCommandServer::Run(const Handler& handler) {
                 if (!accepted.Valid())
                     break;
                 const auto uid = PeerUid(accepted.Get());
-                if (!uid || *uid != ::getuid() || clients.size() >= limits_.maxClients) {
+                if (!uid || *uid != ::getuid() || limits_.maxClients == 0) {
                     ++droppedClients_;
                     continue;
                 }
-                clients.push_back(
-                    Client{std::move(accepted), FrameDecoder(limits_.maxFrameBytes), {}, Clock::now()});
+                if (clients.size() >= limits_.maxClients) {
+                    // Full: a client that has sent nothing whole for longest makes room, so that clients
+                    // holding their connections cannot lock everyone else out.
+                    const auto oldest = std::min_element(
+                        clients.begin(), clients.end(),
+                        [](const Client& a, const Client& b) { return a.lastFrame < b.lastFrame; });
+                    clients.erase(oldest);
+                    ++droppedClients_;
+                }
+                const auto connected = Clock::now();
+                clients.push_back(Client{
+                    std::move(accepted), FrameDecoder(limits_.maxFrameBytes), {}, connected, connected});
             }
         }
     }

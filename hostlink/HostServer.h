@@ -3,7 +3,9 @@
 // The host's side of the link: listens at the endpoint, accepts only the same user's connections,
 // reads framed commands and answers each one with the handler's reply. Memory is bounded: at most
 // maxClients connections, each buffering at most one frame; a client that announces an oversized frame,
-// stops reading its replies or stays idle too long is dropped.
+// stops reading its replies, stays idle too long or takes longer than frameTimeoutMs over one whole
+// frame (trickling a byte now and then) is dropped. When every place is taken, a new connection
+// displaces the client that has gone longest without sending a whole frame.
 
 #include <atomic>
 #include <cstddef>
@@ -22,6 +24,7 @@ public:
         std::size_t maxFrameBytes = kMaxFrameBytes;
         std::size_t maxClients = 32;
         int idleTimeoutMs = 10000;
+        int frameTimeoutMs = 2000; // from a frame's first byte to its last
     };
     // Called on the thread that runs Run(), once per frame, in arrival order; returns the reply
     // (kReplyOk to accept).

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <unistd.h>
 
@@ -30,7 +31,8 @@ std::optional<std::string> unreadableReason(const std::string& path) {
     CDMRawDatafile datafile;
     CDatafileSampleInfo sampleInfo;
     if (datafile.Open(path.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
-        return "it is not an mzML or mzXML data set that can be read";
+        const std::string reason = RawDataOpenError(path.c_str());
+        return reason.empty() ? "it is not an mzML or mzXML data set that can be read" : reason;
     }
     return std::nullopt;
 }

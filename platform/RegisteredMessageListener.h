@@ -1,7 +1,9 @@
 #pragma once
 
 // Delivers registered messages that other processes send to this window (see
-// system/RegisteredMessage.h) on the user-interface thread, while the window's modal loop runs.
+// system/RegisteredMessage.h) on the user-interface thread, while the window's modal loop runs. The
+// endpoint is served without waiting: a sender that connects and then dawdles costs the window nothing,
+// and is looked at again on a short timer until its frame is whole or its time is up.
 
 #include <functional>
 
@@ -11,6 +13,7 @@
 #include "system/WinTypes.h"
 
 class QSocketNotifier;
+class QTimer;
 
 class RegisteredMessageListener final : public QObject {
 public:
@@ -26,5 +29,6 @@ private:
 
     RegisteredMessageEndpoint endpoint_;
     QSocketNotifier* notifier_ = nullptr;
+    QTimer* retry_ = nullptr;
     Dispatch dispatch_;
 };

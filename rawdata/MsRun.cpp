@@ -26,17 +26,37 @@ constexpr std::size_t kMaxHeaderBytes = 512 << 10;
 constexpr std::uint64_t kMaxSpectrumBytes = std::uint64_t{192} << 20;
 constexpr std::size_t kMaxParamGroupBytes = 1 << 20; // all <referenceableParamGroupList>s together
 constexpr std::uint64_t kMaxIndexBytes = std::uint64_t{256} << 20;
-constexpr std::size_t kMaxSpectra = 4'000'000;
 constexpr std::size_t kMaxIdLength = 1024;
 constexpr int kMaxFunctions = 1000;
 constexpr std::size_t kRunCacheEntries = 4;
 constexpr std::size_t kDecodedSpectraKept = 8;
 constexpr std::size_t kDecodedPointsKept = 4 << 20; // beyond the newest spectrum
+// How far before a spectrum the index check looks for the end of the one before it.
+constexpr std::size_t kPrecedingBytes = 64;
 
+// One <offset> of the file's index. The id stays in the index text (escaped) until it is compared:
+// copying millions of ids would double the memory the index costs.
 struct IndexEntry {
-    std::string id;
     std::uint64_t offset = 0;
+    std::size_t idStart = 0;
+    std::size_t idLength = 0;
 };
+
+std::string_view TrimEnd(std::string_view text) {
+    while (!text.empty() &&
+           (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::string_view TrimStart(std::string_view text) {
+    while (!text.empty() &&
+           (text.front() == ' ' || text.front() == '\n' || text.front() == '\r' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    return text;
+}
 
 std::string UnescapeXml(std::string_view text) {
     if (text.find('&') == std::string_view::npos) {
@@ -73,12 +93,31 @@ std::string UnescapeXml(std::string_view text) {
 }
 
 bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
-    while (!text.empty() &&
-           (text.front() == ' ' || text.front() == '\n' || text.front() == '\r' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
+    text = TrimStart(text);
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return result.ec == std::errc{} && result.ptr != text.data();
+}
+
+// The value of the numeric attribute `name` in a start tag; false when it is absent or not a number.
+bool AttributeNumber(std::string_view startTag, std::string_view name, std::uint64_t& value) {
+    for (std::size_t at = startTag.find(name); at != std::string_view::npos;
+         at = startTag.find(name, at + 1)) {
+        const std::string_view rest = startTag.substr(at + name.size());
+        const bool attribute = at > 0 && (startTag[at - 1] == ' ' || startTag[at - 1] == '\n' ||
+                                          startTag[at - 1] == '\r' || startTag[at - 1] == '\t');
+        if (attribute && rest.size() > 2 && rest[0] == '=' && (rest[1] == '"' || rest[1] == '\'')) {
+            const std::size_t close = rest.find(rest[1], 2);
+            std::uint64_t number = 0;
+            const std::string_view digits = rest.substr(2, close == std::string_view::npos ? 0 : close - 2);
+            const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+            if (digits.empty() || result.ec != std::errc{} || result.ptr != digits.data() + digits.size()) {
+                return false;
+            }
+            value = number;
+            return true;
+        }
+    }
+    return false;
 }
 
 // The number after `key=` where the key starts the id or follows a space; 0 when absent or invalid.
@@ -132,17 +171,24 @@ public:
 // Builds the index of a run: by the file's own index when it is sound, else by a sequential scan.
 class MsRun::Builder {
 public:
-    explicit Builder(MsRun& run) : run_(run), source_(*run.source_) {}
+    Builder(MsRun& run, std::size_t maxSpectra) : run_(run), source_(*run.source_), maxSpectra_(maxSpectra) {}
 
     bool Build(std::string& error) {
         if (!DetectFormat(error)) {
             return false;
         }
-        if (!TryIndexed()) {
+        if (!TryIndexed() && !tooManySpectra_) {
             run_.scans_.clear();
             run_.locations_.clear();
             run_.damagedSpectra_ = 0;
             ScanSequentially();
+        }
+        if (tooManySpectra_) {
+            // A shortened list would look complete: refuse the whole data set instead.
+            run_.scans_.clear();
+            run_.locations_.clear();
+            error = "it holds more than " + std::to_string(maxSpectra_) + " spectra, more than can be read";
+            return false;
         }
         if (run_.scans_.empty()) {
             error = "no spectrum could be read";
@@ -166,7 +212,7 @@ private:
         } else if (head.find("<mzXML") != std::string::npos) {
             run_.format_ = FileFormat::Mzxml;
         } else {
-            error = "not an mzML or mzXML file";
+            error = "not an mzML or mzXML data set";
             return false;
         }
         return true;
@@ -281,7 +327,9 @@ private:
         return kNoPosition;
     }
 
-    bool ReadIndex(std::vector<IndexEntry>& entries, std::uint64_t& indexOffset) {
+    // Reads the spectrum entries of the file's index into `entries` (sorted by offset), their ids staying
+    // in `index`. False when there is no usable index.
+    bool ReadIndex(std::vector<IndexEntry>& entries, std::uint64_t& indexOffset, std::string& index) {
         if (!source_.HasKnownSize()) {
             return false;
         }
@@ -301,7 +349,7 @@ private:
         if (indexOffset == kNoPosition) {
             return false;
         }
-        std::string index(tailStart + at - indexOffset, '\0');
+        index.assign(tailStart + at - indexOffset, '\0');
         index.resize(source_.ReadAt(indexOffset, index.data(), index.size()));
         const std::string_view section = Mzml() ? "<index name=\"spectrum\"" : "<index name=\"scan\"";
         const std::size_t begin = index.find(section);
@@ -324,11 +372,11 @@ private:
             if (q == std::string_view::npos || !ParseUnsigned(body.substr(gt + 1), offset)) {
                 return false;
             }
-            entries.push_back(
-                {UnescapeXml(tag.substr(a + attribute.size(), q - a - attribute.size())), offset});
-            if (entries.size() > kMaxSpectra) {
+            if (entries.size() == maxSpectra_) {
+                tooManySpectra_ = true;
                 return false;
             }
+            entries.push_back({offset, begin + pos + a + attribute.size(), q - a - attribute.size()});
             pos = gt;
         }
         std::stable_sort(entries.begin(), entries.end(),
@@ -341,12 +389,64 @@ private:
         return !entries.empty();
     }
 
+    // The number of spectra the list's start tag declares (mzML spectrumList count, mzXML msRun
+    // scanCount); false when it cannot be found.
+    bool DeclaredSpectrumCount(std::uint64_t firstSpectrum, std::uint64_t& count) const {
+        const std::uint64_t from = firstSpectrum > 65536 ? firstSpectrum - 65536 : 0;
+        std::string head(static_cast<std::size_t>(firstSpectrum - from), '\0');
+        head.resize(source_.ReadAt(from, head.data(), head.size()));
+        const std::string_view element = Mzml() ? "<spectrumList" : "<msRun";
+        const std::size_t at = head.rfind(element);
+        if (at == std::string::npos || at + element.size() >= head.size() ||
+            !EndsName(head[at + element.size()])) {
+            return false;
+        }
+        const std::string_view startTag = std::string_view(head).substr(at, head.find('>', at) - at);
+        return AttributeNumber(startTag, Mzml() ? "count" : "scanCount", count);
+    }
+
+    // Whether `text` (the bytes just before a spectrum) ends where a spectrum does.
+    bool EndsASpectrum(std::string_view text) const {
+        text = TrimEnd(text);
+        if (Mzml()) {
+            return text.ends_with("</spectrum>") || text.ends_with("/>");
+        }
+        // mzXML nests MS/MS scans in their survey scan, after its peaks.
+        return text.ends_with("</peaks>") || text.ends_with("</scan>") || text.ends_with("/>");
+    }
+
+    // Whether only the list's end follows the spectrum at `offset` (whose header is `headerLength`
+    // bytes, all of it when `selfClosing`) before `bound`.
+    bool EndsTheList(std::uint64_t offset, std::size_t headerLength, bool selfClosing, std::uint64_t bound) {
+        TextWindow window(source_, 256 * 1024);
+        std::uint64_t end = offset + headerLength;
+        if (!selfClosing) {
+            const std::string_view close = Mzml() ? "</spectrum>" : "</peaks>";
+            end = window.Find(offset + headerLength, close, std::min(bound, offset + kMaxSpectrumBytes));
+            if (end == kNoPosition) {
+                return false;
+            }
+            end += close.size();
+        }
+        std::string_view rest = TrimStart(window.At(end, 1024).substr(0, 1024));
+        if (!Mzml()) {
+            while (rest.starts_with("</scan>")) {
+                rest = TrimStart(rest.substr(std::strlen("</scan>")));
+            }
+        }
+        return rest.starts_with(Mzml() ? "</spectrumList>" : "</msRun>");
+    }
+
     // Reads the spectra through the file's index; false when there is none or it does not match the
-    // spectra it points at.
+    // spectra. The index is trusted only when it names as many spectra as the list declares, each entry
+    // points at the spectrum of its id (mzML: of its position, too), each spectrum ends where the next
+    // entry begins and the last one ends the list: an index that leaves spectra out, or points into
+    // one, would silently lose them.
     bool TryIndexed() {
         std::vector<IndexEntry> entries;
         std::uint64_t indexOffset = 0;
-        if (!ReadIndex(entries, indexOffset)) {
+        std::string index;
+        if (!ReadIndex(entries, indexOffset, index)) {
             return false;
         }
         {
@@ -356,35 +456,62 @@ private:
                 return false;
             }
         }
+        std::uint64_t declared = 0;
+        if (!DeclaredSpectrumCount(entries.front().offset, declared) || declared != entries.size()) {
+            return false;
+        }
         run_.dataEnd_ = indexOffset;
+        run_.scans_.reserve(entries.size());
+        run_.locations_.reserve(entries.size());
         std::string text;
         const std::string_view tag = SpectrumTag();
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const std::uint64_t offset = entries[i].offset;
             const std::uint64_t bound = i + 1 < entries.size() ? entries[i + 1].offset : indexOffset;
+            const std::size_t before = i == 0 ? 0
+                                              : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                    kPrecedingBytes, offset - entries[i - 1].offset));
+            std::string_view head;
             std::size_t headerLength = std::string_view::npos;
             for (std::size_t want = kHeaderFirstRead;; want *= 4) {
                 want = std::min<std::uint64_t>({want, bound - offset, kMaxHeaderBytes});
-                text.resize(want);
-                text.resize(source_.ReadAt(offset, text.data(), want));
-                if (text.size() <= tag.size() + 1 || text[0] != '<' ||
-                    text.compare(1, tag.size(), tag) != 0 || !EndsName(text[tag.size() + 1])) {
+                text.resize(before + want);
+                text.resize(source_.ReadAt(offset - before, text.data(), before + want));
+                if (text.size() <= before) {
                     return false;
                 }
-                headerLength = SelfClosing(text) ? text.find('>') + 1 : HeaderLength(text);
+                head = std::string_view(text).substr(before);
+                if (head.size() <= tag.size() + 1 || head[0] != '<' ||
+                    head.compare(1, tag.size(), tag) != 0 || !EndsName(head[tag.size() + 1])) {
+                    return false;
+                }
+                headerLength = SelfClosing(head) ? head.find('>') + 1 : HeaderLength(head);
                 if (headerLength != std::string_view::npos || want >= bound - offset ||
-                    want >= kMaxHeaderBytes || text.size() < want) {
+                    want >= kMaxHeaderBytes || head.size() < want) {
                     break;
                 }
             }
+            if (i > 0 && !EndsASpectrum(std::string_view(text).substr(0, before))) {
+                return false;
+            }
+            std::uint64_t position = 0;
+            if (Mzml() &&
+                (!AttributeNumber(head.substr(0, head.find('>')), "index", position) || position != i)) {
+                return false;
+            }
+            if (i + 1 == entries.size() &&
+                !EndsTheList(offset, headerLength == std::string_view::npos ? 0 : headerLength,
+                             SelfClosing(head), bound)) {
+                return false;
+            }
             ScanInfo info;
-            if (headerLength == std::string_view::npos ||
-                !ParseHeader(std::string_view(text).substr(0, headerLength), info)) {
+            if (headerLength == std::string_view::npos || !ParseHeader(head.substr(0, headerLength), info)) {
                 ++run_.damagedSpectra_;
                 continue;
             }
-            const std::string expectedId = Mzml() ? entries[i].id : "scan=" + entries[i].id;
-            if (info.nativeId != expectedId.substr(0, kMaxIdLength)) {
+            const std::string id =
+                UnescapeXml(std::string_view(index).substr(entries[i].idStart, entries[i].idLength));
+            if (info.nativeId != (Mzml() ? id : "scan=" + id).substr(0, kMaxIdLength)) {
                 return false;
             }
             Add(std::move(info), offset, 0);
@@ -403,7 +530,11 @@ private:
         const std::string_view tag = SpectrumTag();
         const std::string closing = "/" + std::string(tag);
         int which = 0;
-        while (pos != kNoPosition && run_.scans_.size() < kMaxSpectra) {
+        while (pos != kNoPosition) {
+            if (run_.scans_.size() == maxSpectra_) {
+                tooManySpectra_ = true;
+                break;
+            }
             const std::uint64_t start = pos;
             const std::string_view head = window.At(start, kHeaderFirstRead);
             if (SelfClosing(head.substr(0, head.find('>') + 1))) {
@@ -505,6 +636,8 @@ private:
 
     MsRun& run_;
     const ByteSource& source_;
+    const std::size_t maxSpectra_;
+    bool tooManySpectra_ = false;
     bool defaultCentroid_ = false;
     std::size_t paramGroupBytesLeft_ = kMaxParamGroupBytes;
     std::string fragment_;
@@ -527,14 +660,15 @@ MsRun::MsRun()
     : paramGroups_(std::make_unique<ParamGroups>()), decodeCache_(std::make_unique<DecodeCache>()) {}
 MsRun::~MsRun() = default;
 
-std::shared_ptr<const MsRun> MsRun::Build(std::unique_ptr<ByteSource> source, std::string* error) {
+std::shared_ptr<const MsRun> MsRun::Build(std::unique_ptr<ByteSource> source, std::string* error,
+                                          std::size_t maxSpectra) {
     std::string message;
     if (!source) {
         return nullptr;
     }
     std::shared_ptr<MsRun> run(new MsRun());
     run->source_ = std::move(source);
-    Builder builder(*run);
+    Builder builder(*run, maxSpectra);
     if (!builder.Build(message)) {
         if (error) {
             *error = message;
@@ -556,7 +690,7 @@ std::shared_ptr<const MsRun> MsRun::OpenUncached(const std::string& path, std::s
     return Build(std::move(source), error);
 }
 
-std::shared_ptr<const MsRun> MsRun::OpenBytes(std::string bytes, std::string* error) {
+std::shared_ptr<const MsRun> MsRun::OpenBytes(std::string bytes, std::string* error, std::size_t maxSpectra) {
     std::string message;
     std::unique_ptr<ByteSource> source = OpenMemorySource(std::move(bytes), message);
     if (!source) {
@@ -565,7 +699,7 @@ std::shared_ptr<const MsRun> MsRun::OpenBytes(std::string bytes, std::string* er
         }
         return nullptr;
     }
-    return Build(std::move(source), error);
+    return Build(std::move(source), error, maxSpectra);
 }
 
 std::shared_ptr<const MsRun> MsRun::Open(const std::string& path, std::string* error) {

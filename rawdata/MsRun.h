@@ -73,13 +73,18 @@ enum class FileFormat { Mzml, Mzxml };
 
 class MsRun {
 public:
+    // Most spectra a run may hold: far above any acquisition (a long timsTOF or Astral run has a few
+    // million), and still a bound on memory. A file with more is refused, never read in part.
+    static constexpr std::size_t kMaxSpectra = 32'000'000;
+
     // Opens `path` through the process-wide cache. Null with `error` set when the file cannot be read as
     // mzML or mzXML or holds no spectrum.
     static std::shared_ptr<const MsRun> Open(const std::string& path, std::string* error = nullptr);
     // Opens without the cache (benchmarks measure a cold parse with it).
     static std::shared_ptr<const MsRun> OpenUncached(const std::string& path, std::string* error = nullptr);
-    // Opens bytes held in memory, for the fuzz target and tests.
-    static std::shared_ptr<const MsRun> OpenBytes(std::string bytes, std::string* error = nullptr);
+    // Opens bytes held in memory, for the fuzz target and tests; at most `maxSpectra` spectra.
+    static std::shared_ptr<const MsRun> OpenBytes(std::string bytes, std::string* error = nullptr,
+                                                  std::size_t maxSpectra = kMaxSpectra);
     // Empties the process-wide cache of parsed runs.
     static void ClearCache();
 
@@ -116,7 +121,8 @@ private:
     class DecodeCache;
 
     MsRun();
-    static std::shared_ptr<const MsRun> Build(std::unique_ptr<ByteSource> source, std::string* error);
+    static std::shared_ptr<const MsRun> Build(std::unique_ptr<ByteSource> source, std::string* error,
+                                              std::size_t maxSpectra = kMaxSpectra);
     bool DecodeUncached(std::size_t index, Spectrum& out) const;
     std::uint64_t SpectrumEndBound(std::size_t index) const;
 

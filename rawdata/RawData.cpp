@@ -49,6 +49,22 @@ struct ThreadRunCache {
 };
 thread_local ThreadRunCache t_runCache;
 
+std::mutex g_openErrorMutex;
+std::unordered_map<std::string, std::string> g_openErrors; // path -> why its last open failed
+
+// Opens through the run cache and remembers why an open failed, for RawDataOpenError.
+std::shared_ptr<const MsRun> OpenRun(const std::string& path) {
+    std::string error;
+    std::shared_ptr<const MsRun> run = MsRun::Open(path, &error);
+    std::lock_guard lock(g_openErrorMutex);
+    if (run) {
+        g_openErrors.erase(path);
+    } else {
+        g_openErrors[path] = error.empty() ? "it cannot be read" : error;
+    }
+    return run;
+}
+
 std::uint32_t RecordHandle(const RawPathRecord& record) {
     if (std::memcmp(record.bytes, kRecordMagic, sizeof kRecordMagic) != 0) {
         return 0;
@@ -60,7 +76,7 @@ std::uint32_t RecordHandle(const RawPathRecord& record) {
 // run of the least recently resolved entry when too many are kept. Called with g_pathMutex held.
 std::shared_ptr<const MsRun> ResolveLocked(std::uint32_t handle) {
     PathEntry& entry = g_paths[handle - 1];
-    std::shared_ptr<const MsRun> run = MsRun::Open(entry.path);
+    std::shared_ptr<const MsRun> run = OpenRun(entry.path);
     if (run != entry.run) {
         entry.run = run;
         g_pathGeneration.fetch_add(1, std::memory_order_acq_rel);
@@ -205,6 +221,15 @@ int DmRawReadScanStatsVB(RawPathRecord& record, std::uint32_t scan, int /*reserv
     return 1;
 }
 
+std::string RawDataOpenError(const char* path) {
+    if (!path) {
+        return {};
+    }
+    std::lock_guard lock(g_openErrorMutex);
+    const auto it = g_openErrors.find(path);
+    return it != g_openErrors.end() ? it->second : std::string();
+}
+
 CDatafileSampleInfo::CDatafileSampleInfo() = default;
 CDatafileSampleInfo::~CDatafileSampleInfo() = default;
 
@@ -231,7 +256,7 @@ int CDMRawDatafile::Open(const char* path, int /*flags*/) {
     if (!path) {
         return 0;
     }
-    std::shared_ptr<const MsRun> run = MsRun::Open(path);
+    std::shared_ptr<const MsRun> run = OpenRun(path);
     if (!run) {
         return 0;
     }
@@ -265,7 +290,7 @@ CRawDatafile::CRawDatafile() : impl_(std::make_unique<Impl>()) {}
 CRawDatafile::~CRawDatafile() = default;
 
 bool CRawDatafile::Open(const char* path, int /*flags*/) {
-    impl_->run = path ? MsRun::Open(path) : nullptr;
+    impl_->run = path ? OpenRun(path) : nullptr;
     impl_->function = -1;
     return impl_->run != nullptr;
 }

@@ -50,6 +50,11 @@ std::uint32_t DmRawScansInFunction(RawPathRecord& record);
 // the buffer is left as it was.
 int DmRawReadScanStatsVB(RawPathRecord& record, std::uint32_t scan, int reserved, ScanStatsRecord& stats);
 
+// Ours, beside the library's calls, which only say that a data set cannot be read: why the last attempt
+// of this process to open `path` failed ("not an mzML or mzXML data set", "it holds more than ...
+// spectra ..."). Empty when that attempt succeeded or none was made.
+std::string RawDataOpenError(const char* path);
+
 class CDatafileSampleInfo {
 public:
     CDatafileSampleInfo();

@@ -171,6 +171,8 @@ bool RegisteredMessageEndpoint::Open() {
 }
 
 void RegisteredMessageEndpoint::Close() {
+    while (!waiting_.empty())
+        Drop(waiting_.size() - 1);
     if (listenFd_ < 0)
         return;
     ::close(listenFd_);
@@ -179,26 +181,63 @@ void RegisteredMessageEndpoint::Close() {
     socketPath_.clear();
 }
 
-bool RegisteredMessageEndpoint::ServiceOne(const Handler& handler, std::chrono::milliseconds readTimeout) {
+void RegisteredMessageEndpoint::Drop(std::size_t index) {
+    ::close(waiting_[index].fd);
+    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+int RegisteredMessageEndpoint::ServicePending(const Handler& handler,
+                                              std::chrono::milliseconds frameTimeout) {
     if (listenFd_ < 0)
-        return false;
-    ScopedFd peer(::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (peer.get() < 0)
-        return false;
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (::getsockopt(peer.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
-        credentials.uid != ::geteuid())
-        return false;
-    const auto deadline = Clock::now() + readTimeout;
-    WireFrame frame{};
-    if (!transferAll(peer.get(), &frame, sizeof frame, true, deadline) || frame.magic != kFrameMagic)
-        return false;
-    std::int64_t result =
-        handler ? handler(RegisteredMessageFrame{frame.message, frame.wParam, frame.lParam}) : 0;
-    // The sender may have given up meanwhile; its reply is then simply lost.
-    transferAll(peer.get(), &result, sizeof result, false, Clock::now() + readTimeout);
-    return true;
+        return 0;
+    static_assert(sizeof(WaitingSender::frame) == sizeof(WireFrame));
+    for (;;) {
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            break;
+        ucred credentials{};
+        socklen_t length = sizeof credentials;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
+            credentials.uid != ::geteuid()) {
+            ::close(fd);
+            continue;
+        }
+        if (waiting_.size() >= kMaxWaitingSenders)
+            Drop(0);
+        waiting_.push_back(WaitingSender{fd, Clock::now() + frameTimeout, 0, {}});
+    }
+    int handled = 0;
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < waiting_.size();) {
+        WaitingSender& sender = waiting_[i];
+        const ssize_t n =
+            ::recv(sender.fd, sender.frame + sender.received, sizeof sender.frame - sender.received, 0);
+        if (n > 0)
+            sender.received += static_cast<std::size_t>(n);
+        const bool wouldWait = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        if (sender.received < sizeof sender.frame) {
+            if (n == 0 || (n < 0 && !wouldWait) || now >= sender.deadline)
+                Drop(i);
+            else
+                ++i;
+            continue;
+        }
+        WireFrame frame{};
+        std::memcpy(&frame, sender.frame, sizeof frame);
+        // Taken out before the handler runs: it may run a nested event loop that serves this endpoint.
+        const int fd = sender.fd;
+        waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(i));
+        if (frame.magic == kFrameMagic) {
+            std::int64_t result =
+                handler ? handler(RegisteredMessageFrame{frame.message, frame.wParam, frame.lParam}) : 0;
+            // Eight bytes fit an empty socket buffer; a sender that gave up meanwhile loses its reply.
+            [[maybe_unused]] const ssize_t sent =
+                ::send(fd, &result, sizeof result, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ++handled;
+        }
+        ::close(fd);
+    }
+    return handled;
 }
 
 int SendRegisteredMessage(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam,

@@ -12,10 +12,12 @@
 // lParam) and reads the handler's 64-bit result back, as with SendMessage.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 inline constexpr std::uint32_t kFirstRegisteredMessage = 0xC000;
 inline constexpr std::uint32_t kLastRegisteredMessage = 0xFFFF;
@@ -45,15 +47,31 @@ public:
     int FileDescriptor() const { return listenFd_; }
     const std::string& SocketPath() const { return socketPath_; }
 
-    // Accepts at most one pending sender, reads its frame (waiting at most `readTimeout`), calls
-    // `handler` and writes the result back. Returns true when a frame was handled. Peers of another
-    // user, short or malformed frames and slow senders are dropped without calling the handler.
-    bool ServiceOne(const Handler& handler,
-                    std::chrono::milliseconds readTimeout = std::chrono::milliseconds(1000));
+    // Serves what has arrived, without waiting: accepts the senders waiting to connect, reads what each
+    // has sent so far, and for every whole frame calls `handler` and writes the result back. Returns the
+    // number of frames handled. A sender has `frameTimeout` from its connection to send its frame; peers
+    // of another user, malformed frames and senders past their time are dropped without calling the
+    // handler. At most kMaxWaitingSenders are kept; a new one displaces the oldest.
+    int ServicePending(const Handler& handler,
+                       std::chrono::milliseconds frameTimeout = std::chrono::milliseconds(1000));
+    // Senders connected whose frames are not whole yet: call ServicePending again soon (for their
+    // data, or to drop them at their time).
+    bool HasWaitingSenders() const { return !waiting_.empty(); }
+
+    static constexpr std::size_t kMaxWaitingSenders = 16;
 
 private:
+    struct WaitingSender {
+        int fd = -1;
+        std::chrono::steady_clock::time_point deadline;
+        std::size_t received = 0;
+        unsigned char frame[24] = {};
+    };
+    void Drop(std::size_t index);
+
     int listenFd_ = -1;
     std::string socketPath_;
+    std::vector<WaitingSender> waiting_;
 };
 
 // Delivers the message to every running window endpoint of this user (or only to the one of

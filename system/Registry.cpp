@@ -13,7 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -446,9 +448,64 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
+// The temporary file of a write is "<store>.tmp.XXXXXX" (earlier versions: "<store>.XXXXXX").
+constexpr std::string_view kTemporaryInfix = ".tmp.";
+
+bool isMkstempSuffix(std::string_view suffix) {
+    return suffix.size() == 6 && std::all_of(suffix.begin(), suffix.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+           });
+}
+
+// Empty, or the start of a store: what a write killed before its rename leaves behind.
+bool holdsPartOfAStore(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    char head[kMagicLine.size()] = {};
+    const ssize_t n = ::read(fd, head, sizeof(head));
+    ::close(fd);
+    return n >= 0 && kMagicLine.starts_with(std::string_view(head, static_cast<std::size_t>(n)));
+}
+
+// Removes the temporary files of writes that were killed before their rename. Called with the writer
+// lock held: every write happens under it, so no temporary file found then belongs to a live writer.
+// Files named like an earlier version's temporaries are removed only when they look like one (a name a
+// person would choose, "registry.backup", is all lower case and is spared).
+void removeStaleTemporaries(const std::string& file) {
+    const std::string directory = parentDirectory(file);
+    const std::string prefix = file.substr(file.rfind('/') + 1) + '.';
+    DIR* listing = ::opendir(directory.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix)) {
+            continue;
+        }
+        const std::string_view rest = name.substr(prefix.size());
+        const std::string path = directory + '/' + std::string(name);
+        const bool current = rest.starts_with(kTemporaryInfix.substr(1)) &&
+                             isMkstempSuffix(rest.substr(kTemporaryInfix.size() - 1));
+        const bool earlier =
+            isMkstempSuffix(rest) &&
+            !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= 'a' && c <= 'z'; }) &&
+            holdsPartOfAStore(path);
+        struct stat info {};
+        if ((current || earlier) && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == ::geteuid()) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(listing);
+}
+
 // Replaces the file in one step: readers see either the old store or the new one.
 bool save(const std::string& file, const Store& store) {
-    std::string temp = file + ".XXXXXX";
+    removeStaleTemporaries(file);
+    std::string temp = file + std::string(kTemporaryInfix) + "XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         return false;
@@ -526,6 +583,26 @@ LONG resolveSubKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult, LONG badSubKey, 
     return ERROR_SUCCESS;
 }
 
+// The file the store at `file` stands for: symbolic links are followed, so that a write replaces the
+// link's target and the link stays (a link to a missing file names the file to create). Empty for a
+// chain of links that does not end, which is then neither read nor written.
+std::string storeFile(std::string file) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (file.empty() || ::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return file;
+        }
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(file.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            return {};
+        }
+        target.resize(static_cast<std::size_t>(length));
+        file = target.front() == '/' ? target : parentDirectory(file) + '/' + target;
+    }
+    return {};
+}
+
 } // namespace
 
 std::string RegistryFilePath() {
@@ -552,7 +629,7 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
         return resolved;
     }
     const std::string& path = fullKeyPath;
-    const std::string file = RegistryFilePath();
+    const std::string file = storeFile(RegistryFilePath());
     Loaded loaded = load(file);
     if (loaded.status == LoadStatus::Unreadable) {
         return ERROR_ACCESS_DENIED;
@@ -576,7 +653,7 @@ LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
         return resolved;
     }
     const std::string& path = fullKeyPath;
-    const std::string file = RegistryFilePath();
+    const std::string file = storeFile(RegistryFilePath());
     const bool isRoot = path.find('\\') == std::string::npos;
     if (!writable(file)) {
         Loaded loaded = load(file);
@@ -626,7 +703,7 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
     if ((key->access & KEY_SET_VALUE) == 0) {
         return ERROR_ACCESS_DENIED;
     }
-    const std::string file = RegistryFilePath();
+    const std::string file = storeFile(RegistryFilePath());
     if (!writable(file)) {
         return ERROR_ACCESS_DENIED;
     }
@@ -665,7 +742,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
     if ((key->access & KEY_QUERY_VALUE) == 0) {
         return ERROR_ACCESS_DENIED;
     }
-    Loaded loaded = load(RegistryFilePath());
+    Loaded loaded = load(storeFile(RegistryFilePath()));
     if (loaded.status == LoadStatus::Unreadable) {
         return ERROR_ACCESS_DENIED;
     }

@@ -195,3 +195,37 @@ TEST_F(VarnexList, FileOutputEqualsStandardOutputAndSortsByTheChosenColumn) {
         previous = charge;
     }
 }
+
+// The sample's index with entries deleted once gave 210 rows, 209 of them wrong (every other entry), or
+// 3 rows (the first ten entries kept), with exit status 0. Such an index is not trusted now.
+TEST_F(VarnexList, SampleWithEntriesDeletedFromItsIndexGivesTheSameList) {
+    const Outcome intact = run({sample});
+    ASSERT_EQ(intact.exitCode, 0) << intact.err;
+    const std::string bytes = readFile(sample);
+    const std::size_t begin = bytes.find("<offset", bytes.find("<index name=\"spectrum\""));
+    const std::size_t end = bytes.find("</index>", begin);
+    ASSERT_NE(end, std::string::npos);
+    std::vector<std::string> entries = lines(bytes.substr(begin, end - begin));
+    std::erase_if(entries, [](const std::string& line) { return line.find("<offset") == std::string::npos; });
+    ASSERT_GT(entries.size(), 100u);
+
+    struct Damage {
+        const char* name;
+        bool (*keep)(std::size_t entry);
+    };
+    for (const Damage& damage : {Damage{"every-other.mzML", [](std::size_t n) { return n % 2 == 0; }},
+                                 Damage{"first-ten.mzML", [](std::size_t n) { return n < 10; }}}) {
+        std::string damaged = bytes.substr(0, begin);
+        for (std::size_t n = 0; n < entries.size(); ++n) {
+            if (damage.keep(n)) {
+                damaged += entries[n] + "\n";
+            }
+        }
+        damaged += bytes.substr(bytes.rfind('\n', end) + 1);
+        const fs::path path = dir / damage.name;
+        std::ofstream(path, std::ios::binary) << damaged;
+        const Outcome outcome = run({path.string()});
+        EXPECT_EQ(outcome.exitCode, 0) << damage.name << ": " << outcome.err;
+        EXPECT_EQ(outcome.out, intact.out) << damage.name;
+    }
+}

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "hostlink/Framing.h"
@@ -242,6 +243,39 @@ TEST_F(HostLinkTest, RuntimeDirectoryOpenToOthersIsRefused) {
     EXPECT_TRUE(IsQuorixRunning());
 }
 
+// With XDG_RUNTIME_DIR unset the endpoints live in /tmp/varnex-<uid>, which another user can make first
+// and so block the host; the message says so and how to choose another directory.
+TEST_F(HostLinkTest, RuntimeDirectoryTakenByAnotherUserIsNamedInTheMessage) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as two users";
+    constexpr uid_t kOther = 65534;
+    const std::string taken = "/tmp/varnex-" + std::to_string(kOther);
+    if (::mkdir(taken.c_str(), 0700) != 0)
+        GTEST_SKIP() << taken << " exists already; it is left alone";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::unsetenv("VARNEX_RUNTIME_DIR");
+        ::unsetenv("XDG_RUNTIME_DIR");
+        if (::setgid(kOther) != 0 || ::setuid(kOther) != 0)
+            ::_exit(100);
+        std::string error;
+        const bool refused = !hostlink::EndpointPath(error);
+        for (const std::string& part :
+             {taken, std::string("another user"), std::string("XDG_RUNTIME_DIR is not set"),
+              std::string("VARNEX_RUNTIME_DIR")}) {
+            if (error.find(part) == std::string::npos) {
+                std::fprintf(stderr, "message lacks '%s': %s\n", part.c_str(), error.c_str());
+                ::_exit(1);
+            }
+        }
+        ::_exit(refused ? 0 : 2);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::rmdir(taken.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST_F(HostLinkTest, RuntimeDirectoryThatIsSymlinkIsRefused) {
     const auto link = runtime_.Path().string() + "-link";
     std::filesystem::create_directory_symlink(runtime_.Path(), link);
@@ -282,6 +316,30 @@ TEST_F(HostLinkTest, IdleClientsAreDroppedSoTheyCannotHoldEverySlot) {
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(SendHostCommand("served once the idle clients are gone", 2000), 1);
     EXPECT_GE(host.Server().DroppedClients(), 3u);
+}
+
+// Clients holding every place (32 of them, each sending a byte now and then) once locked every new
+// client out. A new client now displaces the one that has gone longest without a whole frame, and a
+// client that trickles its frame is dropped when the frame outlasts its time, however busy it looks.
+TEST_F(HostLinkTest, ClientsHoldingEveryPlaceCannotLockOutNewOnes) {
+    hostlink::HostCommandServer::Limits limits;
+    limits.frameTimeoutMs = 300;
+    ThreadedHost host(limits);
+    std::vector<hostlink::UniqueFd> holders;
+    for (std::size_t i = 0; i < limits.maxClients; ++i)
+        holders.push_back(ConnectRaw(runtime_.SocketPath()));
+    EXPECT_EQ(SendHostCommand("served while every place is taken", 2000), 1);
+    EXPECT_EQ(host.Received(), std::vector<std::string>{"served while every place is taken"});
+
+    hostlink::UniqueFd trickler = ConnectRaw(runtime_.SocketPath());
+    const std::string frame = hostlink::EncodeFrame("trickled");
+    for (std::size_t k = 0; k < 8; ++k) {
+        ::send(trickler.Get(), frame.data() + k, 1, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(100ms);
+    }
+    char byte = 0;
+    EXPECT_EQ(::recv(trickler.Get(), &byte, 1, MSG_DONTWAIT), 0) << "the trickling client is still served";
+    EXPECT_EQ(host.Received().size(), 1u);
 }
 
 TEST_F(HostLinkTest, FloodOfPipelinedCommandsIsServedInOrder) {

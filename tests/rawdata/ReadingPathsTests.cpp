@@ -1,9 +1,11 @@
 // The same data reads the same whichever way it is stored: through the index or by a sequential scan,
 // plain or gzip-compressed, mzML or mzXML; and every array encoding decodes to its values.
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -121,6 +123,87 @@ TEST(ReadingPaths, StaleIndexFallsBackToTheSequentialScan) {
     ASSERT_TRUE(misnamed);
     EXPECT_FALSE(misnamed->UsedIndex());
     ExpectSameRuns(*indexed, *misnamed);
+}
+
+// Deletes the spectrum index's <offset> lines for which `drop(n)` holds (n counts them from 0).
+template <typename Predicate> std::string WithoutIndexEntries(std::string bytes, Predicate drop) {
+    std::size_t pos = bytes.find("<offset", bytes.find("<index name=\"spectrum\""));
+    const std::size_t end = bytes.find("</index>", pos);
+    std::string out = bytes.substr(0, pos);
+    for (std::size_t n = 0; pos < end; ++n) {
+        const std::size_t next = std::min(bytes.find("<offset", pos + 1), end);
+        if (!drop(n)) {
+            out += bytes.substr(pos, next - pos);
+        }
+        pos = next;
+    }
+    return out + bytes.substr(end);
+}
+
+// An index that names only some spectra used to be trusted, and the run lost every spectrum it left out.
+// Each of the checks catches the omission on its own: the declared count, the position each spectrum
+// states, and the end of the list after the last entry.
+TEST(ReadingPaths, IndexThatLeavesSpectraOutIsNotTrusted) {
+    const std::string intact = rawtest::ReadAll(IndexedFile());
+    const auto reference = OpenFresh(IndexedFile());
+    ASSERT_TRUE(reference && reference->UsedIndex());
+    const std::size_t spectra = reference->Scans().size();
+    const std::string declared = "<spectrumList count=\"" + std::to_string(spectra) + "\"";
+    ASSERT_NE(intact.find(declared), std::string::npos);
+    auto declaring = [&](std::string bytes, std::size_t count) {
+        return bytes.replace(bytes.find(declared), declared.size(),
+                             "<spectrumList count=\"" + std::to_string(count) + "\"");
+    };
+
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"every other entry", WithoutIndexEntries(intact, [](std::size_t n) { return n % 2 == 1; })},
+        {"first ten entries kept", WithoutIndexEntries(intact, [](std::size_t n) { return n >= 10; })},
+        {"one entry gone, count edited to match",
+         declaring(WithoutIndexEntries(intact, [](std::size_t n) { return n == 5; }), spectra - 1)},
+        {"last entry gone, count edited to match",
+         declaring(WithoutIndexEntries(intact, [&](std::size_t n) { return n + 1 == spectra; }),
+                   spectra - 1)},
+    };
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        const auto run = MsRun::OpenBytes(bytes);
+        ASSERT_TRUE(run);
+        EXPECT_FALSE(run->UsedIndex());
+        ExpectSameRuns(*reference, *run);
+    }
+
+    // mzXML: the declared scan count gives the omission away.
+    const std::string mzxml =
+        rawtest::ReadAll(rawtest::Generated("paths-omitted.mzXML", "--format mzxml --minutes 0.3 --seed 3"));
+    const std::size_t third = mzxml.find("<offset", mzxml.find("<offset", mzxml.find("<offset") + 1) + 1);
+    std::string cut = mzxml;
+    cut.erase(third, cut.find("<offset", third + 1) - third);
+    const auto whole = MsRun::OpenBytes(mzxml);
+    const auto shortened = MsRun::OpenBytes(cut);
+    ASSERT_TRUE(whole && shortened);
+    EXPECT_TRUE(whole->UsedIndex());
+    EXPECT_FALSE(shortened->UsedIndex());
+    ExpectSameRuns(*whole, *shortened);
+}
+
+// Past the most spectra a run may hold, the data set is refused with the reason; it is never read in
+// part (the reader once stopped at its limit and listed what it had).
+TEST(ReadingPaths, MoreSpectraThanTheLimitAreRefusedNotCut) {
+    const std::string plain = rawtest::ReadAll(
+        rawtest::Generated("paths-plain.mzML", std::string(rawtest::kFunctionArgs) + " --no-index"));
+    const std::string indexed = rawtest::ReadAll(IndexedFile());
+    const auto reference = OpenFresh(IndexedFile());
+    ASSERT_TRUE(reference);
+    const std::size_t spectra = reference->Scans().size();
+    for (const std::string* bytes : {&plain, &indexed}) {
+        std::string error;
+        EXPECT_FALSE(MsRun::OpenBytes(*bytes, &error, spectra - 1));
+        EXPECT_NE(error.find("more than " + std::to_string(spectra - 1) + " spectra"), std::string::npos)
+            << error;
+        const auto exactly = MsRun::OpenBytes(*bytes, &error, spectra);
+        ASSERT_TRUE(exactly) << error;
+        EXPECT_EQ(exactly->Scans().size(), spectra);
+    }
 }
 
 TEST(ReadingPaths, GzipCompressedCopyReadsTheSame) {

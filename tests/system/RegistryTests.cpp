@@ -1,4 +1,9 @@
+#include <algorithm>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -265,6 +270,72 @@ TEST_F(RegistryStore, ConcurrentWritersNeitherCorruptNorLoseValues) {
         EXPECT_EQ(queryText(kConfigKey, own.c_str()), std::to_string(kRounds - 1) + std::string(1, '\0'));
     }
     EXPECT_EQ(queryText(kConfigKey, "Shared").rfind("Writer", 0), 0u);
+}
+
+// The files beside the store whose names start with the store's: what a directory listing shows.
+std::vector<std::string> filesBeside(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A write killed before its rename left its temporary file for good (33 after 40 kills); the next write
+// removes such files, but not one a person named like a copy of the store.
+TEST_F(RegistryStore, NextWriteRemovesTheTemporaryFilesOfKilledWrites) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
+    for (int round = 0; round < 12; ++round) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0;; ++i) {
+                setText(key, "Counter", std::to_string(i));
+            }
+        }
+        ::usleep(static_cast<useconds_t>(2000 + 1700 * round));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    // What killed writes of this and of earlier versions leave, and two files that are someone's own.
+    const std::string& file = store.File();
+    std::ofstream(file + ".tmp.a1B2c3");
+    std::ofstream(file + ".Xy7Qz0") << "VarnexRegistry 1\nkey \"HKEY_LOC";
+    std::ofstream(file + ".backup") << store.Contents();
+    std::ofstream(file + ".K3ep1t") << "my notes\n";
+
+    ASSERT_EQ(setText(key, "Counter", "last"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(filesBeside(store.Directory()),
+              (std::vector<std::string>{"registry", "registry.K3ep1t", "registry.backup", "registry.lock"}));
+    EXPECT_EQ(queryText(kConfigKey, "Counter"), std::string("last", 5));
+}
+
+// A store path that is a symbolic link was replaced by a plain file, cutting the link. Writes now go to
+// the link's target (created when missing); a link that leads nowhere in the end is not written.
+TEST_F(RegistryStore, StoreThatIsASymbolicLinkIsWrittenThroughToItsTarget) {
+    const std::string target = store.Directory() + "/kept/registry";
+    ASSERT_EQ(::mkdir((store.Directory() + "/kept").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("kept/registry", store.File().c_str()), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
+    ASSERT_EQ(setText(key, "DecimalPlaces", "4:0:3", REG_EXPAND_SZ), ERROR_SUCCESS);
+    RegCloseKey(key);
+    struct stat info {};
+    ASSERT_EQ(::lstat(store.File().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(queryText(kConfigKey, "DecimalPlaces"), std::string("4:0:3", 6));
+    std::ifstream in(target);
+    const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(written.find("4:0:3"), std::string::npos);
+
+    ASSERT_EQ(::unlink(store.File().c_str()), 0);
+    ASSERT_EQ(::symlink("registry", store.File().c_str()), 0); // a link to itself
+    EXPECT_NE(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
+    ASSERT_EQ(::lstat(store.File().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
 TEST(RegistryLocation, EnvironmentChoosesTheFile) {

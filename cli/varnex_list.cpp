@@ -165,8 +165,10 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
     return std::nullopt;
 }
 
-// The build reports nothing, so whether the data set can be read is found out before it starts.
-std::optional<std::string> unreadableReason(const std::string& path) {
+// The build reports nothing, so whether the data set can be read is found out before it starts. The
+// caller keeps `datafile` open through the build, so the parsed data set is not dropped and parsed again
+// when other data sets pass through the reader's cache meanwhile.
+std::optional<std::string> unreadableReason(const std::string& path, CDMRawDatafile& datafile) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (error) {
@@ -184,7 +186,6 @@ std::optional<std::string> unreadableReason(const std::string& path) {
         return std::strerror(errno);
     }
     ::close(fd);
-    CDMRawDatafile datafile;
     CDatafileSampleInfo sampleInfo;
     if (datafile.Open(path.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
         return "it is not an mzML or mzXML data set that can be read";
@@ -272,7 +273,8 @@ bool writeFileAtomically(const std::string& target, const std::string& contents,
 
 // Why the data set at `path` cannot be listed, naming it; nothing when `list` now holds its precursors.
 std::optional<std::string> buildList(const std::string& path, CPrecursorList& list) {
-    std::optional<std::string> reason = unreadableReason(path);
+    CDMRawDatafile datafile;
+    std::optional<std::string> reason = unreadableReason(path, datafile);
     if (!reason) {
         list.SetRawPath(path);
         if (!list.CreatePrecursorList()) {

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "rawdata/RawTestFiles.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -219,6 +221,7 @@ std::vector<std::string> rowsUnderFileColumn(const std::string& table, const std
 } // namespace
 
 TEST_F(VarnexList, BatchJoinsTheDataSetsInTheOrderGivenUnderAFileColumn) {
+    SKIP_WITHOUT_SHARED_DATA();
     // An mzXML, a gzip-compressed mzML and the sample: three readers, and an order that is not by name.
     const std::vector<std::string> dataSets = {sharedDataSet("thermo_test2.mzXML"), sample,
                                                sharedDataSet("thermo_QE_QualityControl_1_in2.mzML.gz")};

@@ -289,6 +289,7 @@ TEST(Caching, ReopeningAnUnchangedFileSharesTheParsedRun) {
 }
 
 TEST(Caching, ARunStillInUseIsNotParsedAgainAfterLeavingTheCache) {
+    SKIP_WITHOUT_SHARED_DATA();
     // Several data sets listed at once each hold their run while the others pass through the cache.
     const std::string path = rawtest::WriteFile("held.mzML", rawtest::ReadAll(rawtest::SamplePath()));
     const auto held = MsRun::Open(path);

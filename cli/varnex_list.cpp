@@ -1,8 +1,13 @@
-// varnex-list: the precursor list of one DDA data set, built as the window builds it, written as a table.
+// varnex-list: the precursor list of one DDA data set, built as the window builds it, written as a table;
+// several data sets make one table with a leading File column.
 
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -10,15 +15,20 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
+#include "cli/BatchList.h"
 #include "listio/AtomicFile.h"
 #include "listio/DataSetCheck.h"
 #include "listio/PrecursorExport.h"
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
+#include "rawdata/RawData.h"
 
 #ifndef VARNEX_VERSION
 #define VARNEX_VERSION "unknown"
@@ -30,7 +40,8 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 struct Options {
-    std::string dataSet;
+    std::vector<std::string> dataSets;
+    unsigned jobs = 0; // 0: one per processor
     std::string output = "-";
     ExportFormat format = ExportFormat::Tsv;
     PrecursorColumn sortColumn = PrecursorColumn::SwitchingTime;
@@ -38,16 +49,21 @@ struct Options {
 };
 
 void printHelp(std::ostream& out) {
-    out << "Usage: varnex-list [OPTION]... DATA_SET\n"
+    out << "Usage: varnex-list [OPTION]... DATA_SET...\n"
            "List every precursor a data-dependent LC-MS/MS data set (mzML, mzML.gz or mzXML) switched to:\n"
            "one line per run of MS/MS scans on one set mass, with its survey scan, charge state and\n"
            "intensity, as the Varnex window shows them.\n"
+           "\n"
+           "Several data sets make one table whose first column, File, holds each line's data set as\n"
+           "given; the data sets follow in the order given. A data set that cannot be read is named on\n"
+           "standard error and left out, and the exit status is 1.\n"
            "\n"
            "  -o, --output FILE    write to FILE instead of standard output; FILE is replaced only when\n"
            "                       the whole list was written\n"
            "  -f, --format FORMAT  tsv (default) or csv\n"
            "  -s, --sort COLUMN    sort ascending by COLUMN: switching-time (default), set-mass,\n"
            "                       function-name, charge-state or intensity, or its number 0-4\n"
+           "  -j, --jobs N         read up to N data sets at a time (default: one per processor)\n"
            "  -q, --quiet          no progress indication on standard error\n"
            "  -h, --help           show this help and exit\n"
            "  -V, --version        show the version and exit\n"
@@ -58,7 +74,7 @@ void printHelp(std::ostream& out) {
            "could\n"
            "not be determined; a switching time of -1 means the run precedes every survey scan.\n"
            "\n"
-           "Exit status: 0 on success, 1 when the data set cannot be read or the output cannot be written,\n"
+           "Exit status: 0 on success, 1 when a data set cannot be read or the output cannot be written,\n"
            "2 on a usage error.\n";
 }
 
@@ -103,10 +119,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
             return true;
         };
         if (onlyOperands || argument == "-" || argument.empty() || argument[0] != '-') {
-            if (!options.dataSet.empty()) {
-                throw UsageError{"only one data set can be listed at a time"};
-            }
-            options.dataSet = argument;
+            options.dataSets.push_back(argument);
         } else if (isFlag("--", "--")) {
             onlyOperands = true;
         } else if (isFlag("-h", "--help")) {
@@ -128,6 +141,14 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
             } else {
                 throw UsageError{"unknown format '" + format + "' (tsv or csv)"};
             }
+        } else if (argument == "-j" || argument == "--jobs") {
+            const std::string jobs = value(argument);
+            unsigned parsed = 0;
+            const auto [end, error] = std::from_chars(jobs.data(), jobs.data() + jobs.size(), parsed);
+            if (error != std::errc() || end != jobs.data() + jobs.size() || parsed == 0) {
+                throw UsageError{"the number of jobs must be a positive whole number, not '" + jobs + "'"};
+            }
+            options.jobs = parsed;
         } else if (argument == "-s" || argument == "--sort") {
             const std::string column = value(argument);
             const auto parsed = parseColumn(column);
@@ -140,7 +161,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
             throw UsageError{"unknown option '" + argument + "'"};
         }
     }
-    if (options.dataSet.empty()) {
+    if (options.dataSets.empty()) {
         throw UsageError{"no data set given"};
     }
     return std::nullopt;
@@ -186,47 +207,80 @@ private:
     std::thread thread_;
 };
 
-int run(const Options& options) {
-    if (const auto reason = unreadableReason(options.dataSet)) {
-        std::cerr << "varnex-list: cannot read '" << options.dataSet << "': " << *reason << "\n";
-        return kExitFailure;
+// Why the data set at `path` cannot be listed, naming it; nothing when `list` now holds its precursors.
+std::optional<std::string> buildList(const std::string& path, CPrecursorList& list) {
+    std::optional<std::string> reason = unreadableReason(path);
+    // Held open through the build, so the parsed data set stays in the reader's cache while other data
+    // sets pass through it, instead of being parsed again.
+    CDMRawDatafile keepParsed;
+    if (!reason) {
+        keepParsed.Open(path.c_str(), 0); // the build opens it again and reports a failure itself
+        list.SetRawPath(path);
+        if (!list.CreatePrecursorList()) {
+            reason = "the data set could not be opened again while its survey spectra were read";
+        }
     }
+    if (reason) {
+        return "cannot read '" + path + "': " + *reason;
+    }
+    return std::nullopt;
+}
+
+// One data set keeps the table it always had, without a File column, so existing scripts keep working.
+BatchTable listSingle(const Options& options) {
+    BatchTable listing;
     CPrecursorList list;
-    list.SetRawPath(options.dataSet);
-    bool built = false;
+    if (auto failure = buildList(options.dataSets.front(), list)) {
+        listing.messages.push_back(std::move(*failure));
+        return listing;
+    }
+    list.SortByColumn(precursorColumnIndex(options.sortColumn));
+    std::ostringstream table;
+    writePrecursors(table, list.m_Precursors, options.format);
+    listing.text = std::move(table).str();
+    listing.dataSetsRead = 1;
+    if (list.m_Precursors.GetSize() == 0) {
+        listing.messages.emplace_back("There are no Precursors to Display");
+    }
+    return listing;
+}
+
+int run(const Options& options) {
+    BatchTable listing;
     {
         std::optional<ProgressLine> progress;
         if (!options.quiet && ::isatty(STDERR_FILENO) == 1) {
-            progress.emplace(std::filesystem::path(options.dataSet).filename().string());
+            progress.emplace(options.dataSets.size() == 1
+                                 ? std::filesystem::path(options.dataSets.front()).filename().string()
+                                 : std::to_string(options.dataSets.size()) + " data sets");
         }
-        built = list.CreatePrecursorList();
+        listing = options.dataSets.size() == 1
+                      ? listSingle(options)
+                      : listDataSets(options.dataSets, options.jobs != 0 ? options.jobs : defaultJobCount(),
+                                     options.format, options.sortColumn, buildList);
     }
-    if (!built) {
-        std::cerr << "varnex-list: cannot read '" << options.dataSet
-                  << "': the data set could not be opened again while its survey spectra were read\n";
+    for (const std::string& message : listing.messages) {
+        std::cerr << "varnex-list: " << message << "\n";
+    }
+    // With nothing read there is nothing to show, and an earlier output file is worth more than a header.
+    if (listing.dataSetsRead == 0) {
         return kExitFailure;
     }
-    list.SortByColumn(precursorColumnIndex(options.sortColumn));
-
-    std::ostringstream table;
-    writePrecursors(table, list.m_Precursors, options.format);
-    if (list.m_Precursors.GetSize() == 0) {
-        std::cerr << "varnex-list: There are no Precursors to Display\n";
-    }
+    const int status = listing.dataSetsRead == options.dataSets.size() ? 0 : kExitFailure;
     if (options.output == "-") {
-        std::cout << table.str() << std::flush;
+        std::cout << listing.text << std::flush;
         if (!std::cout) {
             std::cerr << "varnex-list: cannot write to standard output\n";
             return kExitFailure;
         }
-        return 0;
+        return status;
     }
     std::string error;
-    if (!writeFileAtomically(options.output, table.str(), error)) {
+    if (!writeFileAtomically(options.output, listing.text, error)) {
         std::cerr << "varnex-list: cannot write '" << options.output << "': " << error << "\n";
         return kExitFailure;
     }
-    return 0;
+    return status;
 }
 
 } // namespace

@@ -84,8 +84,11 @@ private:
 
 } // namespace
 
-void writePrecursors(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format) {
+void writePrecursorHeader(std::ostream& out, ExportFormat format, bool withDataSet) {
     LineWriter line(out, format);
+    if (withDataSet) {
+        line.add("File");
+    }
     for (const PrecursorColumn column : kPrecursorColumns) {
         line.add(precursorColumnHeader(column));
     }
@@ -93,8 +96,16 @@ void writePrecursors(std::ostream& out, const CPrecursorArray& precursors, Expor
         line.add(header);
     }
     line.end();
+}
+
+void writePrecursorRows(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format,
+                        std::optional<std::string_view> dataSet) {
+    LineWriter line(out, format);
     for (int i = 0; i < precursors.GetSize(); ++i) {
         const CPrecursor& precursor = precursors.ElementAt(i);
+        if (dataSet) {
+            line.add(*dataSet);
+        }
         for (const PrecursorColumn column : kPrecursorColumns) {
             line.add(columnText(precursor, column));
         }
@@ -105,4 +116,9 @@ void writePrecursors(std::ostream& out, const CPrecursorArray& precursors, Expor
         line.add(number(precursor.m_fRetentionTime));
         line.end();
     }
+}
+
+void writePrecursors(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format) {
+    writePrecursorHeader(out, format, false);
+    writePrecursorRows(out, precursors, format, std::nullopt);
 }

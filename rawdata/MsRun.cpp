@@ -158,6 +158,19 @@ struct RunCacheEntry {
 
 std::mutex g_runCacheMutex;
 std::list<RunCacheEntry> g_runCache; // most recently used first
+// Every run handed out that someone may still hold: a file in use is not parsed a second time after it
+// left the small cache above (several data sets listed at once would otherwise keep evicting each other).
+std::vector<std::pair<RunCacheKey, std::weak_ptr<const MsRun>>> g_runsInUse;
+
+// Called with g_runCacheMutex held.
+std::shared_ptr<const MsRun> RunInUse(const RunCacheKey& key) {
+    for (const auto& [usedKey, used] : g_runsInUse) {
+        if (usedKey == key) {
+            return used.lock();
+        }
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -722,6 +735,14 @@ std::shared_ptr<const MsRun> MsRun::Open(const std::string& path, std::string* e
                 return it->run;
             }
         }
+        if (std::shared_ptr<const MsRun> run = RunInUse(key)) {
+            std::erase_if(g_runCache, [&](const RunCacheEntry& e) { return e.key.path == key.path; });
+            g_runCache.push_front({std::move(key), run, std::string()});
+            if (g_runCache.size() > kRunCacheEntries) {
+                g_runCache.pop_back();
+            }
+            return run;
+        }
     }
     std::string message;
     std::shared_ptr<const MsRun> run = OpenUncached(path, &message);
@@ -730,6 +751,11 @@ std::shared_ptr<const MsRun> MsRun::Open(const std::string& path, std::string* e
     }
     std::lock_guard lock(g_runCacheMutex);
     std::erase_if(g_runCache, [&](const RunCacheEntry& e) { return e.key.path == path; });
+    std::erase_if(g_runsInUse,
+                  [&](const auto& used) { return used.first.path == path || used.second.expired(); });
+    if (run) {
+        g_runsInUse.emplace_back(key, run);
+    }
     g_runCache.push_front({std::move(key), run, message});
     if (g_runCache.size() > kRunCacheEntries) {
         g_runCache.pop_back();
@@ -741,6 +767,7 @@ void MsRun::ClearCache() {
     std::list<RunCacheEntry> dropped;
     std::lock_guard lock(g_runCacheMutex);
     dropped.swap(g_runCache);
+    g_runsInUse.clear();
 }
 
 const std::vector<std::size_t>& MsRun::ScansOfFunction(int function) const {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Varnex needs to build, test and run, skipping those already present.
+# With --packaging also those that build, check and try out the Debian package (tools/make-deb.sh, CI).
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git python3 clang-format
@@ -8,7 +9,11 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
+    help2man appstream desktop-file-utils shared-mime-info
 )
+if [ "${1:-}" = --packaging ]; then
+    packages+=(dpkg-dev file lintian xdg-utils libfile-mimeinfo-perl snakemake)
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "rawdata/RawTestFiles.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -116,6 +118,9 @@ TEST_F(VarnexList, UsageErrorsExitWithTwo) {
     const Outcome missingValue = run({sample, "--output"});
     EXPECT_EQ(missingValue.exitCode, 2);
     EXPECT_NE(missingValue.err.find("needs a value"), std::string::npos);
+    for (const char* jobs : {"0", "-1", "two", "2x", ""}) {
+        EXPECT_EQ(run({"--jobs", jobs, sample, sample}).exitCode, 2) << "--jobs '" << jobs << "'";
+    }
 }
 
 TEST_F(VarnexList, MissingDataSetIsReportedWithoutOutput) {
@@ -228,4 +233,95 @@ TEST_F(VarnexList, SampleWithEntriesDeletedFromItsIndexGivesTheSameList) {
         EXPECT_EQ(outcome.exitCode, 0) << damage.name << ": " << outcome.err;
         EXPECT_EQ(outcome.out, intact.out) << damage.name;
     }
+}
+
+namespace {
+
+std::string sharedDataSet(const std::string& name) {
+    return std::string(VARNEX_SHARED_DATA_DIR) + "/" + name;
+}
+
+// The rows of one data set's own table, each prefixed with the File column as a batch writes it.
+std::vector<std::string> rowsUnderFileColumn(const std::string& table, const std::string& file,
+                                             char separator) {
+    std::vector<std::string> rows = lines(table);
+    rows.erase(rows.begin());
+    for (std::string& row : rows) {
+        row = file + separator + row;
+    }
+    return rows;
+}
+
+} // namespace
+
+TEST_F(VarnexList, BatchJoinsTheDataSetsInTheOrderGivenUnderAFileColumn) {
+    SKIP_WITHOUT_SHARED_DATA();
+    // An mzXML, a gzip-compressed mzML and the sample: three readers, and an order that is not by name.
+    const std::vector<std::string> dataSets = {sharedDataSet("thermo_test2.mzXML"), sample,
+                                               sharedDataSet("thermo_QE_QualityControl_1_in2.mzML.gz")};
+    std::vector<std::string> expected = {std::string("File\t") + kHeader};
+    for (const std::string& dataSet : dataSets) {
+        const Outcome single = run({"--sort", "set-mass", dataSet});
+        ASSERT_EQ(single.exitCode, 0) << single.err;
+        ASSERT_EQ(lines(single.out).front(), kHeader);
+        const auto rows = rowsUnderFileColumn(single.out, dataSet, '\t');
+        ASSERT_FALSE(rows.empty()) << dataSet;
+        expected.insert(expected.end(), rows.begin(), rows.end());
+    }
+    // One at a time or all at once, the table is the same.
+    for (const char* jobs : {"1", "3"}) {
+        std::vector<std::string> arguments = {"--sort", "set-mass", "--jobs", jobs};
+        arguments.insert(arguments.end(), dataSets.begin(), dataSets.end());
+        const Outcome batch = run(arguments);
+        EXPECT_EQ(batch.exitCode, 0) << batch.err;
+        EXPECT_EQ(batch.err, "");
+        EXPECT_EQ(lines(batch.out), expected) << "--jobs " << jobs;
+    }
+}
+
+TEST_F(VarnexList, BatchNamesAnUnreadableDataSetListsTheOthersAndFails) {
+    const std::string missing = (dir / "nowhere.mzML").string();
+    const fs::path text = dir / "notes.mzXML";
+    std::ofstream(text) << "these are not spectra\n";
+    const fs::path output = dir / "list.tsv";
+    std::ofstream(output) << "earlier list\n";
+
+    const Outcome outcome = run({"-o", output.string(), missing, sample, text.string()});
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.err.find("cannot read '" + missing + "'"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("cannot read '" + text.string() + "': it is not an mzML or mzXML"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_LT(outcome.err.find(missing), outcome.err.find(text.string())) << "messages in the order given";
+    const Outcome single = run({sample});
+    std::vector<std::string> expected = {std::string("File\t") + kHeader};
+    const auto rows = rowsUnderFileColumn(single.out, sample, '\t');
+    expected.insert(expected.end(), rows.begin(), rows.end());
+    EXPECT_EQ(lines(readFile(output)), expected);
+
+    // When none can be read there is nothing to list, and an earlier output stays as it was.
+    std::ofstream(output) << "earlier list\n";
+    const Outcome none = run({"--output", output.string(), missing, text.string()});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(readFile(output), "earlier list\n");
+    EXPECT_TRUE(run({missing, text.string()}).out.empty());
+}
+
+TEST_F(VarnexList, BatchCsvQuotesPathsThatHoldSeparatorsOrQuotes) {
+    const fs::path awkward = dir / "run \"7\", repeat.mzML";
+    fs::create_symlink(sample, awkward);
+    const Outcome outcome = run({"--format", "csv", awkward.string(), sample});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    const auto rows = lines(outcome.out);
+    ASSERT_EQ(rows.size(), 1u + 2u * 210u);
+    EXPECT_EQ(rows[0].rfind("File,Switching Time,", 0), 0u) << rows[0];
+    std::string quotedPath = "\"";
+    for (const char c : awkward.string()) {
+        quotedPath += c == '"' ? std::string("\"\"") : std::string(1, c);
+    }
+    quotedPath += "\",";
+    EXPECT_EQ(rows[1].rfind(quotedPath, 0), 0u) << rows[1];
+    EXPECT_EQ(rows[211].rfind(sample + ",", 0), 0u) << rows[211];
+    // Past the File column both data sets' rows are the same.
+    EXPECT_EQ(rows[1].substr(quotedPath.size()), rows[211].substr(sample.size() + 1));
 }

@@ -287,3 +287,21 @@ TEST(Caching, ReopeningAnUnchangedFileSharesTheParsedRun) {
     EXPECT_NE(third.get(), first.get());
     EXPECT_EQ(DmRawScansInFunction(record), 2u);
 }
+
+TEST(Caching, ARunStillInUseIsNotParsedAgainAfterLeavingTheCache) {
+    SKIP_WITHOUT_SHARED_DATA();
+    // Several data sets listed at once each hold their run while the others pass through the cache.
+    const std::string path = rawtest::WriteFile("held.mzML", rawtest::ReadAll(rawtest::SamplePath()));
+    const auto held = MsRun::Open(path);
+    ASSERT_TRUE(held);
+    for (const char* other : {"thermo_test2.mzXML", "thermo_LCQDeca_pyteomics_test.mzXML",
+                              "thermo_QE_three_test_scans.mzML", "thermo_Fusion_sliced_ethcd.mzML",
+                              "thermo_PepXMLFile_test.mzML", "thermo_FAIMS_IM_FAIMS_test.mzML"}) {
+        ASSERT_TRUE(MsRun::Open(rawtest::SharedFile(other))) << other;
+    }
+    EXPECT_EQ(MsRun::Open(path).get(), held.get());
+    // Through the scan functions too, which look the data set up by its path record.
+    RawPathRecord record = RecordFor(path, 1);
+    EXPECT_EQ(DmRawScansInFunction(record), 70u);
+    EXPECT_EQ(MsRun::Open(path).get(), held.get());
+}

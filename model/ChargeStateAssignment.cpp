@@ -1,12 +1,13 @@
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <numeric>
-#include <utility>
 #include <vector>
 
 #include "model/PrecursorList.h"
 #include "model/SpectrumPoints.h"
 #include "model/SurveyScanTimes.h"
-#include "model/SurveySpectrumPrefetch.h"
+#include "model/WorkerPool.h"
 #include "numeric/ChargeState.h"
 
 namespace {
@@ -23,6 +24,11 @@ struct Assignment {
 bool isDecoded(const QXSpectrum& spectrum) {
     return spectrum.m_pMasses != nullptr && spectrum.m_pIntensities != nullptr;
 }
+
+struct SurveySpectrum {
+    QXSpectrum spectrum;
+    bool massesAscending = false;
+};
 
 // The first attempt: the survey scan at or before the run.
 Assignment firstAttempt(const SurveySpectrum& survey, float setMass) {
@@ -46,8 +52,7 @@ Assignment firstAttempt(const SurveySpectrum& survey, float setMass) {
 }
 
 // The second attempt, one survey scan earlier: charge and the routine's peak height replace the first.
-Assignment secondAttempt(const SurveySpectrum& survey, float setMass) {
-    const QXSpectrum& spectrum = survey.spectrum;
+Assignment secondAttempt(const QXSpectrum& spectrum, float setMass) {
     if (!isDecoded(spectrum)) {
         return {};
     }
@@ -64,6 +69,11 @@ Assignment secondAttempt(const SurveySpectrum& survey, float setMass) {
 } // namespace
 
 bool CPrecursorList::ReadSpectrum(QXSpectrum& spectrum, int function, unsigned int scan) {
+    m_RawDatafile.SelectFunction(function);
+    return ReadScanOfSelectedFunction(spectrum, scan);
+}
+
+bool CPrecursorList::ReadScanOfSelectedFunction(QXSpectrum& spectrum, unsigned int scan) {
     {
         // Only a test that the data set still opens; the spectrum comes from the list's own reader.
         CRawDatafile probe;
@@ -71,7 +81,6 @@ bool CPrecursorList::ReadSpectrum(QXSpectrum& spectrum, int function, unsigned i
             return false;
         }
     }
-    m_RawDatafile.SelectFunction(function);
     float* masses = nullptr;
     float* intensities = nullptr;
     int count = 0;
@@ -85,6 +94,8 @@ bool CPrecursorList::AssignChargeStates() {
     if (count == 0) {
         return true;
     }
+    // One version of the data set for the whole pass, however often the file changes meanwhile.
+    const DataSetHold hold(m_strRawPath);
     RawPathRecord record;
     record.Zero();
     ConvertPathToTarnFile(record, m_strRawPath.c_str());
@@ -100,56 +111,69 @@ bool CPrecursorList::AssignChargeStates() {
             static_cast<long long>(survey.firstStrictlyLater(m_Precursors.ElementAt(i).m_fRetentionTime));
         firstScanIndex[static_cast<std::size_t>(i)] = later <= surveyCount ? later - 2 : surveyCount - 1;
     }
+    // Precursors grouped by that scan, so that each survey spectrum is decoded once for all of them.
     std::vector<int> visitOrder(static_cast<std::size_t>(count));
     std::iota(visitOrder.begin(), visitOrder.end(), 0);
     std::stable_sort(visitOrder.begin(), visitOrder.end(), [&](int a, int b) {
         return firstScanIndex[static_cast<std::size_t>(a)] < firstScanIndex[static_cast<std::size_t>(b)];
     });
 
-    // Each survey spectrum is decoded once, in scan order, while the charge states of the precursors of
-    // the one before are worked out. Indexes before the first survey scan wrap to values past the end,
-    // which read as empty spectra.
-    std::vector<long long> plan;
-    for (const int i : visitOrder) {
-        const long long first = firstScanIndex[static_cast<std::size_t>(i)];
-        if (plan.empty() || plan.back() != first) {
-            plan.push_back(first);
-        }
-    }
-    SurveySpectrumPrefetch surveys(
-        [this](QXSpectrum& spectrum, long long scanIndex) {
-            return ReadSpectrum(spectrum, kSurveyFunctionIndex, static_cast<unsigned int>(scanIndex));
-        },
-        std::move(plan));
+    // Each task decodes one survey spectrum (and the one before, when a charge stays undetermined) and
+    // writes only the assignments of its own precursors. The list itself changes only after every task
+    // has run, on this thread and in record order, so a failed read leaves it as the builder made it.
+    // Indexes before the first survey scan wrap to values past the end, which read as empty spectra.
+    m_RawDatafile.SelectFunction(kSurveyFunctionIndex);
     std::vector<Assignment> assignments(static_cast<std::size_t>(count));
-    for (const int i : visitOrder) {
-        const float setMass = m_Precursors.ElementAt(i).m_fSetMass;
-        const long long first = firstScanIndex[static_cast<std::size_t>(i)];
-        const SurveySpectrum* firstSurvey = surveys.get(first);
-        if (firstSurvey == nullptr) {
-            return false; // the data set no longer opens: the list stays as it was
+    std::atomic<bool> readFailed{false};
+    const auto assignGroup = [&](std::size_t begin, std::size_t end) {
+        const long long first = firstScanIndex[static_cast<std::size_t>(visitOrder[begin])];
+        SurveySpectrum firstSurvey;
+        if (!ReadScanOfSelectedFunction(firstSurvey.spectrum, static_cast<unsigned int>(first))) {
+            readFailed = true;
+            return;
         }
-        Assignment assignment = firstAttempt(*firstSurvey, setMass);
-        if (assignment.chargeState == -1) {
-            const SurveySpectrum* earlierSurvey = surveys.get(first - 1);
-            if (earlierSurvey == nullptr) {
-                return false;
+        firstSurvey.massesAscending =
+            massesAscending(firstSurvey.spectrum.m_pMasses, firstSurvey.spectrum.m_nPoints);
+        QXSpectrum earlierSurvey;
+        bool earlierRead = false;
+        for (std::size_t k = begin; k < end; ++k) {
+            const auto i = static_cast<std::size_t>(visitOrder[k]);
+            const float setMass = m_Precursors.ElementAt(static_cast<int>(i)).m_fSetMass;
+            Assignment assignment = firstAttempt(firstSurvey, setMass);
+            if (assignment.chargeState == -1) {
+                if (!earlierRead) {
+                    if (!ReadScanOfSelectedFunction(earlierSurvey, static_cast<unsigned int>(first - 1))) {
+                        readFailed = true;
+                        return;
+                    }
+                    earlierRead = true;
+                }
+                assignment = secondAttempt(earlierSurvey, setMass);
             }
-            assignment = secondAttempt(*earlierSurvey, setMass);
+            assignments[i] = assignment;
         }
-        assignments[static_cast<std::size_t>(i)] = assignment;
+    };
+    {
+        WorkerPool pool(m_workerThreads);
+        std::size_t begin = 0;
+        while (begin < visitOrder.size() && !readFailed) {
+            const long long first = firstScanIndex[static_cast<std::size_t>(visitOrder[begin])];
+            std::size_t end = begin + 1;
+            while (end < visitOrder.size() &&
+                   firstScanIndex[static_cast<std::size_t>(visitOrder[end])] == first) {
+                ++end;
+            }
+            pool.Submit([&assignGroup, begin, end] { assignGroup(begin, end); });
+            begin = end;
+        }
     }
-
-    CPrecursorArray processed;
+    if (readFailed) {
+        return false; // the data set no longer opens: the list stays as it was
+    }
     for (int i = 0; i < count; ++i) {
-        CPrecursor precursor = m_Precursors.GetAt(i);
+        CPrecursor& precursor = m_Precursors.ElementAt(i);
         precursor.m_nChargeState = assignments[static_cast<std::size_t>(i)].chargeState;
         precursor.m_fIntensity = assignments[static_cast<std::size_t>(i)].intensity;
-        processed.Add(std::move(precursor));
-    }
-    m_Precursors.RemoveAll();
-    for (int i = 0; i < count; ++i) {
-        m_Precursors.Add(std::move(processed.ElementAt(i)));
     }
     return true;
 }

@@ -369,6 +369,18 @@ bool CRawDatafile::ReadChromatogram(CChromatogram& chromatogram, const CChromato
     return true;
 }
 
+struct DataSetHold::Impl {
+    explicit Impl(const std::string& path) : hold(path) {}
+    MsRun::Hold hold;
+};
+
+DataSetHold::DataSetHold(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
+DataSetHold::~DataSetHold() = default;
+
+bool DataSetHold::IsOpen() const {
+    return impl_->hold.Run() != nullptr;
+}
+
 QXSpectrum::~QXSpectrum() {
     delete[] m_pMasses;
     delete[] m_pIntensities;

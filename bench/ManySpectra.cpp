@@ -65,7 +65,13 @@ bool WriteManySpectraDataSet(const std::string& path, long long spectra) {
                                (slot == 0 ? "8" : "0") + "\">";
         spectrum += "<cvParam cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"";
         spectrum += slot == 0 ? "1" : "2";
-        spectrum += "\"/><cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid spectrum\"/>"
+        // Each spectrum states its total ion current, as converters write it.
+        spectrum += slot == 0
+                        ? "\"/><cvParam cvRef=\"MS\" accession=\"MS:1000285\" name=\"total ion current\" "
+                          "value=\"2.96e6\"/>"
+                        : "\"/><cvParam cvRef=\"MS\" accession=\"MS:1000285\" name=\"total ion current\" "
+                          "value=\"0\"/>";
+        spectrum += "<cvParam cvRef=\"MS\" accession=\"MS:1000127\" name=\"centroid spectrum\"/>"
                     "<scanList count=\"1\"><scan><cvParam cvRef=\"MS\" accession=\"MS:1000016\" "
                     "name=\"scan start time\" value=\"";
         char number[32];

@@ -396,6 +396,8 @@ void benchmarkScale() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Each line as soon as it is measured, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::vector<std::string> paths;
     bool scale = false;
     for (int i = 1; i < argc; ++i) {

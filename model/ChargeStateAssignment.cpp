@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <numeric>
 #include <vector>
 
@@ -125,24 +127,45 @@ bool CPrecursorList::AssignChargeStates() {
     m_RawDatafile.SelectFunction(kSurveyFunctionIndex);
     std::vector<Assignment> assignments(static_cast<std::size_t>(count));
     std::atomic<bool> readFailed{false};
-    const auto assignGroup = [&](std::size_t begin, std::size_t end) {
+    // A compressed data set is read in file order, since going back restarts its decompression from a
+    // snapshot that may lie megabytes back: each group waits for its turn to read, and reads the survey
+    // scan before its own at once (the group before has usually just decoded it) instead of later.
+    const bool readInTurn = !m_RawDatafile.ReadsCheaplyOutOfOrder();
+    std::mutex turnMutex;
+    std::condition_variable turnPassed;
+    std::size_t nextTurn = 0;
+    const auto assignGroup = [&](std::size_t turn, std::size_t begin, std::size_t end) {
         const long long first = firstScanIndex[static_cast<std::size_t>(visitOrder[begin])];
+        const auto scanIndex = [](long long index) { return static_cast<unsigned int>(index); };
         SurveySpectrum firstSurvey;
-        if (!ReadScanOfSelectedFunction(firstSurvey.spectrum, static_cast<unsigned int>(first))) {
+        QXSpectrum earlierSurvey;
+        bool earlierRead = false;
+        bool read = false;
+        if (readInTurn) {
+            std::unique_lock lock(turnMutex);
+            turnPassed.wait(lock, [&] { return nextTurn == turn; });
+            read = ReadScanOfSelectedFunction(earlierSurvey, scanIndex(first - 1)) &&
+                   ReadScanOfSelectedFunction(firstSurvey.spectrum, scanIndex(first));
+            earlierRead = true;
+            ++nextTurn;
+            lock.unlock();
+            turnPassed.notify_all();
+        } else {
+            read = ReadScanOfSelectedFunction(firstSurvey.spectrum, scanIndex(first));
+        }
+        if (!read) {
             readFailed = true;
             return;
         }
         firstSurvey.massesAscending =
             massesAscending(firstSurvey.spectrum.m_pMasses, firstSurvey.spectrum.m_nPoints);
-        QXSpectrum earlierSurvey;
-        bool earlierRead = false;
         for (std::size_t k = begin; k < end; ++k) {
             const auto i = static_cast<std::size_t>(visitOrder[k]);
             const float setMass = m_Precursors.ElementAt(static_cast<int>(i)).m_fSetMass;
             Assignment assignment = firstAttempt(firstSurvey, setMass);
             if (assignment.chargeState == -1) {
                 if (!earlierRead) {
-                    if (!ReadScanOfSelectedFunction(earlierSurvey, static_cast<unsigned int>(first - 1))) {
+                    if (!ReadScanOfSelectedFunction(earlierSurvey, scanIndex(first - 1))) {
                         readFailed = true;
                         return;
                     }
@@ -155,6 +178,7 @@ bool CPrecursorList::AssignChargeStates() {
     };
     {
         WorkerPool pool(m_workerThreads);
+        std::size_t turn = 0;
         std::size_t begin = 0;
         while (begin < visitOrder.size() && !readFailed) {
             const long long first = firstScanIndex[static_cast<std::size_t>(visitOrder[begin])];
@@ -163,7 +187,8 @@ bool CPrecursorList::AssignChargeStates() {
                    firstScanIndex[static_cast<std::size_t>(visitOrder[end])] == first) {
                 ++end;
             }
-            pool.Submit([&assignGroup, begin, end] { assignGroup(begin, end); });
+            pool.Submit([&assignGroup, turn, begin, end] { assignGroup(turn, begin, end); });
+            ++turn;
             begin = end;
         }
     }

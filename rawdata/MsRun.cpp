@@ -622,6 +622,10 @@ void MsRun::ClearCache() {
     dropped.swap(g_runCache);
 }
 
+bool MsRun::SeeksCheaply() const {
+    return source_->SeeksCheaply();
+}
+
 MsRun::OpenStatistics MsRun::Statistics() {
     return {g_fileLooks.load(std::memory_order_relaxed), g_parses.load(std::memory_order_relaxed)};
 }

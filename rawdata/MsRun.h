@@ -108,6 +108,8 @@ public:
     MsRun& operator=(const MsRun&) = delete;
 
     bool UsedIndex() const { return usedIndex_; } // read through the file's index, not by a full scan
+    // False for a compressed file, where decoding spectra out of file order is expensive.
+    bool SeeksCheaply() const;
     std::size_t DamagedSpectrumCount() const { return damagedSpectra_; }
 
     // All spectra in file order.

@@ -306,6 +306,10 @@ bool CRawDatafile::GetScan(long long scan, float*& masses, float*& intensities, 
     return true;
 }
 
+bool CRawDatafile::ReadsCheaplyOutOfOrder() const {
+    return !impl_->run || impl_->run->SeeksCheaply();
+}
+
 struct CChromatogram::Source {
     std::shared_ptr<const MsRun> run;
     int function = 0; // from 1

@@ -125,6 +125,9 @@ public:
     // that is not open, leaves both outputs null and returns false. It changes nothing in the reader, so
     // several threads may call it at once while nothing opens the reader or selects a function.
     bool GetScan(long long scan, float*& masses, float*& intensities, int& count);
+    // False when scans should be read in file order because going back is expensive (a compressed data
+    // set); true for a reader that is not open.
+    bool ReadsCheaplyOutOfOrder() const;
     // Sets `chromatogram` to the trace of the selected function; only the "TIC" trace is known. A zero
     // range means the whole run.
     bool ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type, double& fromMinutes,

@@ -1,12 +1,16 @@
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
 #include <numeric>
-#include <utility>
+#include <optional>
 #include <vector>
 
 #include "model/PrecursorList.h"
 #include "model/SpectrumPoints.h"
 #include "model/SurveyScanTimes.h"
-#include "model/SurveySpectrumPrefetch.h"
+#include "model/WorkerPool.h"
 #include "numeric/ChargeState.h"
 
 namespace {
@@ -23,6 +27,11 @@ struct Assignment {
 bool isDecoded(const QXSpectrum& spectrum) {
     return spectrum.m_pMasses != nullptr && spectrum.m_pIntensities != nullptr;
 }
+
+struct SurveySpectrum {
+    QXSpectrum spectrum;
+    bool massesAscending = false;
+};
 
 // The first attempt: the survey scan at or before the run.
 Assignment firstAttempt(const SurveySpectrum& survey, float setMass) {
@@ -46,8 +55,7 @@ Assignment firstAttempt(const SurveySpectrum& survey, float setMass) {
 }
 
 // The second attempt, one survey scan earlier: charge and the routine's peak height replace the first.
-Assignment secondAttempt(const SurveySpectrum& survey, float setMass) {
-    const QXSpectrum& spectrum = survey.spectrum;
+Assignment secondAttempt(const QXSpectrum& spectrum, float setMass) {
     if (!isDecoded(spectrum)) {
         return {};
     }
@@ -64,8 +72,8 @@ Assignment secondAttempt(const SurveySpectrum& survey, float setMass) {
 // On ion-mobility data, the survey frame as the precursor's own mobility window sees it (the whole frame
 // when its MS/MS scan gives no window), points of one m/z merged: the frame summed over every mobility
 // scan buries the precursor's envelope under its neighbours'. False when the frame has no mobilities.
-bool readInMobilityWindow(CRawDatafile& reader, const SurveySpectrum& survey, const CPrecursor& precursor,
-                          SurveySpectrum& windowed) {
+bool readInMobilityWindow(CRawDatafile& reader, long long scanIndex, const QXSpectrum& survey,
+                          const CPrecursor& precursor, SurveySpectrum& windowed) {
     double lower = 1.0;
     double upper = 0.0;
     if (!reader.GetMobilityWindow(precursor.m_nFunction - 1, precursor.m_nFirstScan - 1, lower, upper)) {
@@ -75,11 +83,10 @@ bool readInMobilityWindow(CRawDatafile& reader, const SurveySpectrum& survey, co
     float* masses = nullptr;
     float* intensities = nullptr;
     int count = 0;
-    if (!isDecoded(survey.spectrum) ||
-        !reader.GetSurveyScanInMobilityWindow(survey.scanIndex, lower, upper, masses, intensities, count)) {
+    if (!isDecoded(survey) ||
+        !reader.GetSurveyScanInMobilityWindow(scanIndex, lower, upper, masses, intensities, count)) {
         return false;
     }
-    windowed.scanIndex = survey.scanIndex;
     windowed.spectrum.SetData(masses, intensities, count);
     windowed.massesAscending = true;
     return true;
@@ -88,6 +95,11 @@ bool readInMobilityWindow(CRawDatafile& reader, const SurveySpectrum& survey, co
 } // namespace
 
 bool CPrecursorList::ReadSpectrum(QXSpectrum& spectrum, int function, unsigned int scan) {
+    m_RawDatafile.SelectFunction(function);
+    return ReadScanOfSelectedFunction(spectrum, scan);
+}
+
+bool CPrecursorList::ReadScanOfSelectedFunction(QXSpectrum& spectrum, unsigned int scan) {
     {
         // Only a test that the data set still opens; the spectrum comes from the list's own reader.
         CRawDatafile probe;
@@ -95,7 +107,6 @@ bool CPrecursorList::ReadSpectrum(QXSpectrum& spectrum, int function, unsigned i
             return false;
         }
     }
-    m_RawDatafile.SelectFunction(function);
     float* masses = nullptr;
     float* intensities = nullptr;
     int count = 0;
@@ -109,6 +120,8 @@ bool CPrecursorList::AssignChargeStates() {
     if (count == 0) {
         return true;
     }
+    // One version of the data set for the whole pass, however often the file changes meanwhile.
+    const DataSetHold hold(m_strRawPath);
     RawPathRecord record;
     record.Zero();
     ConvertPathToTarnFile(record, m_strRawPath.c_str());
@@ -124,69 +137,115 @@ bool CPrecursorList::AssignChargeStates() {
             static_cast<long long>(survey.firstStrictlyLater(m_Precursors.ElementAt(i).m_fRetentionTime));
         firstScanIndex[static_cast<std::size_t>(i)] = later <= surveyCount ? later - 2 : surveyCount - 1;
     }
+    // Precursors grouped by that scan, so that each survey spectrum is decoded once for all of them.
     std::vector<int> visitOrder(static_cast<std::size_t>(count));
     std::iota(visitOrder.begin(), visitOrder.end(), 0);
     std::stable_sort(visitOrder.begin(), visitOrder.end(), [&](int a, int b) {
         return firstScanIndex[static_cast<std::size_t>(a)] < firstScanIndex[static_cast<std::size_t>(b)];
     });
 
-    // Each survey spectrum is decoded once, in scan order, while the charge states of the precursors of
-    // the one before are worked out. Indexes before the first survey scan wrap to values past the end,
-    // which read as empty spectra.
-    std::vector<long long> plan;
-    for (const int i : visitOrder) {
-        const long long first = firstScanIndex[static_cast<std::size_t>(i)];
-        if (plan.empty() || plan.back() != first) {
-            plan.push_back(first);
-        }
-    }
-    SurveySpectrumPrefetch surveys(
-        [this](QXSpectrum& spectrum, long long scanIndex) {
-            return ReadSpectrum(spectrum, kSurveyFunctionIndex, static_cast<unsigned int>(scanIndex));
-        },
-        std::move(plan));
-    // Ion-mobility frames are read again per precursor, on this thread, by a reader of its own.
-    CRawDatafile mobilityReader;
-    const bool mobility = mobilityReader.Open(m_strRawPath.c_str(), 0) && mobilityReader.HasMobilityWindows();
+    // Each task decodes one survey spectrum (and the one before, when a charge stays undetermined) and
+    // writes only the assignments of its own precursors. The list itself changes only after every task
+    // has run, on this thread and in record order, so a failed read leaves it as the builder made it.
+    // Indexes before the first survey scan wrap to values past the end, which read as empty spectra.
+    m_RawDatafile.SelectFunction(kSurveyFunctionIndex);
     std::vector<Assignment> assignments(static_cast<std::size_t>(count));
-    for (const int i : visitOrder) {
-        const CPrecursor& precursor = m_Precursors.ElementAt(i);
-        const float setMass = precursor.m_fSetMass;
-        const long long first = firstScanIndex[static_cast<std::size_t>(i)];
-        const SurveySpectrum* firstSurvey = surveys.get(first);
-        if (firstSurvey == nullptr) {
-            return false; // the data set no longer opens: the list stays as it was
-        }
-        SurveySpectrum windowed;
-        if (mobility && readInMobilityWindow(mobilityReader, *firstSurvey, precursor, windowed)) {
-            firstSurvey = &windowed;
-        }
-        Assignment assignment = firstAttempt(*firstSurvey, setMass);
-        if (assignment.chargeState == -1) {
-            const SurveySpectrum* earlierSurvey = surveys.get(first - 1);
-            if (earlierSurvey == nullptr) {
-                return false;
-            }
-            SurveySpectrum earlierWindowed;
-            if (mobility &&
-                readInMobilityWindow(mobilityReader, *earlierSurvey, precursor, earlierWindowed)) {
-                earlierSurvey = &earlierWindowed;
-            }
-            assignment = secondAttempt(*earlierSurvey, setMass);
-        }
-        assignments[static_cast<std::size_t>(i)] = assignment;
+    std::atomic<bool> readFailed{false};
+    // A compressed data set is read in file order, since going back restarts its decompression from a
+    // snapshot that may lie megabytes back: each group waits for its turn to read, and reads the survey
+    // scan before its own at once (the group before has usually just decoded it) instead of later.
+    const bool readInTurn = !m_RawDatafile.ReadsCheaplyOutOfOrder();
+    bool mobility = false;
+    {
+        CRawDatafile probe;
+        mobility = probe.Open(m_strRawPath.c_str(), 0) && probe.HasMobilityWindows();
     }
-
-    CPrecursorArray processed;
+    std::mutex turnMutex;
+    std::condition_variable turnPassed;
+    std::size_t nextTurn = 0;
+    const auto assignGroup = [&](std::size_t turn, std::size_t begin, std::size_t end) {
+        const long long first = firstScanIndex[static_cast<std::size_t>(visitOrder[begin])];
+        const auto scanIndex = [](long long index) { return static_cast<unsigned int>(index); };
+        SurveySpectrum firstSurvey;
+        QXSpectrum earlierSurvey;
+        bool earlierRead = false;
+        bool read = false;
+        if (readInTurn) {
+            std::unique_lock lock(turnMutex);
+            turnPassed.wait(lock, [&] { return nextTurn == turn; });
+            read = ReadScanOfSelectedFunction(earlierSurvey, scanIndex(first - 1)) &&
+                   ReadScanOfSelectedFunction(firstSurvey.spectrum, scanIndex(first));
+            earlierRead = true;
+            ++nextTurn;
+            lock.unlock();
+            turnPassed.notify_all();
+        } else {
+            read = ReadScanOfSelectedFunction(firstSurvey.spectrum, scanIndex(first));
+        }
+        if (!read) {
+            readFailed = true;
+            return;
+        }
+        firstSurvey.massesAscending =
+            massesAscending(firstSurvey.spectrum.m_pMasses, firstSurvey.spectrum.m_nPoints);
+        // Ion-mobility frames are read again per precursor through its own window, by this task's reader.
+        std::optional<CRawDatafile> mobilityReader;
+        if (mobility) {
+            mobilityReader.emplace();
+            if (!mobilityReader->Open(m_strRawPath.c_str(), 0)) {
+                mobilityReader.reset();
+            }
+        }
+        for (std::size_t k = begin; k < end; ++k) {
+            const auto i = static_cast<std::size_t>(visitOrder[k]);
+            const CPrecursor& precursor = m_Precursors.ElementAt(static_cast<int>(i));
+            const float setMass = precursor.m_fSetMass;
+            SurveySpectrum firstWindowed;
+            const bool firstInWindow =
+                mobilityReader &&
+                readInMobilityWindow(*mobilityReader, first, firstSurvey.spectrum, precursor, firstWindowed);
+            Assignment assignment = firstAttempt(firstInWindow ? firstWindowed : firstSurvey, setMass);
+            if (assignment.chargeState == -1) {
+                if (!earlierRead) {
+                    if (!ReadScanOfSelectedFunction(earlierSurvey, scanIndex(first - 1))) {
+                        readFailed = true;
+                        return;
+                    }
+                    earlierRead = true;
+                }
+                SurveySpectrum earlierWindowed;
+                const bool earlierInWindow =
+                    mobilityReader && readInMobilityWindow(*mobilityReader, first - 1, earlierSurvey,
+                                                           precursor, earlierWindowed);
+                assignment =
+                    secondAttempt(earlierInWindow ? earlierWindowed.spectrum : earlierSurvey, setMass);
+            }
+            assignments[i] = assignment;
+        }
+    };
+    {
+        WorkerPool pool(m_workerThreads);
+        std::size_t turn = 0;
+        std::size_t begin = 0;
+        while (begin < visitOrder.size() && !readFailed) {
+            const long long first = firstScanIndex[static_cast<std::size_t>(visitOrder[begin])];
+            std::size_t end = begin + 1;
+            while (end < visitOrder.size() &&
+                   firstScanIndex[static_cast<std::size_t>(visitOrder[end])] == first) {
+                ++end;
+            }
+            pool.Submit([&assignGroup, turn, begin, end] { assignGroup(turn, begin, end); });
+            ++turn;
+            begin = end;
+        }
+    }
+    if (readFailed) {
+        return false; // the data set no longer opens: the list stays as it was
+    }
     for (int i = 0; i < count; ++i) {
-        CPrecursor precursor = m_Precursors.GetAt(i);
+        CPrecursor& precursor = m_Precursors.ElementAt(i);
         precursor.m_nChargeState = assignments[static_cast<std::size_t>(i)].chargeState;
         precursor.m_fIntensity = assignments[static_cast<std::size_t>(i)].intensity;
-        processed.Add(std::move(precursor));
-    }
-    m_Precursors.RemoveAll();
-    for (int i = 0; i < count; ++i) {
-        m_Precursors.Add(std::move(processed.ElementAt(i)));
     }
     return true;
 }

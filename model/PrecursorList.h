@@ -2,6 +2,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "model/PrecursorArray.h"
 #include "rawdata/RawData.h"
@@ -34,12 +35,16 @@ public:
     bool FindSwitchingEvents();
     bool FindSurveyScans();
     bool ReadTicChromatogram(int function);
-    // Decodes the survey spectra on a second thread of its own while it works out the charge states;
-    // nothing else may use the list's reader until it returns.
+    // Decodes the survey spectra and works out the charge states on a pool of threads that lives only
+    // while it runs; nothing else may use the list's reader until it returns.
     bool AssignChargeStates();
     // `function` and `scan` count from 0; function 0 holds the survey scans. A scan that does not exist
     // reads as an empty spectrum.
     bool ReadSpectrum(QXSpectrum& spectrum, int function, unsigned int scan);
+
+    // Threads of the charge-state pass: 0 (the default) sizes the pool from the processor count, 1 does
+    // all the work on the building thread. Every count gives the same list.
+    void SetWorkerThreads(unsigned threads) { m_workerThreads = threads; }
 
     // Ascending by one of the five list columns (see PrecursorColumn); any other key changes nothing.
     bool SortByColumn(int column);
@@ -49,10 +54,16 @@ public:
 private:
     // The switching-event pass, the survey-scan pass and the TIC read: everything before the charge states.
     bool FindRunsOnSurveyScans();
-    void AddRunsOfFunction(int function, RawPathRecord& record, ScanStatsRecord& stats);
+    struct ScanRun; // a run found by the switching-event pass, before it becomes a record
+    void FindRunsOfFunction(int function, RawPathRecord& record, ScanStatsRecord& stats,
+                            std::vector<ScanRun>& runs);
+    // GetScan on the list's reader with the function it has selected. Several threads may call it at once
+    // as long as nothing opens the reader or selects another function meanwhile.
+    bool ReadScanOfSelectedFunction(QXSpectrum& spectrum, unsigned int scan);
 
     std::string m_strRawPath;
     // 0 until the data set's count is read: with fewer than two functions no MS/MS function is walked.
     int m_nFunctions = 0;
     CRawDatafile m_RawDatafile;
+    unsigned m_workerThreads = 0;
 };

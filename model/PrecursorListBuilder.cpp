@@ -1,6 +1,9 @@
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "model/PrecursorList.h"
 #include "model/SurveyScanTimes.h"
@@ -32,13 +35,24 @@ void placeOnSurveyScan(CPrecursor& precursor, const SurveyScanTimes& survey) {
 
 } // namespace
 
+struct CPrecursorList::ScanRun {
+    int function = 0;
+    int firstScan = 0;
+    int lastScan = 0;
+    float setMass = 0.0f;
+    float rtMinutes = 0.0f;
+};
+
 bool CPrecursorList::CreatePrecursorList() {
+    // One version of the data set for the whole build: every open below uses the run opened here.
+    const DataSetHold hold(m_strRawPath);
     m_Precursors.RemoveAll();
     ReadFunctionCount(m_nFunctions);
     return FindSwitchingEvents();
 }
 
 bool CPrecursorList::CreatePrecursorRuns() {
+    const DataSetHold hold(m_strRawPath);
     m_Precursors.RemoveAll();
     ReadFunctionCount(m_nFunctions);
     return FindRunsOnSurveyScans();
@@ -74,9 +88,31 @@ bool CPrecursorList::FindSwitchingEvents() {
 bool CPrecursorList::FindRunsOnSurveyScans() {
     RawPathRecord record = recordForPath(m_strRawPath);
     ScanStatsRecord stats{};
+    // The runs are collected first, so that the list is sized once for all of them: adding a million
+    // records one by one under the array's capped growth step would copy the list over and over.
+    std::vector<ScanRun> runs;
+    std::vector<std::string> descriptions(static_cast<std::size_t>(std::max(m_nFunctions, 0)) + 1);
     for (int function = 2; function <= m_nFunctions; ++function) {
-        AddRunsOfFunction(function, record, stats);
+        const std::size_t before = runs.size();
+        FindRunsOfFunction(function, record, stats, runs);
+        if (runs.size() > before) {
+            // The description is the same at every switching event of a function: read it once.
+            ReadFunctionDescription(descriptions[static_cast<std::size_t>(function)], function);
+        }
     }
+    const int first = m_Precursors.GetSize();
+    m_Precursors.SetSize(first + static_cast<int>(runs.size()));
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const ScanRun& run = runs[i];
+        CPrecursor& precursor = m_Precursors.ElementAt(first + static_cast<int>(i));
+        precursor.m_fSetMass = run.setMass;
+        precursor.m_nFunction = run.function;
+        precursor.m_strFunctionName = descriptions[static_cast<std::size_t>(run.function)];
+        precursor.m_nFirstScan = run.firstScan;
+        precursor.m_nLastScan = run.lastScan;
+        precursor.m_fRetentionTime = run.rtMinutes;
+    }
+    std::vector<ScanRun>().swap(runs);
     if (!FindSurveyScans()) {
         return false;
     }
@@ -84,50 +120,36 @@ bool CPrecursorList::FindRunsOnSurveyScans() {
     return true;
 }
 
-void CPrecursorList::AddRunsOfFunction(int function, RawPathRecord& record, ScanStatsRecord& stats) {
+void CPrecursorList::FindRunsOfFunction(int function, RawPathRecord& record, ScanStatsRecord& stats,
+                                        std::vector<ScanRun>& runs) {
     record.SetInt16(RawPathRecord::kOffsetFunction, static_cast<std::int16_t>(function));
     record.SetInt32(RawPathRecord::kOffsetProcess, 1);
     const std::uint32_t scanCount = DmRawScansInFunction(record);
     record.SetInt32(RawPathRecord::kOffsetScanCount, static_cast<std::int32_t>(scanCount));
 
-    CPrecursor current;
-    float previousSetMass = -1.0f; // no run open yet
-    // The description is the same at every switching event of a function: read it once.
-    std::optional<std::string> description;
-    bool scansRanOut = true;
+    ScanRun current;
+    bool open = false; // a run is open
     for (std::uint64_t scan = 1; scan <= scanCount; ++scan) {
         record.SetInt16(RawPathRecord::kOffsetStatsSelector, 0);
         DmRawReadScanStatsVB(record, static_cast<std::uint32_t>(scan), 0, stats);
         const float setMass = stats.GetFloat(ScanStatsRecord::kOffsetSetMass);
         if (!(setMass > 0.0f)) {
-            // A scan without a set mass ends the function; the run open now is dropped below.
-            current.m_fSetMass = setMass;
-            scansRanOut = false;
-            break;
+            return; // a scan without a set mass ends the function and drops the run open now
         }
-        if (setMass == previousSetMass) {
+        if (open && setMass == current.setMass) {
             continue;
         }
-        if (scan > 1) {
-            current.m_nLastScan = static_cast<int>(scan - 1);
-            m_Precursors.Add(current);
+        if (open) {
+            current.lastScan = static_cast<int>(scan - 1);
+            runs.push_back(current);
         }
-        if (!description) {
-            description.emplace();
-            ReadFunctionDescription(*description, function);
-        }
-        current.m_fRetentionTime = stats.GetFloat(ScanStatsRecord::kOffsetRetentionTime);
-        current.m_fSetMass = setMass;
-        current.m_nFunction = function;
-        current.m_nFirstScan = static_cast<int>(scan);
-        current.m_strFunctionName = *description;
-        previousSetMass = setMass;
+        current = {function, static_cast<int>(scan), 0, setMass,
+                   stats.GetFloat(ScanStatsRecord::kOffsetRetentionTime)};
+        open = true;
     }
-    if (scansRanOut) {
-        current.m_nLastScan = static_cast<int>(scanCount);
-    }
-    if (current.m_fSetMass > 0.0f) {
-        m_Precursors.Add(current);
+    if (open) {
+        current.lastScan = static_cast<int>(scanCount);
+        runs.push_back(current);
     }
 }
 

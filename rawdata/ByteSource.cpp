@@ -123,6 +123,7 @@ public:
     }
     bool HasKnownSize() const override { return false; }
     std::uint64_t KnownSize() const override { return 0; }
+    bool SeeksCheaply() const override { return false; }
 
 private:
     static constexpr std::size_t kInputChunk = 64 * 1024;

@@ -22,6 +22,9 @@ public:
     // Size of the data when known without reading all of it (plain files and memory, not gzip).
     virtual bool HasKnownSize() const = 0;
     virtual std::uint64_t KnownSize() const = 0;
+    // False when reading anywhere but onward from the last read is expensive (a gzip stream restarts
+    // from a snapshot that may lie megabytes back), so that readers take care to read in file order.
+    virtual bool SeeksCheaply() const { return true; }
 };
 
 // Opens `path` as a regular file; a gzip file (by its magic bytes, whatever its name) is wrapped in a

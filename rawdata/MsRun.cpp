@@ -1,6 +1,7 @@
 #include "rawdata/MsRun.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstring>
 #include <list>
@@ -156,6 +157,12 @@ struct RunCacheEntry {
     std::string error;
 };
 
+struct HeldRun {
+    std::string path;
+    std::shared_ptr<const MsRun> run;
+    int holders = 0;
+};
+
 std::mutex g_runCacheMutex;
 std::list<RunCacheEntry> g_runCache; // most recently used first
 // Every run handed out that someone may still hold: a file in use is not parsed a second time after it
@@ -167,6 +174,20 @@ std::shared_ptr<const MsRun> RunInUse(const RunCacheKey& key) {
     for (const auto& [usedKey, used] : g_runsInUse) {
         if (usedKey == key) {
             return used.lock();
+        }
+    }
+    return nullptr;
+}
+
+std::list<HeldRun> g_heldRuns;       // under g_runCacheMutex
+std::atomic<std::uint64_t> g_fileLooks{0};
+std::atomic<std::uint64_t> g_parses{0};
+
+// Called with g_runCacheMutex held.
+HeldRun* FindHeldLocked(const std::string& path) {
+    for (HeldRun& held : g_heldRuns) {
+        if (held.path == path) {
+            return &held;
         }
     }
     return nullptr;
@@ -692,6 +713,7 @@ std::shared_ptr<const MsRun> MsRun::Build(std::unique_ptr<ByteSource> source, st
 }
 
 std::shared_ptr<const MsRun> MsRun::OpenUncached(const std::string& path, std::string* error) {
+    g_parses.fetch_add(1, std::memory_order_relaxed);
     std::string message;
     std::unique_ptr<ByteSource> source = OpenFileSource(path, message);
     if (!source) {
@@ -716,6 +738,13 @@ std::shared_ptr<const MsRun> MsRun::OpenBytes(std::string bytes, std::string* er
 }
 
 std::shared_ptr<const MsRun> MsRun::Open(const std::string& path, std::string* error) {
+    {
+        std::lock_guard lock(g_runCacheMutex);
+        if (const HeldRun* held = FindHeldLocked(path)) {
+            return held->run;
+        }
+    }
+    g_fileLooks.fetch_add(1, std::memory_order_relaxed);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (error) {
@@ -768,6 +797,53 @@ void MsRun::ClearCache() {
     std::lock_guard lock(g_runCacheMutex);
     dropped.swap(g_runCache);
     g_runsInUse.clear();
+}
+
+bool MsRun::SeeksCheaply() const {
+    return source_->SeeksCheaply();
+}
+
+MsRun::OpenStatistics MsRun::Statistics() {
+    return {g_fileLooks.load(std::memory_order_relaxed), g_parses.load(std::memory_order_relaxed)};
+}
+
+MsRun::Hold::Hold(const std::string& path) : path_(path) {
+    {
+        std::lock_guard lock(g_runCacheMutex);
+        if (HeldRun* held = FindHeldLocked(path)) {
+            ++held->holders;
+            run_ = held->run;
+            return;
+        }
+    }
+    std::shared_ptr<const MsRun> run = Open(path);
+    if (!run) {
+        return;
+    }
+    std::lock_guard lock(g_runCacheMutex);
+    // Another thread may have taken a hold on the path meanwhile: share its run.
+    if (HeldRun* held = FindHeldLocked(path)) {
+        ++held->holders;
+        run_ = held->run;
+        return;
+    }
+    g_heldRuns.push_back({path, run, 1});
+    run_ = std::move(run);
+}
+
+MsRun::Hold::~Hold() {
+    if (!run_) {
+        return;
+    }
+    std::shared_ptr<const MsRun> released;
+    std::lock_guard lock(g_runCacheMutex);
+    for (auto it = g_heldRuns.begin(); it != g_heldRuns.end(); ++it) {
+        if (it->path == path_ && --it->holders == 0) {
+            released = std::move(it->run);
+            g_heldRuns.erase(it);
+            break;
+        }
+    }
 }
 
 const std::vector<std::size_t>& MsRun::ScansOfFunction(int function) const {

@@ -19,7 +19,8 @@
 //
 // Runs are shared: MsRun::Open hands out the same parsed run for the same unchanged file (path, size
 // and modification time) from a small process-wide cache, and every run keeps the last few decoded
-// spectra. All const members may be called from several threads at once.
+// spectra. While a Hold on a path lives, Open hands out the held run without looking at the file. All
+// const members may be called from several threads at once.
 
 #include <cstddef>
 #include <cstdint>
@@ -88,11 +89,39 @@ public:
     // Empties the process-wide cache of parsed runs.
     static void ClearCache();
 
+    // Keeps the run of one path for a whole pass over it: while a hold lives, every Open of that path in
+    // this process, on any thread, gets the run the first hold opened, without looking at the file again.
+    // So a pass reads one version of the data set however often the file is rewritten or touched
+    // meanwhile, and a change is seen at the first Open after the last hold on the path has ended.
+    class Hold final {
+    public:
+        explicit Hold(const std::string& path);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+        // Null when the path could not be opened; Open then looks at the file every time as usual.
+        const std::shared_ptr<const MsRun>& Run() const { return run_; }
+
+    private:
+        std::string path_;
+        std::shared_ptr<const MsRun> run_;
+    };
+
+    // How often Open has looked at a file (its size and modification time) and how often a file was
+    // parsed, process-wide since start.
+    struct OpenStatistics {
+        std::uint64_t fileLooks = 0;
+        std::uint64_t parses = 0;
+    };
+    static OpenStatistics Statistics();
+
     ~MsRun();
     MsRun(const MsRun&) = delete;
     MsRun& operator=(const MsRun&) = delete;
 
     bool UsedIndex() const { return usedIndex_; } // read through the file's index, not by a full scan
+    // False for a compressed file, where decoding spectra out of file order is expensive.
+    bool SeeksCheaply() const;
     std::size_t DamagedSpectrumCount() const { return damagedSpectra_; }
 
     // All spectra in file order.

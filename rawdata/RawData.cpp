@@ -333,6 +333,10 @@ bool CRawDatafile::GetScan(long long scan, float*& masses, float*& intensities, 
     return true;
 }
 
+bool CRawDatafile::ReadsCheaplyOutOfOrder() const {
+    return !impl_->run || impl_->run->SeeksCheaply();
+}
+
 struct CChromatogram::Source {
     std::shared_ptr<const MsRun> run;
     int function = 0; // from 1
@@ -530,6 +534,18 @@ bool CRawDatafile::GetSurveyScanInMobilityWindow(long long scan, double lower, d
     std::copy(mergedIntensities.begin(), mergedIntensities.end(), intensities);
     count = static_cast<int>(n);
     return true;
+}
+
+struct DataSetHold::Impl {
+    explicit Impl(const std::string& path) : hold(path) {}
+    MsRun::Hold hold;
+};
+
+DataSetHold::DataSetHold(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
+DataSetHold::~DataSetHold() = default;
+
+bool DataSetHold::IsOpen() const {
+    return impl_->hold.Run() != nullptr;
 }
 
 QXSpectrum::~QXSpectrum() {

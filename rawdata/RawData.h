@@ -127,8 +127,12 @@ public:
     // Scan `scan` (from 0) of the selected function. On success the arrays are allocated with new[] and
     // ownership passes to the caller (QXSpectrum::SetData adopts them). A scan index outside the function
     // gives two empty, non-null arrays and a count of 0; a spectrum that cannot be decoded, or a reader
-    // that is not open, leaves both outputs null and returns false.
+    // that is not open, leaves both outputs null and returns false. It changes nothing in the reader, so
+    // several threads may call it at once while nothing opens the reader or selects a function.
     bool GetScan(long long scan, float*& masses, float*& intensities, int& count);
+    // False when scans should be read in file order because going back is expensive (a compressed data
+    // set); true for a reader that is not open.
+    bool ReadsCheaplyOutOfOrder() const;
     // Sets `chromatogram` to the trace of the selected function; only the "TIC" trace is known. A zero
     // range means the whole run.
     bool ReadChromatogram(CChromatogram& chromatogram, const CChromatogramType& type, double& fromMinutes,
@@ -147,6 +151,24 @@ public:
     // GetScan (ownership of the arrays passes to the caller).
     bool GetSurveyScanInMobilityWindow(long long scan, double lower, double upper, float*& masses,
                                        float*& intensities, int& count);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Keeps one data set open for a whole pass over it: while a hold lives, every open of its path in this
+// process (readers, sample information, scan functions, on any thread) uses the version opened here and
+// does not look at the file again. A file that keeps changing is thus read once per pass, and a change
+// made during the pass is seen at the first open after the last hold has ended.
+class DataSetHold final {
+public:
+    explicit DataSetHold(const std::string& path);
+    ~DataSetHold();
+    DataSetHold(const DataSetHold&) = delete;
+    DataSetHold& operator=(const DataSetHold&) = delete;
+    // False when the data set could not be opened; opens then look at the file each time as usual.
+    bool IsOpen() const;
 
 private:
     struct Impl;

@@ -225,7 +225,7 @@ public:
             return false;
         }
         if (run_.scans_.empty()) {
-            error = "no spectrum could be read";
+            error = "none of its spectra can be read";
             return false;
         }
         AssignFunctions();
@@ -246,7 +246,7 @@ private:
         } else if (head.find("<mzXML") != std::string::npos) {
             run_.format_ = FileFormat::Mzxml;
         } else {
-            error = "not an mzML or mzXML data set";
+            error = "it is not an mzML or mzXML data set";
             return false;
         }
         return true;

@@ -179,7 +179,7 @@ std::shared_ptr<const MsRun> RunInUse(const RunCacheKey& key) {
     return nullptr;
 }
 
-std::list<HeldRun> g_heldRuns;       // under g_runCacheMutex
+std::list<HeldRun> g_heldRuns; // under g_runCacheMutex
 std::atomic<std::uint64_t> g_fileLooks{0};
 std::atomic<std::uint64_t> g_parses{0};
 

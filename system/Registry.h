@@ -17,8 +17,8 @@
 // changing it and replacing it atomically (temporary file, fsync, rename). Two processes therefore never
 // lose each other's keys, and of two writes to the same value the last one wins. A write also removes
 // the temporary files of earlier writes that were killed before their rename. A store file that is a
-// symbolic link is read and written through the link: the target is replaced, the link stays. A file that is not a
-// valid store (damaged, truncated, foreign) reads as if no key existed and is never replaced: opening
+// symbolic link is read and written through the link: the target is replaced, the link stays. A file that is
+// not a valid store (damaged, truncated, foreign) reads as if no key existed and is never replaced: opening
 // for writing, creating keys and setting values then fail. Opening with write rights fails with
 // ERROR_ACCESS_DENIED where the file or its folder cannot be written; opening for reading where the file
 // cannot be read.

@@ -7,23 +7,11 @@
 
 #include <zlib.h>
 
+#include "rawdata/BinaryDecode.h"
+
 namespace {
 
-std::string base64(const void* data, std::size_t size) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::string out;
-    for (std::size_t i = 0; i < size; i += 3) {
-        const std::uint32_t chunk = (std::uint32_t{bytes[i]} << 16) |
-                                    (i + 1 < size ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
-                                    (i + 2 < size ? std::uint32_t{bytes[i + 2]} : 0);
-        out += kAlphabet[(chunk >> 18) & 63];
-        out += kAlphabet[(chunk >> 12) & 63];
-        out += i + 1 < size ? kAlphabet[(chunk >> 6) & 63] : '=';
-        out += i + 2 < size ? kAlphabet[chunk & 63] : '=';
-    }
-    return out;
-}
+using varnex::rawdata::EncodeBase64;
 
 std::string arrays(const std::string& masses, const std::string& intensities) {
     const auto array = [](const std::string& encoded, const char* precision, const char* kind) {
@@ -48,8 +36,9 @@ bool WriteManySpectraDataSet(const std::string& path, long long spectra) {
     const std::vector<double> surveyMasses = {300.1,    420.2,    500.27, 500.7716,
                                               501.2732, 501.7748, 650.3,  900.4};
     const std::vector<float> surveyHeights = {2e4f, 3e4f, 1e6f, 8e5f, 4e5f, 1.5e5f, 5e4f, 1e4f};
-    const std::string survey = arrays(base64(surveyMasses.data(), surveyMasses.size() * sizeof(double)),
-                                      base64(surveyHeights.data(), surveyHeights.size() * sizeof(float)));
+    const std::string survey =
+        arrays(EncodeBase64(surveyMasses.data(), surveyMasses.size() * sizeof(double)),
+               EncodeBase64(surveyHeights.data(), surveyHeights.size() * sizeof(float)));
     const std::string empty = arrays("", "");
     gzprintf(out,
              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<mzML xmlns=\"http://psi.hupo.org/ms/mzml\" "

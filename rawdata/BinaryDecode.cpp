@@ -195,7 +195,6 @@ bool DecodeNumpress(const unsigned char* bytes, std::size_t n, Numpress kind, st
 }
 
 // The compressed bytes of an array into `buffer`; `size` gets their count.
-bool DecodeCompressed(std::string_view base64, std::vector<unsigned char>& buffer, std::size_t& size);
 
 } // namespace
 
@@ -288,13 +287,19 @@ bool DecodeBase64(std::string_view text, unsigned char* out, std::size_t capacit
 
 namespace {
 
-bool DecodeCompressed(std::string_view base64, std::vector<unsigned char>& buffer, std::size_t& size) {
-    size = 0;
-    buffer.resize(base64.size() / 4 * 3 + 3);
-    if (!DecodeBase64(base64, buffer.data(), buffer.size(), size)) {
+// The base64 text of zlib data, decoded into `compressed` and inflated through `room` (see Inflate).
+// `empty` tells an empty text, which holds no values at all.
+template <typename Room>
+bool InflateBase64(std::string_view base64, std::vector<unsigned char>& compressed, std::size_t limit,
+                   Room&& room, std::size_t& produced, bool& empty) {
+    std::size_t size = 0;
+    compressed.resize(base64.size() / 4 * 3 + 3);
+    if (!DecodeBase64(base64, compressed.data(), compressed.size(), size)) {
         return false;
     }
-    return true;
+    empty = size == 0;
+    produced = 0;
+    return empty || Inflate(compressed.data(), size, limit, std::forward<Room>(room), produced);
 }
 
 } // namespace
@@ -325,18 +330,16 @@ bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::si
         const std::size_t capacity = MaxNumpressBytes(maxValues);
         std::size_t size = 0;
         if (encoding.zlib) {
-            if (!DecodeCompressed(base64, raw, size)) {
-                return false;
-            }
-            if (size == 0) {
-                return true;
-            }
             const auto room = [&](std::size_t bytes) {
                 numpressBytes.resize(bytes + kLibraryOverread);
                 return numpressBytes.data();
             };
-            if (!Inflate(raw.data(), size, capacity, room, size)) {
+            bool empty = false;
+            if (!InflateBase64(base64, raw, capacity, room, size, empty)) {
                 return false;
+            }
+            if (empty) {
+                return true;
             }
         } else {
             numpressBytes.resize(std::min(capacity, textBytes) + kLibraryOverread);
@@ -353,19 +356,17 @@ bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::si
     std::size_t room = maxValues * width;
     std::size_t size = 0;
     if (encoding.zlib) {
-        if (!DecodeCompressed(base64, raw, size)) {
-            return false;
-        }
-        if (size == 0) {
-            return true;
-        }
         const auto storage = [&](std::size_t bytes) {
             values.resize(std::max<std::size_t>((bytes + width - 1) / width, 1));
             return reinterpret_cast<unsigned char*>(values.data());
         };
-        if (!Inflate(raw.data(), size, room, storage, size)) {
+        bool empty = false;
+        if (!InflateBase64(base64, raw, room, storage, size, empty)) {
             values.clear();
             return false;
+        }
+        if (empty) {
+            return true;
         }
     } else {
         room = std::min(room, textBytes);
@@ -382,6 +383,23 @@ bool DecodeArray(std::string_view base64, const ArrayEncoding& encoding, std::si
     }
     WidenInPlace(values, size / width, encoding);
     return true;
+}
+
+std::string EncodeBase64(const void* data, std::size_t size) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::string out;
+    out.reserve((size + 2) / 3 * 4);
+    for (std::size_t i = 0; i < size; i += 3) {
+        const std::uint32_t chunk = (std::uint32_t{bytes[i]} << 16) |
+                                    (i + 1 < size ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
+                                    (i + 2 < size ? std::uint32_t{bytes[i + 2]} : 0);
+        out += kAlphabet[(chunk >> 18) & 63];
+        out += kAlphabet[(chunk >> 12) & 63];
+        out += i + 1 < size ? kAlphabet[(chunk >> 6) & 63] : '=';
+        out += i + 2 < size ? kAlphabet[chunk & 63] : '=';
+    }
+    return out;
 }
 
 } // namespace varnex::rawdata

@@ -5,6 +5,7 @@
 // allocating beyond what the array declares and the encoded data can hold.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct ArrayEncoding {
 // about 150,000 points), so a larger declaration is damage, not data.
 inline constexpr std::size_t kMaxArrayPoints = std::size_t{1} << 26;
 
+// Bytes as base64 text with padding, as the files carry them (data sets written by tests and benchmarks).
+std::string EncodeBase64(const void* data, std::size_t size);
 // Base64 text, whitespace allowed, into `out` (room for `capacity` bytes); `written` gets the byte
 // count. False on a character outside the alphabet or when the bytes would not fit.
 bool DecodeBase64(std::string_view text, unsigned char* out, std::size_t capacity, std::size_t& written);

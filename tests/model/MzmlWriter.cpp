@@ -9,22 +9,11 @@
 #include <unistd.h>
 #include <utility>
 
+#include "rawdata/BinaryDecode.h"
+
 namespace {
 
-std::string base64(const void* data, std::size_t size) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    std::string out;
-    for (std::size_t i = 0; i < size; i += 3) {
-        const std::uint32_t chunk =
-            (bytes[i] << 16) | (i + 1 < size ? bytes[i + 1] << 8 : 0) | (i + 2 < size ? bytes[i + 2] : 0);
-        out += kAlphabet[(chunk >> 18) & 63];
-        out += kAlphabet[(chunk >> 12) & 63];
-        out += i + 1 < size ? kAlphabet[(chunk >> 6) & 63] : '=';
-        out += i + 2 < size ? kAlphabet[chunk & 63] : '=';
-    }
-    return out;
-}
+using varnex::rawdata::EncodeBase64;
 
 void writeArray(std::ostream& out, const std::string& encoded, bool is64Bit, bool zlib, bool isMz) {
     out << "          <binaryDataArray encodedLength=\"" << encoded.size() << "\">\n"
@@ -71,12 +60,13 @@ void writeSpectrum(std::ostream& out, int index, int scanInFunction, const TestS
     }
     out << "        <binaryDataArrayList count=\"2\">\n";
     if (scan.undecodable) {
-        const std::string garbage = base64("this is not zlib data", 21);
+        const std::string garbage = EncodeBase64("this is not zlib data", 21);
         writeArray(out, garbage, true, true, true);
         writeArray(out, garbage, false, true, false);
     } else {
-        writeArray(out, base64(scan.masses.data(), scan.masses.size() * sizeof(double)), true, false, true);
-        writeArray(out, base64(scan.intensities.data(), scan.intensities.size() * sizeof(float)), false,
+        writeArray(out, EncodeBase64(scan.masses.data(), scan.masses.size() * sizeof(double)), true, false,
+                   true);
+        writeArray(out, EncodeBase64(scan.intensities.data(), scan.intensities.size() * sizeof(float)), false,
                    false, false);
     }
     out << "        </binaryDataArrayList>\n      </spectrum>\n";

@@ -19,7 +19,6 @@ public:
     CComboBox& operator=(const CComboBox&) = delete;
 
     bool IsBound() const { return m_pWidget != nullptr; }
-    QComboBox* Widget() const { return m_pWidget; }
     void Attach(QComboBox* pWidget) { m_pWidget = pWidget; }
 
     int GetCount() const;

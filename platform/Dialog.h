@@ -71,7 +71,6 @@ public:
     void SendSysCommand(UINT nID, LPARAM lParam = 0);
 
     QWidget* GetDlgItem(int nID) const;
-    UINT GetTemplateId() const { return m_templateId; }
 
     QMenuBar* GetMenuBar() const { return m_menuBar; }
     void SetMenuBar(QMenuBar* pMenuBar);

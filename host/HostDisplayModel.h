@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/HostCommand.h"
+#include "hostlink/HostCommand.h"
 #include "host/SpectrumCombine.h"
 #include "host/SurveyIonIndex.h"
 

@@ -4,7 +4,7 @@
 
 #include <QMetaObject>
 
-#include "host/HostCommand.h"
+#include "hostlink/HostCommand.h"
 #include "hostlink/HostLink.h"
 
 HostDisplayService::HostDisplayService(QObject* parent)

@@ -22,6 +22,7 @@
 
 #include "ui_main_window.h"
 
+#include "hostlink/HostCommand.h"
 #include "hostlink/HostLink.h"
 #include "listio/AtomicFile.h"
 #include "listio/DataSetCheck.h"
@@ -326,27 +327,15 @@ void CVarnexDlg::OnListDoubleClick(NMHDR*, LRESULT* pResult) {
         return; // nothing selected: there is no precursor to show
 
     const CPrecursor precursor = displayed.GetAt(row);
-    const std::string function = std::to_string(precursor.m_nFunction);
-    const std::string surveyScan = std::to_string(precursor.m_nSurveyScan);
-    const std::string firstScan = std::to_string(precursor.m_nFirstScan);
-    const std::string lastScan = std::to_string(precursor.m_nLastScan);
-    const std::array<std::string, 8> commands = {
-        "app.command[chrodisplay:clear]()",
-        "app.command[chrodisplay:add](TIC:" + function + ")",
-        "app.command[chrodisplay:add](TIC:1)",
-        "app.command[chrodisplay:setpointer](SCAN:" + surveyScan + ")",
-        "app.command[specdisplay:DDALaunch](" + path + ")",
-        "app.command[specdisplay:clear]()",
-        "app.command[specdisplay:combine](" + firstScan + ":" + lastScan + ":" + function + ":" + path + ")",
-        "app.command[specdisplay:add](" + std::string("1") + ":" + surveyScan + ")",
-    };
+    const auto commands = ShowPrecursorCommands(HostPrecursor{
+        precursor.m_nFunction, precursor.m_nSurveyScan, precursor.m_nFirstScan, precursor.m_nLastScan, path});
     if (!IsQuorixRunning()) {
         if (!std::exchange(m_toldHostMissing, true))
             AfxMessageBox(kNoHostMessage, MB_OK | MB_ICONINFORMATION);
         return;
     }
-    for (const std::string& command : commands)
-        SendHostCommand(command.c_str(), kHostCommandTimeoutMs);
+    for (const HostCommand& command : commands)
+        SendHostCommand(FormatHostCommand(command).c_str(), kHostCommandTimeoutMs);
 }
 
 void CVarnexDlg::OnSysCommand(UINT nID, LPARAM lParam) {

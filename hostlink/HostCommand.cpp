@@ -1,4 +1,4 @@
-#include "host/HostCommand.h"
+#include "hostlink/HostCommand.h"
 
 #include <charconv>
 #include <utility>
@@ -123,4 +123,55 @@ HostCommandParse ParseHostCommand(std::string_view text) {
         return Malformed("unknown command " + std::string(display) + ":" + std::string(verb));
     }
     return HostCommandParse{std::move(command), {}};
+}
+
+std::string FormatHostCommand(const HostCommand& command) {
+    const auto text = [](std::string_view target, const std::string& arguments) {
+        return std::string(kPrefix) + std::string(target) + "](" + arguments + ")";
+    };
+    switch (command.verb) {
+    case HostVerb::ChromatogramClear:
+        return text("chrodisplay:clear", {});
+    case HostVerb::ChromatogramAddTic:
+        return text("chrodisplay:add", "TIC:" + std::to_string(command.function));
+    case HostVerb::ChromatogramSetPointer:
+        return text("chrodisplay:setpointer", "SCAN:" + std::to_string(command.scan));
+    case HostVerb::SpectrumLaunch:
+        return text("specdisplay:DDALaunch", command.path);
+    case HostVerb::SpectrumClear:
+        return text("specdisplay:clear", {});
+    case HostVerb::SpectrumCombine:
+        return text("specdisplay:combine", std::to_string(command.firstScan) + ":" +
+                                               std::to_string(command.lastScan) + ":" +
+                                               std::to_string(command.function) + ":" + command.path);
+    case HostVerb::SpectrumAdd:
+        return text("specdisplay:add", std::to_string(command.function) + ":" + std::to_string(command.scan));
+    }
+    return {};
+}
+
+std::array<HostCommand, kShowPrecursorCommandCount> ShowPrecursorCommands(const HostPrecursor& precursor) {
+    const auto command = [](HostVerb verb) {
+        HostCommand made;
+        made.verb = verb;
+        return made;
+    };
+    HostCommand precursorTic = command(HostVerb::ChromatogramAddTic);
+    precursorTic.function = precursor.function;
+    HostCommand surveyTic = command(HostVerb::ChromatogramAddTic);
+    surveyTic.function = kHostSurveyFunction;
+    HostCommand pointer = command(HostVerb::ChromatogramSetPointer);
+    pointer.scan = precursor.surveyScan;
+    HostCommand launch = command(HostVerb::SpectrumLaunch);
+    launch.path = precursor.path;
+    HostCommand combine = command(HostVerb::SpectrumCombine);
+    combine.firstScan = precursor.firstScan;
+    combine.lastScan = precursor.lastScan;
+    combine.function = precursor.function;
+    combine.path = precursor.path;
+    HostCommand survey = command(HostVerb::SpectrumAdd);
+    survey.function = kHostSurveyFunction;
+    survey.scan = precursor.surveyScan;
+    return {command(HostVerb::ChromatogramClear), precursorTic, surveyTic, pointer, launch,
+            command(HostVerb::SpectrumClear),     combine,      survey};
 }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "model/PrecursorColumn.h"
 
@@ -22,20 +23,12 @@ std::string number(int value) {
     return std::to_string(value);
 }
 
+std::string number(std::string_view text) {
+    return std::string(text);
+}
+
 std::string columnText(const CPrecursor& precursor, PrecursorColumn column) {
-    switch (column) {
-    case PrecursorColumn::SwitchingTime:
-        return number(precursor.m_fSwitchingTime);
-    case PrecursorColumn::SetMass:
-        return number(precursor.m_fSetMass);
-    case PrecursorColumn::FunctionName:
-        return precursor.m_strFunctionName;
-    case PrecursorColumn::ChargeState:
-        return number(precursor.m_nChargeState);
-    case PrecursorColumn::Intensity:
-        return number(precursor.m_fIntensity);
-    }
-    return {};
+    return std::visit([](auto value) { return number(value); }, precursorColumnValue(precursor, column));
 }
 
 // CSV quotes what needs it; TSV has no quoting, so separators inside a name become spaces.

@@ -5,13 +5,14 @@
 
 #include "ui_display_options.h"
 
+#include "model/PrecursorColumn.h"
 #include "platform/MessageBox.h"
 #include "settings/DecimalPlaces.h"
 
 namespace {
 
-int placesAt(const std::string& text, std::size_t position) {
-    return std::atoi(DecimalPlacesAt(text, position).c_str());
+int placesAt(const std::string& text, PrecursorColumn column) {
+    return std::atoi(DecimalPlacesAt(text, precursorColumnDecimalsPosition(column)).c_str());
 }
 
 } // namespace
@@ -24,9 +25,9 @@ CDisplayOptionsDlg::CDisplayOptionsDlg(QWidget* pParent)
     MapComboSelChange(IDC_SET_MASS, [this] { OnSelchangeSetMass(); });
 
     const std::string stored = ReadDecimalPlaces();
-    m_nSwitchingTimePlaces = placesAt(stored, kSwitchingTimePlacesPos);
-    m_nSetMassPlaces = placesAt(stored, kSetMassPlacesPos);
-    m_nIntensityPlaces = placesAt(stored, kIntensityPlacesPos);
+    m_nSwitchingTimePlaces = placesAt(stored, PrecursorColumn::SwitchingTime);
+    m_nSetMassPlaces = placesAt(stored, PrecursorColumn::SetMass);
+    m_nIntensityPlaces = placesAt(stored, PrecursorColumn::Intensity);
 }
 
 CDisplayOptionsDlg::~CDisplayOptionsDlg() = default;

@@ -26,6 +26,7 @@
 #include "hostlink/HostLink.h"
 #include "listio/AtomicFile.h"
 #include "listio/DataSetCheck.h"
+#include "model/PrecursorColumn.h"
 #include "outside/DisplayAbout.h"
 #include "platform/MessageBox.h"
 #include "platform/RegisteredMessageListener.h"
@@ -41,20 +42,12 @@ const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
 
 namespace {
 
-constexpr int kColumnCount = 5;
+constexpr int kColumnCount = static_cast<int>(kPrecursorColumns.size());
 
-struct ColumnSpec {
-    const char* title;
-    int insertWidth; // pixels
-};
-
-constexpr std::array<ColumnSpec, kColumnCount> kColumns = {{
-    {"Switching Time", 120},
-    {"Set Mass", 120},
-    {"Function Name", 180},
-    {"Charge State", 120},
-    {"Intensity", 120},
-}};
+// Each column's width when inserted, in pixels; the layout then spreads the list's width over them.
+constexpr int insertWidth(PrecursorColumn column) {
+    return column == PrecursorColumn::FunctionName ? 180 : 120;
+}
 
 // The list sits in the client area less these margins, in pixels.
 constexpr int kMarginLeft = 20;
@@ -75,6 +68,23 @@ std::string_view formatPlaces(char (&buffer)[64], double value, const std::strin
         std::to_chars(buffer, buffer + sizeof buffer - 1, value, std::chars_format::fixed, places);
     *result.ptr = '\0';
     return {buffer, static_cast<std::size_t>(result.ptr - buffer)};
+}
+
+// The text of one cell as the list shows it, the decimal columns with the places the setting gives.
+// Returned NUL-terminated, in `buffer` or, for the function name, in `name`.
+const char* cellText(char (&buffer)[64], std::string& name, const CPrecursor& precursor,
+                     PrecursorColumn column, const std::string& places) {
+    const PrecursorColumnValue value = precursorColumnValue(precursor, column);
+    if (const float* decimal = std::get_if<float>(&value))
+        return formatPlaces(buffer, static_cast<double>(*decimal), places,
+                            precursorColumnDecimalsPosition(column))
+            .data();
+    if (const int* integer = std::get_if<int>(&value)) {
+        *std::to_chars(buffer, buffer + sizeof buffer - 1, *integer, 10).ptr = '\0';
+        return buffer;
+    }
+    name = std::get<std::string_view>(value);
+    return name.c_str();
 }
 
 // The data sets File > Open offers.
@@ -179,12 +189,13 @@ void CVarnexDlg::SetupColumns() {
     m_columnPercents.resize(kColumnCount, 0.0f);
     DeleteAllColumns();
     m_listCtrl.SetExtendedStyle(m_listCtrl.GetExtendedStyle() | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    for (int i = 0; i < kColumnCount; ++i) {
+    for (const PrecursorColumn precursorColumn : kPrecursorColumns) {
+        const int i = precursorColumnIndex(precursorColumn);
         LVCOLUMNA column;
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = kColumns[static_cast<std::size_t>(i)].insertWidth;
-        column.pszText = kColumns[static_cast<std::size_t>(i)].title;
+        column.cx = insertWidth(precursorColumn);
+        column.pszText = precursorColumnHeader(precursorColumn).data(); // a NUL-terminated literal
         column.iSubItem = i;
         m_listCtrl.InsertColumn(i, &column);
         m_columnPercents[static_cast<std::size_t>(i)] = 20.0f;
@@ -253,32 +264,27 @@ void CVarnexDlg::FillRows() {
     const std::string places = ReadDecimalPlaces();
     const CPrecursorArray& displayed = DisplayedPrecursors();
     const int count = displayed.GetSize();
-    char switchingTime[64];
-    char setMass[64];
-    char intensity[64];
-    char charge[16];
+    char buffer[64];
+    std::string name;
     for (int i = 0; i < count; ++i) {
         const CPrecursor precursor = displayed.GetAt(i);
-        formatPlaces(switchingTime, static_cast<double>(precursor.m_fSwitchingTime), places,
-                     kSwitchingTimePlacesPos);
-        formatPlaces(setMass, static_cast<double>(precursor.m_fSetMass), places, kSetMassPlacesPos);
-        formatPlaces(intensity, static_cast<double>(precursor.m_fIntensity), places, kIntensityPlacesPos);
-        *std::to_chars(charge, charge + sizeof charge - 1, precursor.m_nChargeState, 10).ptr = '\0';
-
-        LVITEMA item;
-        item.mask = LVIF_TEXT;
-        item.iItem = i;
-        item.iSubItem = 0;
-        item.pszText = switchingTime;
-        item.state = 0;
-        item.stateMask = 0;
-        item.iImage = 0;
-        item.lParam = 0;
-        m_listCtrl.InsertItem(&item);
-        m_listCtrl.SetItemText(i, 1, setMass);
-        m_listCtrl.SetItemText(i, 2, precursor.GetFunctionName().c_str());
-        m_listCtrl.SetItemText(i, 3, charge);
-        m_listCtrl.SetItemText(i, 4, intensity);
+        for (const PrecursorColumn column : kPrecursorColumns) {
+            const char* text = cellText(buffer, name, precursor, column, places);
+            if (column != kPrecursorColumns.front()) {
+                m_listCtrl.SetItemText(i, precursorColumnIndex(column), text);
+                continue;
+            }
+            LVITEMA item;
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.iSubItem = 0;
+            item.pszText = text;
+            item.state = 0;
+            item.stateMask = 0;
+            item.iImage = 0;
+            item.lParam = 0;
+            m_listCtrl.InsertItem(&item);
+        }
     }
 }
 

@@ -23,12 +23,12 @@
 #include <vector>
 
 #include "cli/BatchList.h"
-#include "listio/AtomicFile.h"
 #include "listio/DataSetCheck.h"
 #include "listio/PrecursorExport.h"
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
 #include "rawdata/RawData.h"
+#include "system/AtomicFile.h"
 
 #ifndef VARNEX_VERSION
 #define VARNEX_VERSION "unknown"

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "rawdata/RawData.h"
+#include "rawdata/SampleInfoRead.h"
 
 std::optional<std::string> unreadableReason(const std::string& path) {
     std::error_code error;
@@ -28,9 +28,8 @@ std::optional<std::string> unreadableReason(const std::string& path) {
         return std::strerror(errno);
     }
     ::close(fd);
-    CDMRawDatafile datafile;
     CDatafileSampleInfo sampleInfo;
-    if (datafile.Open(path.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
+    if (!ReadDataSetSampleInfo(path, sampleInfo)) {
         const std::string reason = RawDataOpenError(path.c_str());
         return reason.empty() ? "it is not an mzML or mzXML data set that can be read" : reason;
     }

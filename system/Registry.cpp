@@ -21,6 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "system/AtomicFile.h"
+
 struct RegistryKeyObject {
     std::string path; // full path from the root name, components as first created
     REGSAM access = 0;
@@ -433,21 +435,6 @@ bool writable(const std::string& file) {
     return S_ISDIR(info.st_mode) && ::access(directory.c_str(), W_OK | X_OK) == 0;
 }
 
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The temporary file of a write is "<store>.tmp.XXXXXX" (earlier versions: "<store>.XXXXXX").
 constexpr std::string_view kTemporaryInfix = ".tmp.";
 
@@ -505,19 +492,11 @@ void removeStaleTemporaries(const std::string& file) {
 // Replaces the file in one step: readers see either the old store or the new one.
 bool save(const std::string& file, const Store& store) {
     removeStaleTemporaries(file);
-    std::string temp = file + std::string(kTemporaryInfix) + "XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
     struct stat info {};
+    // A new store is private to the user; a replaced one keeps the permissions it was given.
     const mode_t mode = ::stat(file.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0600;
-    const bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, serialise(store)) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    std::string ignored;
+    return writeFileAtomically(file, serialise(store), ignored, {kTemporaryInfix, mode});
 }
 
 // Holds the store's writer lock for one change.

@@ -24,7 +24,6 @@
 
 #include "hostlink/HostCommand.h"
 #include "hostlink/HostLink.h"
-#include "listio/AtomicFile.h"
 #include "listio/DataSetCheck.h"
 #include "model/PrecursorColumn.h"
 #include "outside/DisplayAbout.h"
@@ -35,6 +34,7 @@
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
 #include "settings/ListWindowSettings.h"
+#include "system/AtomicFile.h"
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 

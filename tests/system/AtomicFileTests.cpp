@@ -1,0 +1,79 @@
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "system/AtomicFile.h"
+#include "system/RegistryTestSupport.h"
+
+namespace {
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Names in the folder other than `kept`: what a write left behind.
+int otherEntries(const std::string& directory, const std::string& kept) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        count += entry.path().filename() != kept ? 1 : 0;
+    return count;
+}
+
+mode_t permissionsOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+} // namespace
+
+TEST(AtomicFileWrite, ReplacesTheFileWholeAndLeavesNoTemporary) {
+    registry_test::TempStore folder;
+    const std::string target = folder.Directory() + "/list.tsv";
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(target, "old\n", error)) << error;
+    const std::string bigger(1 << 20, 'x');
+    ASSERT_TRUE(writeFileAtomically(target, bigger, error)) << error;
+    EXPECT_EQ(contentsOf(target), bigger);
+    EXPECT_EQ(otherEntries(folder.Directory(), "list.tsv"), 0);
+}
+
+TEST(AtomicFileWrite, AFailedRenameKeepsTheOldFileRemovesTheTemporaryAndSaysWhy) {
+    registry_test::TempStore folder;
+    // A folder in the target's place cannot be renamed over, but the temporary beside it is created.
+    const std::string target = folder.Directory() + "/occupied";
+    std::filesystem::create_directory(target);
+    std::filesystem::create_directory(target + "/inside");
+    std::string error;
+    EXPECT_FALSE(writeFileAtomically(target, "text", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(target + "/inside"));
+    EXPECT_EQ(otherEntries(folder.Directory(), "occupied"), 0);
+}
+
+TEST(AtomicFileWrite, AMissingFolderIsAFailureWithTheSystemsReason) {
+    registry_test::TempStore folder;
+    std::string error;
+    EXPECT_FALSE(writeFileAtomically(folder.Directory() + "/no/such/folder/list.tsv", "text", error));
+    EXPECT_EQ(error, std::strerror(ENOENT));
+}
+
+TEST(AtomicFileWrite, PermissionsAsAskedOrAsForANewFile) {
+    registry_test::TempStore folder;
+    const std::string target = folder.Directory() + "/store";
+    std::string error;
+    ASSERT_TRUE(writeFileAtomically(target, "a", error, {".tmp.", 0600})) << error;
+    EXPECT_EQ(permissionsOf(target), 0600u);
+    const mode_t mask = ::umask(022);
+    ASSERT_TRUE(writeFileAtomically(target, "b", error)) << error;
+    ::umask(mask);
+    EXPECT_EQ(permissionsOf(target), 0644u);
+    EXPECT_EQ(contentsOf(target), "b");
+}

@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "hostlink/HostCommand.h"
 #include "host/SpectrumCombine.h"
 #include "host/SurveyIonIndex.h"
+#include "hostlink/HostCommand.h"
 
 namespace varnex::rawdata {
 class MsRun;

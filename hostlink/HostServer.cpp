@@ -47,8 +47,7 @@ bool Flush(Client& client) {
 
 // Answers the frames already buffered, one at a time, and stops while a reply is unsent: a client that
 // pipelines commands faster than it reads replies is slowed down rather than buffered without bound.
-ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handler& handler,
-                                 std::atomic<std::size_t>& frames) {
+ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handler& handler) {
     std::string payload;
     while (client.unsent.empty()) {
         switch (client.decoder.Next(payload)) {
@@ -59,7 +58,6 @@ ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handle
             Flush(client);
             return ClientState::Dropped;
         case FrameDecoder::Status::Frame:
-            ++frames;
             client.lastFrame = Clock::now();
             client.frameStarted = Clock::time_point::max();
             client.unsent = EncodeFrame(handler(payload));
@@ -71,15 +69,14 @@ ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handle
     return ClientState::Open;
 }
 
-ClientState ServeClient(Client& client, short events, const HostCommandServer::Handler& handler,
-                        std::atomic<std::size_t>& frames) {
+ClientState ServeClient(Client& client, short events, const HostCommandServer::Handler& handler) {
     if (!client.unsent.empty()) {
         if (!(events & (POLLOUT | POLLHUP | POLLERR)))
             return ClientState::Open;
         if (!Flush(client))
             return ClientState::Dropped;
         client.lastActivity = Clock::now();
-        return AnswerBufferedFrames(client, handler, frames);
+        return AnswerBufferedFrames(client, handler);
     }
     if (!(events & (POLLIN | POLLHUP | POLLERR)))
         return ClientState::Open;
@@ -92,7 +89,7 @@ ClientState ServeClient(Client& client, short events, const HostCommandServer::H
         return errno == EAGAIN || errno == EINTR ? ClientState::Open : ClientState::Dropped;
     client.lastActivity = Clock::now();
     client.decoder.Feed(buffer, static_cast<std::size_t>(received));
-    return AnswerBufferedFrames(client, handler, frames);
+    return AnswerBufferedFrames(client, handler);
 }
 
 } // namespace
@@ -176,6 +173,10 @@ void HostCommandServer::Run(const Handler& handler) {
     std::vector<Client> clients;
     std::vector<pollfd> entries;
     while (!stopRequested_.load()) {
+        // The poll entries: the wake-up pipe, the listening socket, then one per client in order.
+        constexpr std::size_t kWakeEntry = 0;
+        constexpr std::size_t kListenerEntry = 1;
+        constexpr std::size_t kFirstClientEntry = 2;
         entries.clear();
         entries.push_back({wakeRead_.Get(), POLLIN, 0});
         entries.push_back({listener_.Get(), POLLIN, 0});
@@ -192,7 +193,7 @@ void HostCommandServer::Run(const Handler& handler) {
         const int timeoutMs = clients.empty() ? -1 : std::max(1, MillisecondsLeft(nextDeadline));
         if (::poll(entries.data(), entries.size(), timeoutMs) < 0 && errno != EINTR)
             break;
-        if (entries[0].revents != 0) {
+        if (entries[kWakeEntry].revents != 0) {
             char drain[64];
             while (::read(wakeRead_.Get(), drain, sizeof(drain)) > 0) {
             }
@@ -203,12 +204,12 @@ void HostCommandServer::Run(const Handler& handler) {
         const auto now = Clock::now();
         for (std::size_t i = 0; i < clients.size(); ++i) {
             Client& client = clients[i];
-            ClientState state = ServeClient(client, entries[i + 2].revents, handler, framesHandled_);
+            ClientState state = ServeClient(client, entries[kFirstClientEntry + i].revents, handler);
             if (!client.MidFrame())
                 client.frameStarted = Clock::time_point::max();
             else if (client.frameStarted == Clock::time_point::max())
                 client.frameStarted = now;
-            if (state == ClientState::Open && entries[i + 2].revents == 0 &&
+            if (state == ClientState::Open && entries[kFirstClientEntry + i].revents == 0 &&
                 now - client.lastActivity >= std::chrono::milliseconds(limits_.idleTimeoutMs))
                 state = ClientState::Dropped;
             if (state == ClientState::Open && client.MidFrame() &&
@@ -228,7 +229,7 @@ void HostCommandServer::Run(const Handler& handler) {
         }
         clients.resize(kept);
 
-        if (entries[1].revents & POLLIN) {
+        if (entries[kListenerEntry].revents & POLLIN) {
             // Take everything waiting so a burst of connections cannot outgrow the backlog.
             for (;;) {
                 UniqueFd accepted(::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));

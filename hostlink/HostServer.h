@@ -48,9 +48,8 @@ public:
     // Safe from any thread and from a signal handler.
     void Stop();
 
-    // Counters for monitoring and tests.
+    // Clients dropped for misbehaving or refused, for monitoring and tests.
     std::size_t DroppedClients() const { return droppedClients_.load(); }
-    std::size_t FramesHandled() const { return framesHandled_.load(); }
 
 private:
     void RemoveSocketFile();
@@ -64,7 +63,6 @@ private:
     ino_t socketInode_ = 0;
     std::atomic<bool> stopRequested_{false};
     std::atomic<std::size_t> droppedClients_{0};
-    std::atomic<std::size_t> framesHandled_{0};
 };
 
 } // namespace hostlink

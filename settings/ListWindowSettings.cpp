@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "model/PrecursorColumn.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/ScopedKey.h"
 #include "system/Registry.h"
@@ -66,13 +67,15 @@ bool WriteWindowPlacement(const std::string& placement) {
 
 std::optional<int> ReadSortColumn() {
     const auto text = readText(kSortColumnValue);
-    if (!text || text->size() != 1 || (*text)[0] < '0' || (*text)[0] > '4')
+    // One digit, the number of a column of the list.
+    if (!text || text->size() != 1 || (*text)[0] < '0' || (*text)[0] > '9' ||
+        !precursorColumnFromIndex((*text)[0] - '0'))
         return std::nullopt;
     return (*text)[0] - '0';
 }
 
 bool WriteSortColumn(int column) {
-    if (column < 0 || column > 4)
+    if (!precursorColumnFromIndex(column))
         return false;
     return writeText(kSortColumnValue, std::to_string(column));
 }

@@ -12,7 +12,7 @@
 #include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
 #include "hostlink/HostLink.h"
-#include "hostlink/TestHost.h"
+#include "support/TestHost.h"
 
 namespace {
 

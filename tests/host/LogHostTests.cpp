@@ -7,7 +7,7 @@
 #include "host/LogHost.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/HostServer.h"
-#include "hostlink/TestHost.h"
+#include "support/TestHost.h"
 
 TEST(LogHost, PrintsEachCommandOnItsOwnLineInArrivalOrder) {
     ScopedRuntimeDirectory runtime;

@@ -17,8 +17,8 @@
 #include "hostlink/Framing.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/HostServer.h"
-#include "hostlink/TestHost.h"
 #include "hostlink/UnixSocket.h"
+#include "support/TestHost.h"
 
 using namespace std::chrono_literals;
 using hostlink::SendStatus;

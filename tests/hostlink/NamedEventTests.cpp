@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "hostlink/TestHost.h"
+#include "support/TestHost.h"
 #include "system/NamedEvent.h"
 
 namespace {

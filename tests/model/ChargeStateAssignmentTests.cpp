@@ -10,7 +10,7 @@
 #include "model/SpectrumPoints.h"
 #include "numeric/ChargeState.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 // The nearest-point rule on its own.
 

@@ -7,7 +7,7 @@
 
 #include "model/PrecursorList.h"
 #include "model/SampleTruth.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 TEST(SampleDataSet, BuildMatchesTheGroundTruthRunForRun) {
     const auto truth = ReadSampleTruth();

@@ -12,7 +12,7 @@
 
 #include "outside/SecurityApp.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 #include "system/Registry.h"
 
 class MessageRecordingTest : public ::testing::Test {

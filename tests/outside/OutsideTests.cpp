@@ -13,9 +13,9 @@
 #include "outside/DisplayAbout.h"
 #include "outside/SecurityApp.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestApplication.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "platform/Dialog.h"
 #include "platform/DialogUnits.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "platform/Dialog.h"
 #include "platform/ListCtrl.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 
 namespace {
 

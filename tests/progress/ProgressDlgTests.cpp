@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "model/PrecursorList.h"
-#include "platform/TestApplication.h"
 #include "progress/ProgressDlg.h"
+#include "support/TestApplication.h"
 
 namespace {
 

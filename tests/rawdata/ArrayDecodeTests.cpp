@@ -17,7 +17,7 @@
 
 #include "rawdata/BinaryDecode.h"
 #include "rawdata/HandMadeMzml.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::ArrayEncoding;
 using varnex::rawdata::DecodeArray;

@@ -16,7 +16,7 @@
 #include "rawdata/HandMadeMzml.h"
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 

@@ -11,7 +11,7 @@
 
 #include "rawdata/HandMadeMzml.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 namespace {
 

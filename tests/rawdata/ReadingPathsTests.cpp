@@ -13,7 +13,7 @@
 
 #include "rawdata/HandMadeMzml.h"
 #include "rawdata/MsRun.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 using varnex::rawdata::ScanInfo;

@@ -5,8 +5,8 @@
 #include "SettingsTestSupport.h"
 #include "model/PrecursorColumn.h"
 #include "settings/DecimalPlaces.h"
+#include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include "SettingsTestSupport.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
-#include "system/RegistryTestSupport.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestApplication.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "settings/DecimalPlaces.h"
 #include "settings/ListWindowSettings.h"
+#include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 

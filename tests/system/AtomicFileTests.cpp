@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TempDirectory.h"
 #include "system/AtomicFile.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 
@@ -35,39 +35,39 @@ mode_t permissionsOf(const std::string& path) {
 } // namespace
 
 TEST(AtomicFileWrite, ReplacesTheFileWholeAndLeavesNoTemporary) {
-    registry_test::TempStore folder;
-    const std::string target = folder.Directory() + "/list.tsv";
+    const support::TempDirectory folder;
+    const std::string target = folder.Path().string() + "/list.tsv";
     std::string error;
     ASSERT_TRUE(writeFileAtomically(target, "old\n", error)) << error;
     const std::string bigger(1 << 20, 'x');
     ASSERT_TRUE(writeFileAtomically(target, bigger, error)) << error;
     EXPECT_EQ(contentsOf(target), bigger);
-    EXPECT_EQ(otherEntries(folder.Directory(), "list.tsv"), 0);
+    EXPECT_EQ(otherEntries(folder.Path().string(), "list.tsv"), 0);
 }
 
 TEST(AtomicFileWrite, AFailedRenameKeepsTheOldFileRemovesTheTemporaryAndSaysWhy) {
-    registry_test::TempStore folder;
+    const support::TempDirectory folder;
     // A folder in the target's place cannot be renamed over, but the temporary beside it is created.
-    const std::string target = folder.Directory() + "/occupied";
+    const std::string target = folder.Path().string() + "/occupied";
     std::filesystem::create_directory(target);
     std::filesystem::create_directory(target + "/inside");
     std::string error;
     EXPECT_FALSE(writeFileAtomically(target, "text", error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(std::filesystem::is_directory(target + "/inside"));
-    EXPECT_EQ(otherEntries(folder.Directory(), "occupied"), 0);
+    EXPECT_EQ(otherEntries(folder.Path().string(), "occupied"), 0);
 }
 
 TEST(AtomicFileWrite, AMissingFolderIsAFailureWithTheSystemsReason) {
-    registry_test::TempStore folder;
+    const support::TempDirectory folder;
     std::string error;
-    EXPECT_FALSE(writeFileAtomically(folder.Directory() + "/no/such/folder/list.tsv", "text", error));
+    EXPECT_FALSE(writeFileAtomically(folder.Path().string() + "/no/such/folder/list.tsv", "text", error));
     EXPECT_EQ(error, std::strerror(ENOENT));
 }
 
 TEST(AtomicFileWrite, PermissionsAsAskedOrAsForANewFile) {
-    registry_test::TempStore folder;
-    const std::string target = folder.Directory() + "/store";
+    const support::TempDirectory folder;
+    const std::string target = folder.Path().string() + "/store";
     std::string error;
     ASSERT_TRUE(writeFileAtomically(target, "a", error, {".tmp.", 0600})) << error;
     EXPECT_EQ(permissionsOf(target), 0600u);

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 

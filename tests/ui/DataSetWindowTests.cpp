@@ -33,14 +33,14 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
-#include "hostlink/TestHost.h"
 #include "listio/PrecursorExport.h"
 #include "outside/LogonTestSupport.h"
 #include "platform/MessageBox.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/ListWindowSettings.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestHost.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 

@@ -22,10 +22,10 @@
 #include "UiTestSupport.h"
 #include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
-#include "hostlink/TestHost.h"
 #include "model/SampleTruth.h"
 #include "rawdata/MsRun.h"
-#include "system/RegistryTestSupport.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestHost.h"
 
 namespace {
 

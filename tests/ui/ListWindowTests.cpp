@@ -20,12 +20,12 @@
 
 #include "UiTestSupport.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
 #include "platform/WinApp.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
 #include "settings/SettingsTestSupport.h"
-#include "system/RegistryTestSupport.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestApplication.h"
 #include "ui/Resource.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "model/Precursor.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 #include "ui/VarnexDlg.h"
 
 namespace ui_test {

@@ -19,30 +19,17 @@
 
 #include "hostlink/HostLink.h"
 #include "hostlink/HostServer.h"
+#include "support/TempDirectory.h"
 
 // Points VARNEX_RUNTIME_DIR at a fresh 0700 directory for the lifetime of the object.
 class ScopedRuntimeDirectory final {
 public:
-    ScopedRuntimeDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnex-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-        ::setenv("VARNEX_RUNTIME_DIR", path_.c_str(), 1);
-    }
-    ~ScopedRuntimeDirectory() {
-        ::unsetenv("VARNEX_RUNTIME_DIR");
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScopedRuntimeDirectory(const ScopedRuntimeDirectory&) = delete;
-    ScopedRuntimeDirectory& operator=(const ScopedRuntimeDirectory&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    std::filesystem::path SocketPath() const { return path_ / hostlink::kSocketFileName; }
+    const std::filesystem::path& Path() const { return folder_.Path(); }
+    std::filesystem::path SocketPath() const { return folder_.Path() / hostlink::kSocketFileName; }
 
 private:
-    std::filesystem::path path_;
+    support::TempDirectory folder_;
+    support::ScopedEnvironment variable_{"VARNEX_RUNTIME_DIR", folder_.Path().string()};
 };
 
 // A host on its own thread. The default handler records each command and accepts it.

@@ -6,8 +6,9 @@
 CVarnexApp theApp;
 
 BOOL CVarnexApp::InitInstance() {
-    if (InitInstancePart1(0, nullptr) == 0)
+    if (InitInstancePart1(0, nullptr) == 0) {
         return FALSE;
+    }
 
     CCommandLineInfo cmdInfo;
     ParseCommandLine(cmdInfo);

@@ -35,12 +35,13 @@ bool Flush(Client& client) {
     while (!client.unsent.empty()) {
         const ssize_t written =
             ::send(client.fd.Get(), client.unsent.data(), client.unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (written > 0)
+        if (written > 0) {
             client.unsent.erase(0, static_cast<std::size_t>(written));
-        else if (written < 0 && errno == EINTR)
+        } else if (written < 0 && errno == EINTR) {
             continue;
-        else
+        } else {
             return written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
     }
     return true;
 }
@@ -61,8 +62,9 @@ ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handle
             client.lastFrame = Clock::now();
             client.frameStarted = Clock::time_point::max();
             client.unsent = EncodeFrame(handler(payload));
-            if (!Flush(client))
+            if (!Flush(client)) {
                 return ClientState::Dropped;
+            }
             break;
         }
     }
@@ -71,22 +73,27 @@ ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handle
 
 ClientState ServeClient(Client& client, short events, const HostCommandServer::Handler& handler) {
     if (!client.unsent.empty()) {
-        if (!(events & (POLLOUT | POLLHUP | POLLERR)))
+        if (!(events & (POLLOUT | POLLHUP | POLLERR))) {
             return ClientState::Open;
-        if (!Flush(client))
+        }
+        if (!Flush(client)) {
             return ClientState::Dropped;
+        }
         client.lastActivity = Clock::now();
         return AnswerBufferedFrames(client, handler);
     }
-    if (!(events & (POLLIN | POLLHUP | POLLERR)))
+    if (!(events & (POLLIN | POLLHUP | POLLERR))) {
         return ClientState::Open;
+    }
     // One bounded read per turn keeps clients fair and the buffer within one chunk plus one frame.
     char buffer[16 * 1024];
     const ssize_t received = ::recv(client.fd.Get(), buffer, sizeof(buffer), 0);
-    if (received == 0)
+    if (received == 0) {
         return ClientState::Closed;
-    if (received < 0)
+    }
+    if (received < 0) {
         return errno == EAGAIN || errno == EINTR ? ClientState::Open : ClientState::Dropped;
+    }
     client.lastActivity = Clock::now();
     client.decoder.Feed(buffer, static_cast<std::size_t>(received));
     return AnswerBufferedFrames(client, handler);
@@ -168,8 +175,9 @@ bool HostCommandServer::Listen(const std::string& socketPath, std::string& error
 }
 
 void HostCommandServer::Run(const Handler& handler) {
-    if (!listener_.Valid())
+    if (!listener_.Valid()) {
         return;
+    }
     std::vector<Client> clients;
     std::vector<pollfd> entries;
     while (!stopRequested_.load()) {
@@ -186,13 +194,15 @@ void HostCommandServer::Run(const Handler& handler) {
                 {client.fd.Get(), static_cast<short>(client.unsent.empty() ? POLLIN : POLLOUT), 0});
             nextDeadline = std::min(nextDeadline,
                                     client.lastActivity + std::chrono::milliseconds(limits_.idleTimeoutMs));
-            if (client.MidFrame())
+            if (client.MidFrame()) {
                 nextDeadline = std::min(nextDeadline, client.frameStarted +
                                                           std::chrono::milliseconds(limits_.frameTimeoutMs));
+            }
         }
         const int timeoutMs = clients.empty() ? -1 : std::max(1, MillisecondsLeft(nextDeadline));
-        if (::poll(entries.data(), entries.size(), timeoutMs) < 0 && errno != EINTR)
+        if (::poll(entries.data(), entries.size(), timeoutMs) < 0 && errno != EINTR) {
             break;
+        }
         if (entries[kWakeEntry].revents != 0) {
             char drain[64];
             while (::read(wakeRead_.Get(), drain, sizeof(drain)) > 0) {
@@ -205,26 +215,32 @@ void HostCommandServer::Run(const Handler& handler) {
         for (std::size_t i = 0; i < clients.size(); ++i) {
             Client& client = clients[i];
             ClientState state = ServeClient(client, entries[kFirstClientEntry + i].revents, handler);
-            if (!client.MidFrame())
+            if (!client.MidFrame()) {
                 client.frameStarted = Clock::time_point::max();
-            else if (client.frameStarted == Clock::time_point::max())
+            } else if (client.frameStarted == Clock::time_point::max()) {
                 client.frameStarted = now;
+            }
             if (state == ClientState::Open && entries[kFirstClientEntry + i].revents == 0 &&
-                now - client.lastActivity >= std::chrono::milliseconds(limits_.idleTimeoutMs))
+                now - client.lastActivity >= std::chrono::milliseconds(limits_.idleTimeoutMs)) {
                 state = ClientState::Dropped;
+            }
             if (state == ClientState::Open && client.MidFrame() &&
-                now - client.frameStarted >= std::chrono::milliseconds(limits_.frameTimeoutMs))
+                now - client.frameStarted >= std::chrono::milliseconds(limits_.frameTimeoutMs)) {
                 state = ClientState::Dropped;
+            }
             keep[i] = state == ClientState::Open;
-            if (state == ClientState::Dropped)
+            if (state == ClientState::Dropped) {
                 ++droppedClients_;
+            }
         }
         std::size_t kept = 0;
         for (std::size_t i = 0; i < clients.size(); ++i) {
-            if (!keep[i])
+            if (!keep[i]) {
                 continue;
-            if (kept != i) // a self-move would empty the buffers
+            }
+            if (kept != i) { // a self-move would empty the buffers
                 clients[kept] = std::move(clients[i]);
+            }
             ++kept;
         }
         clients.resize(kept);
@@ -233,8 +249,9 @@ void HostCommandServer::Run(const Handler& handler) {
             // Take everything waiting so a burst of connections cannot outgrow the backlog.
             for (;;) {
                 UniqueFd accepted(::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-                if (!accepted.Valid())
+                if (!accepted.Valid()) {
                     break;
+                }
                 const auto uid = PeerUid(accepted.Get());
                 if (!uid || *uid != ::getuid() || limits_.maxClients == 0) {
                     ++droppedClients_;
@@ -269,13 +286,15 @@ void HostCommandServer::Stop() {
 }
 
 void HostCommandServer::RemoveSocketFile() {
-    if (socketPath_.empty())
+    if (socketPath_.empty()) {
         return;
+    }
     // Only our own socket: a newer host may have replaced it meanwhile.
     struct stat current {};
     if (::lstat(socketPath_.c_str(), &current) == 0 && current.st_dev == socketDevice_ &&
-        current.st_ino == socketInode_)
+        current.st_ino == socketInode_) {
         ::unlink(socketPath_.c_str());
+    }
     socketPath_.clear();
 }
 

@@ -10,7 +10,7 @@
 
 #include "rawdata/SampleInfoRead.h"
 
-std::optional<std::string> unreadableReason(const std::string& path) {
+std::optional<std::string> UnreadableReason(const std::string& path) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (error) {

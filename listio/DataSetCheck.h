@@ -8,4 +8,4 @@
 
 // Why `path` cannot be read as a data set ("it is a directory", the system's error text ...), or
 // nothing when it opens as an mzML or mzXML data set.
-std::optional<std::string> unreadableReason(const std::string& path);
+std::optional<std::string> UnreadableReason(const std::string& path);

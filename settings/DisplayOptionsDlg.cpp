@@ -11,7 +11,7 @@
 
 namespace {
 
-int placesAt(const std::string& text, PrecursorColumn column) {
+int PlacesAt(const std::string& text, PrecursorColumn column) {
     return std::atoi(DecimalPlacesAt(text, precursorColumnDecimalsPosition(column)).c_str());
 }
 
@@ -25,9 +25,9 @@ CDisplayOptionsDlg::CDisplayOptionsDlg(QWidget* pParent)
     MapComboSelChange(IDC_SET_MASS, [this] { OnSelchangeSetMass(); });
 
     const std::string stored = ReadDecimalPlaces();
-    m_nSwitchingTimePlaces = placesAt(stored, PrecursorColumn::SwitchingTime);
-    m_nSetMassPlaces = placesAt(stored, PrecursorColumn::SetMass);
-    m_nIntensityPlaces = placesAt(stored, PrecursorColumn::Intensity);
+    m_nSwitchingTimePlaces = PlacesAt(stored, PrecursorColumn::SwitchingTime);
+    m_nSetMassPlaces = PlacesAt(stored, PrecursorColumn::SetMass);
+    m_nIntensityPlaces = PlacesAt(stored, PrecursorColumn::Intensity);
 }
 
 CDisplayOptionsDlg::~CDisplayOptionsDlg() = default;

@@ -9,7 +9,7 @@
 
 namespace {
 
-mode_t newFilePermissions() {
+mode_t NewFilePermissions() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;
@@ -17,7 +17,7 @@ mode_t newFilePermissions() {
 
 } // namespace
 
-bool writeFileAtomically(const std::string& target, std::string_view contents, std::string& error,
+bool WriteFileAtomically(const std::string& target, std::string_view contents, std::string& error,
                          const AtomicWriteOptions& options) {
     std::string temporary = target + std::string(options.temporaryInfix) + "XXXXXX";
     const int fd = ::mkstemp(temporary.data());
@@ -25,7 +25,7 @@ bool writeFileAtomically(const std::string& target, std::string_view contents, s
         error = std::strerror(errno);
         return false;
     }
-    bool ok = ::fchmod(fd, options.permissions.value_or(newFilePermissions())) == 0;
+    bool ok = ::fchmod(fd, options.permissions.value_or(NewFilePermissions())) == 0;
     std::size_t written = 0;
     while (ok && written < contents.size()) {
         const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);

@@ -19,5 +19,5 @@ struct AtomicWriteOptions {
 
 // Writes `contents` next to `target` and renames it over `target`. False with the system's reason in
 // `error` when any step fails; the temporary file is then removed.
-bool writeFileAtomically(const std::string& target, std::string_view contents, std::string& error,
+bool WriteFileAtomically(const std::string& target, std::string_view contents, std::string& error,
                          const AtomicWriteOptions& options = {});

@@ -441,7 +441,7 @@ void CVarnexDlg::OnDisplayShowAll() {
 bool CVarnexDlg::ReportUnreadableDataSet(const std::string& path) {
     if (path.empty())
         return false; // nothing was named
-    const auto reason = unreadableReason(path);
+    const auto reason = UnreadableReason(path);
     if (!reason)
         return false;
     const std::string message =
@@ -520,8 +520,8 @@ void CVarnexDlg::dropEvent(QDropEvent* event) {
 
 bool CVarnexDlg::ExportDisplayed(const std::string& path, ExportFormat format, std::string& error) const {
     std::ostringstream table;
-    writePrecursors(table, DisplayedPrecursors(), format);
-    return writeFileAtomically(path, table.str(), error);
+    WritePrecursors(table, DisplayedPrecursors(), format);
+    return WriteFileAtomically(path, table.str(), error);
 }
 
 void CVarnexDlg::OnFileExport() {

@@ -38,9 +38,9 @@ TEST(AtomicFileWrite, ReplacesTheFileWholeAndLeavesNoTemporary) {
     const support::TempDirectory folder;
     const std::string target = folder.Path().string() + "/list.tsv";
     std::string error;
-    ASSERT_TRUE(writeFileAtomically(target, "old\n", error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(target, "old\n", error)) << error;
     const std::string bigger(1 << 20, 'x');
-    ASSERT_TRUE(writeFileAtomically(target, bigger, error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(target, bigger, error)) << error;
     EXPECT_EQ(contentsOf(target), bigger);
     EXPECT_EQ(otherEntries(folder.Path().string(), "list.tsv"), 0);
 }
@@ -52,7 +52,7 @@ TEST(AtomicFileWrite, AFailedRenameKeepsTheOldFileRemovesTheTemporaryAndSaysWhy)
     std::filesystem::create_directory(target);
     std::filesystem::create_directory(target + "/inside");
     std::string error;
-    EXPECT_FALSE(writeFileAtomically(target, "text", error));
+    EXPECT_FALSE(WriteFileAtomically(target, "text", error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(std::filesystem::is_directory(target + "/inside"));
     EXPECT_EQ(otherEntries(folder.Path().string(), "occupied"), 0);
@@ -61,7 +61,7 @@ TEST(AtomicFileWrite, AFailedRenameKeepsTheOldFileRemovesTheTemporaryAndSaysWhy)
 TEST(AtomicFileWrite, AMissingFolderIsAFailureWithTheSystemsReason) {
     const support::TempDirectory folder;
     std::string error;
-    EXPECT_FALSE(writeFileAtomically(folder.Path().string() + "/no/such/folder/list.tsv", "text", error));
+    EXPECT_FALSE(WriteFileAtomically(folder.Path().string() + "/no/such/folder/list.tsv", "text", error));
     EXPECT_EQ(error, std::strerror(ENOENT));
 }
 
@@ -69,10 +69,10 @@ TEST(AtomicFileWrite, PermissionsAsAskedOrAsForANewFile) {
     const support::TempDirectory folder;
     const std::string target = folder.Path().string() + "/store";
     std::string error;
-    ASSERT_TRUE(writeFileAtomically(target, "a", error, {".tmp.", 0600})) << error;
+    ASSERT_TRUE(WriteFileAtomically(target, "a", error, {".tmp.", 0600})) << error;
     EXPECT_EQ(permissionsOf(target), 0600u);
     const mode_t mask = ::umask(022);
-    ASSERT_TRUE(writeFileAtomically(target, "b", error)) << error;
+    ASSERT_TRUE(WriteFileAtomically(target, "b", error)) << error;
     ::umask(mask);
     EXPECT_EQ(permissionsOf(target), 0644u);
     EXPECT_EQ(contentsOf(target), "b");

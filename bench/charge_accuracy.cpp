@@ -15,8 +15,9 @@
 //
 // Usage: charge_accuracy [--no-real] [--as-listed] [--verbose] [--dump] [MZML TRUTH_TSV]...
 //        (--dump: the survey points around every miss)
-//        (default synthetic sources: the bundled sample, and bench/data/run60.mzML and
-//        bench/data/run60-profile.mzML with their truth tables when present)
+//        (default synthetic sources: the bundled sample, and bench/data/run60.mzML,
+//        run60-profile.mzML and the dense seeds dense1..3.mzML with their truth tables when present;
+//        bench/make-data.sh writes them)
 
 #include <algorithm>
 #include <chrono>
@@ -473,7 +474,7 @@ int main(int argc, char** argv) {
         const std::filesystem::path source(VARNEX_SOURCE_DIR);
         synthetic.emplace_back((source / "data/sample.mzML").string(),
                                (source / "data/sample.truth.tsv").string());
-        for (const char* name : {"run60", "run60-profile"}) {
+        for (const char* name : {"run60", "run60-profile", "dense1", "dense2", "dense3"}) {
             const std::filesystem::path mzml = source / "bench/data" / (std::string(name) + ".mzML");
             const std::filesystem::path truth = source / "bench/data" / (std::string(name) + ".truth.tsv");
             if (std::filesystem::exists(mzml) && std::filesystem::exists(truth)) {

@@ -36,6 +36,7 @@
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
 #include "model/WorkerPool.h"
+#include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
 
 namespace {
@@ -147,6 +148,7 @@ Figures measureOneThreadBuild(const std::string& path) {
     CPrecursorList list;
     list.SetRawPath(path);
     list.SetWorkerThreads(1);
+    varnex::rawdata::MsRun::SetMetadataThreads(1);
     const auto start = std::chrono::steady_clock::now();
     list.CreatePrecursorList();
     return {{"one_thread_s", secondsSince(start)},

@@ -107,6 +107,10 @@ public:
         std::shared_ptr<const MsRun> run_;
     };
 
+    // Threads that read the spectrum headers of an indexed file, process-wide; 0 (the default) means one
+    // per core. Any count gives the same run: 1 is the reference the others are compared with.
+    static void SetMetadataThreads(unsigned threadCount);
+
     // How often Open has looked at a file (its size and modification time) and how often a file was
     // parsed, process-wide since start.
     struct OpenStatistics {

@@ -77,11 +77,11 @@ for ((run = 0; run < repeat; ++run)); do
         echo "launch-time: the list window never showed" >&2
         exit 1
     fi
-    seconds=$(echo "$shown - $start" | bc -l)
-    runs+=("$(printf '%.3f' "$seconds")")
-    if [[ -z $best ]] || (($(echo "$seconds < $best" | bc -l))); then
+    seconds=$(awk -v a="$start" -v b="$shown" 'BEGIN { printf "%.3f", b - a }')
+    runs+=("$seconds")
+    if [[ -z $best ]] || awk -v s="$seconds" -v b="$best" 'BEGIN { exit !(s < b) }'; then
         best=$seconds
     fi
 done
 kill "$XEV_PID" 2>/dev/null || true
-printf 'launch %.3f s (runs: %s)\n' "$best" "${runs[*]}"
+echo "launch $best s (runs: ${runs[*]})"

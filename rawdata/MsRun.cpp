@@ -225,6 +225,7 @@ public:
         if (!TryIndexed() && !tooManySpectra_) {
             run_.scans_.clear();
             run_.locations_.clear();
+            idNumbers_.clear();
             run_.damagedSpectra_ = 0;
             ScanSequentially();
         }
@@ -299,24 +300,33 @@ private:
         }
     }
 
+    bool ParseHeader(std::string_view text, ScanInfo& info, std::string& id) {
+        return ParseHeader(text, info, id, fragment_);
+    }
+    bool ParseHeader(std::string_view text, ScanInfo& info, std::string& id, std::string& fragment) const {
+        return ParseHeaderText(run_, defaultCentroid_, text, info, id, fragment);
+    }
+
+public:
     // The header of one spectrum from its start tag text: closes the fragment and parses it.
-    bool ParseHeader(std::string_view text, ScanInfo& info) { return ParseHeader(text, info, fragment_); }
-    bool ParseHeader(std::string_view text, ScanInfo& info, std::string& fragment) const {
+    static bool ParseHeaderText(const MsRun& run, bool defaultCentroid, std::string_view text, ScanInfo& info,
+                                std::string& id, std::string& fragment) {
         bool ok = false;
         try {
             fragment.assign(text);
-            fragment += Mzml() ? "</spectrum>" : "</scan>";
-            ok = Mzml() ? ParseMzmlHeader(fragment, *run_.paramGroups_, info)
-                        : ParseMzxmlHeader(fragment, defaultCentroid_, info);
+            fragment += run.format_ == FileFormat::Mzml ? "</spectrum>" : "</scan>";
+            ok = run.format_ == FileFormat::Mzml ? ParseMzmlHeader(fragment, *run.paramGroups_, info, id)
+                                                 : ParseMzxmlHeader(fragment, defaultCentroid, info, id);
         } catch (const std::bad_alloc&) {
             // Out of memory on this header alone: the spectrum counts as damaged.
         }
-        if (ok && info.nativeId.size() > kMaxIdLength) {
-            info.nativeId.resize(kMaxIdLength);
+        if (ok && id.size() > kMaxIdLength) {
+            id.resize(kMaxIdLength);
         }
         return ok;
     }
 
+private:
     // Length of the header part of a spectrum that starts at `text`: up to its arrays or its end.
     // npos when the text does not hold all of it.
     std::size_t HeaderLength(std::string_view text) const {
@@ -341,7 +351,8 @@ private:
         return gt != std::string_view::npos && gt > 0 && text[gt - 1] == '/';
     }
 
-    void Add(ScanInfo info, std::uint64_t offset, std::uint64_t length) {
+    void Add(ScanInfo info, std::string_view id, std::uint64_t offset, std::uint64_t length) {
+        idNumbers_.push_back(IdNumbersOf(id));
         run_.scans_.push_back(std::move(info));
         run_.locations_.push_back({offset, length});
     }
@@ -513,6 +524,7 @@ private:
         // order whatever the threads did. A gzip stream is read in file order by one thread.
         const std::size_t count = entries.size();
         run_.scans_.resize(count);
+        idNumbers_.resize(count);
         std::vector<std::uint8_t> parsed(count, 0);
         std::atomic<std::size_t> nextBlock{0};
         std::atomic<bool> untrusted{false};
@@ -527,6 +539,7 @@ private:
                     for (std::size_t i = begin; i < std::min(count, begin + kIndexedBlock); ++i) {
                         const IndexedResult result =
                             ReadIndexedSpectrum(entries, i, indexOffset, index, scratch, run_.scans_[i]);
+                        idNumbers_[i] = IdNumbersOf(scratch.id);
                         if (result == IndexedResult::Untrusted) {
                             untrusted.store(true, std::memory_order_relaxed);
                             return;
@@ -562,12 +575,14 @@ private:
             }
             if (kept != i) {
                 run_.scans_[kept] = std::move(run_.scans_[i]);
+                idNumbers_[kept] = idNumbers_[i];
             }
             ++kept;
             run_.locations_.push_back({entries[i].offset, 0});
         }
         run_.scans_.resize(kept);
         run_.scans_.shrink_to_fit();
+        idNumbers_.resize(kept);
         run_.usedIndex_ = true;
         return true;
     }
@@ -576,6 +591,7 @@ private:
     struct IndexedScratch {
         std::string text;
         std::string fragment;
+        std::string id;
     };
 
     // Reads the header of the spectrum that index entry `i` points at into `info` and checks that it is
@@ -625,12 +641,12 @@ private:
             return IndexedResult::Untrusted;
         }
         if (headerLength == std::string_view::npos ||
-            !ParseHeader(head.substr(0, headerLength), info, scratch.fragment)) {
+            !ParseHeader(head.substr(0, headerLength), info, scratch.id, scratch.fragment)) {
             return IndexedResult::Damaged;
         }
         const std::string id =
             UnescapeXml(std::string_view(index).substr(entries[i].idStart, entries[i].idLength));
-        if (info.nativeId != (Mzml() ? id : "scan=" + id).substr(0, kMaxIdLength)) {
+        if (scratch.id != (Mzml() ? id : "scan=" + id).substr(0, kMaxIdLength)) {
             return IndexedResult::Untrusted;
         }
         return IndexedResult::Parsed;
@@ -656,8 +672,8 @@ private:
             if (SelfClosing(head.substr(0, head.find('>') + 1))) {
                 const std::size_t length = head.find('>') + 1;
                 ScanInfo info;
-                if (ParseHeader(head.substr(0, length), info)) {
-                    Add(std::move(info), start, length);
+                if (ParseHeader(head.substr(0, length), info, fragmentId_)) {
+                    Add(std::move(info), fragmentId_, start, length);
                 } else {
                     ++run_.damagedSpectra_;
                 }
@@ -679,8 +695,8 @@ private:
                 continue;
             }
             ScanInfo info;
-            const bool headerOk =
-                ParseHeader(window.At(start, headerEnd - start).substr(0, headerEnd - start), info);
+            const bool headerOk = ParseHeader(
+                window.At(start, headerEnd - start).substr(0, headerEnd - start), info, fragmentId_);
             if (!headerOk) {
                 ++run_.damagedSpectra_;
                 pos = window.FindTag(start + 1, {tag}, which);
@@ -714,30 +730,37 @@ private:
                 end = headerEnd;
                 next = which == 2 ? headerEnd : window.FindTag(headerEnd, {tag}, which);
             }
-            Add(std::move(info), start, end == kNoPosition ? 0 : end - start);
+            Add(std::move(info), fragmentId_, start, end == kNoPosition ? 0 : end - start);
             pos = next;
         }
         run_.dataEnd_ = kNoPosition;
     }
 
+    // What an id says about the function, kept while the run is built instead of the id itself.
+    struct IdNumbers {
+        int function = 0;   // function=F
+        int experiment = 0; // experiment=E
+    };
+    static IdNumbers IdNumbersOf(std::string_view id) {
+        return {IdNumber(id, "function="), IdNumber(id, "experiment=")};
+    }
+
     void AssignFunctions() {
         // One id layout for the whole file: function=F, else experiment=E, else the MS level.
-        auto allHave = [&](std::string_view key) {
-            return std::all_of(run_.scans_.begin(), run_.scans_.end(), [&](const ScanInfo& s) {
-                const int n = IdNumber(s.nativeId, key);
-                return n >= 1 && n <= kMaxFunctions;
+        auto allHave = [&](int IdNumbers::*number) {
+            return std::all_of(idNumbers_.begin(), idNumbers_.end(), [&](const IdNumbers& numbers) {
+                return numbers.*number >= 1 && numbers.*number <= kMaxFunctions;
             });
         };
-        std::string_view key;
-        if (allHave("function=")) {
-            key = "function=";
-        } else if (allHave("experiment=")) {
-            key = "experiment=";
+        int IdNumbers::*key = nullptr;
+        if (allHave(&IdNumbers::function)) {
+            key = &IdNumbers::function;
+        } else if (allHave(&IdNumbers::experiment)) {
+            key = &IdNumbers::experiment;
         }
         for (std::size_t i = 0; i < run_.scans_.size(); ++i) {
             ScanInfo& scan = run_.scans_[i];
-            scan.function =
-                key.empty() ? std::clamp(scan.msLevel, 1, kMaxFunctions) : IdNumber(scan.nativeId, key);
+            scan.function = key == nullptr ? std::clamp(scan.msLevel, 1, kMaxFunctions) : idNumbers_[i].*key;
             if (static_cast<int>(run_.functions_.size()) < scan.function) {
                 run_.functions_.resize(static_cast<std::size_t>(scan.function));
             }
@@ -748,6 +771,7 @@ private:
             function.scans.push_back(i);
             scan.scanNumber = static_cast<int>(function.scans.size());
         }
+        std::vector<IdNumbers>().swap(idNumbers_);
     }
 
     MsRun& run_;
@@ -757,6 +781,8 @@ private:
     bool defaultCentroid_ = false;
     std::size_t paramGroupBytesLeft_ = kMaxParamGroupBytes;
     std::string fragment_;
+    std::string fragmentId_;
+    std::vector<IdNumbers> idNumbers_; // one for each of run_.scans_
 };
 
 double ScanInfo::SetMass() const {
@@ -1020,6 +1046,31 @@ bool MsRun::DecodeUncached(std::size_t index, Spectrum& out) const {
         text += "</scan>";
     }
     return DecodeMzxmlSpectrum(text, out);
+}
+
+std::string MsRun::NativeId(std::size_t index) const {
+    if (index >= scans_.size()) {
+        return {};
+    }
+    // The id is an attribute of the start tag: that tag alone is parsed as the whole header was.
+    const Location& location = locations_[index];
+    std::string text(static_cast<std::size_t>(
+                         std::min<std::uint64_t>(SpectrumEndBound(index) - location.offset, kMaxHeaderBytes)),
+                     '\0');
+    text.resize(source_->ReadAt(location.offset, text.data(), text.size()));
+    const std::size_t gt = text.find('>');
+    if (gt == std::string::npos) {
+        return {};
+    }
+    text.resize(gt + 1);
+    ScanInfo info;
+    std::string id;
+    std::string fragment;
+    // Whatever the header's defaults, the id reads the same.
+    if (!Builder::ParseHeaderText(*this, false, text, info, id, fragment)) {
+        return {};
+    }
+    return id;
 }
 
 std::shared_ptr<const Spectrum> MsRun::Decode(std::size_t index) const {

@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
+
+#include <sys/mman.h>
 
 #include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
@@ -20,6 +25,10 @@ constexpr std::size_t kResolutionSampleScans = 25;
 // Survey scans per task: enough to outweigh handing the task over, few enough that both threads stay
 // busy to the end of a run of a few hundred scans.
 constexpr std::size_t kScansPerBlock = 16;
+
+// Pieces of the point store: 2 MB huge pages, 16 of them a piece.
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+constexpr std::size_t kPieceFloats = 16 * kHugePageBytes / sizeof(float);
 
 double median(std::vector<double> values) {
     if (values.empty())
@@ -60,6 +69,40 @@ double RelativeSpacingPpm(const std::vector<double>& mz, bool centroid) {
     std::nth_element(gaps.begin(), percentile, gaps.end());
     return *percentile;
 }
+
+// Hands out room for the blocks' points from large aligned pieces; several tasks take room at once.
+class SurveyIonIndex::PointStore {
+public:
+    float* Take(std::size_t floats) {
+        std::lock_guard lock(mutex_);
+        if (floats > left_) {
+            const std::size_t pieceFloats = std::max(floats, kPieceFloats);
+            void* memory = nullptr;
+            if (::posix_memalign(&memory, kHugePageBytes, pieceFloats * sizeof(float)) != 0)
+                throw std::bad_alloc();
+            ::madvise(memory, pieceFloats * sizeof(float), MADV_HUGEPAGE); // a hint; ordinary pages do too
+            pieces_.emplace_back(static_cast<float*>(memory));
+            next_ = pieces_.back().get();
+            left_ = pieceFloats;
+        }
+        float* taken = next_;
+        next_ += floats;
+        left_ -= floats;
+        return taken;
+    }
+
+private:
+    struct Free {
+        void operator()(float* memory) const { std::free(memory); }
+    };
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<float, Free>> pieces_;
+    float* next_ = nullptr;
+    std::size_t left_ = 0;
+};
+
+SurveyIonIndex::SurveyIonIndex() : points_(std::make_unique<PointStore>()) {}
+SurveyIonIndex::~SurveyIonIndex() = default;
 
 std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::Build(const MsRun& run, std::size_t maxPoints,
                                                             unsigned threadCount,
@@ -108,11 +151,13 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
         const std::size_t begin = blockIndex * kScansPerBlock;
         const std::size_t end = std::min(scans.size(), begin + kScansPerBlock);
         try {
+            std::vector<float> mz;
+            std::vector<float> intensity;
             block.scanStart.reserve(end - begin + 1);
             for (std::size_t k = begin; k < end; ++k) {
                 if (stopped())
                     return;
-                block.scanStart.push_back(static_cast<std::uint32_t>(block.mz.size()));
+                block.scanStart.push_back(static_cast<std::uint32_t>(mz.size()));
                 // A scan that cannot be decoded contributes nothing, as an empty one would.
                 const auto spectrum = run.Decode(scans[k]);
                 if (!spectrum)
@@ -121,29 +166,29 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
                 const auto last = std::upper_bound(first, spectrum->mz.end(), range.highMz);
                 const auto offset = static_cast<std::size_t>(first - spectrum->mz.begin());
                 const auto count = static_cast<std::size_t>(last - first);
-                const std::size_t before = block.mz.size();
-                if (block.mz.capacity() < before + count) {
+                const std::size_t before = mz.size();
+                if (mz.capacity() < before + count) {
                     // Room for the rest of the block at this scan's size, so that it is rarely copied.
                     const std::size_t room =
-                        std::max(before + count * (end - k), block.mz.capacity() + block.mz.capacity() / 2);
-                    block.mz.reserve(room);
-                    block.intensity.reserve(room);
+                        std::max(before + count * (end - k), mz.capacity() + mz.capacity() / 2);
+                    mz.reserve(room);
+                    intensity.reserve(room);
                 }
-                block.mz.resize(before + count);
-                block.intensity.resize(before + count);
+                mz.resize(before + count);
+                intensity.resize(before + count);
                 std::size_t kept = before;
                 for (std::size_t i = offset; i < offset + count; ++i) {
-                    const auto intensity = static_cast<float>(spectrum->intensity[i]);
-                    block.mz[kept] = static_cast<float>(spectrum->mz[i]);
-                    block.intensity[kept] = intensity;
-                    kept += intensity != 0.0f ? 1 : 0;
+                    const auto pointIntensity = static_cast<float>(spectrum->intensity[i]);
+                    mz[kept] = static_cast<float>(spectrum->mz[i]);
+                    intensity[kept] = pointIntensity;
+                    kept += pointIntensity != 0.0f ? 1 : 0;
                 }
-                block.mz.resize(kept);
-                block.intensity.resize(kept);
+                mz.resize(kept);
+                intensity.resize(kept);
                 // Offsets within a block are 32-bit: a block past that is as much over the limit as any.
-                const std::size_t added = block.mz.size() - before;
+                const std::size_t added = kept - before;
                 if (pointCount.fetch_add(added, std::memory_order_relaxed) + added > maxPoints ||
-                    block.mz.size() > std::numeric_limits<std::uint32_t>::max()) {
+                    kept > std::numeric_limits<std::uint32_t>::max()) {
                     failed = true;
                     return;
                 }
@@ -152,12 +197,12 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
                     samples[k / sampleStep] = {RelativeSpacingPpm(spectrum->mz, centroid), centroid};
                 }
             }
-            block.scanStart.push_back(static_cast<std::uint32_t>(block.mz.size()));
-            // Copied once more only when much of the room went unused.
-            if (block.mz.capacity() - block.mz.size() > block.mz.size() / 8) {
-                block.mz.shrink_to_fit();
-                block.intensity.shrink_to_fit();
-            }
+            block.scanStart.push_back(static_cast<std::uint32_t>(mz.size()));
+            float* stored = index->points_->Take(2 * mz.size());
+            std::memcpy(stored, mz.data(), mz.size() * sizeof(float));
+            std::memcpy(stored + mz.size(), intensity.data(), intensity.size() * sizeof(float));
+            block.mz = stored;
+            block.intensity = stored + mz.size();
         } catch (const std::bad_alloc&) {
             failed = true;
         }
@@ -194,11 +239,11 @@ std::vector<double> SurveyIonIndex::Extract(double mz) const {
     for (std::size_t scan = 0; scan < rtMinutes_.size(); ++scan) {
         const Block& block = blocks_[scan / kScansPerBlock];
         const std::size_t inBlock = scan % kScansPerBlock;
-        const auto first = block.mz.begin() + block.scanStart[inBlock];
-        const auto last = block.mz.begin() + block.scanStart[inBlock + 1];
+        const float* first = block.mz + block.scanStart[inBlock];
+        const float* last = block.mz + block.scanStart[inBlock + 1];
         double sum = 0.0;
-        for (auto it = std::lower_bound(first, last, low); it != last && *it <= high; ++it)
-            sum += static_cast<double>(block.intensity[static_cast<std::size_t>(it - block.mz.begin())]);
+        for (const float* it = std::lower_bound(first, last, low); it != last && *it <= high; ++it)
+            sum += static_cast<double>(block.intensity[it - block.mz]);
         intensity[scan] = sum;
     }
     return intensity;

@@ -198,6 +198,8 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
                 }
             }
             block.scanStart.push_back(static_cast<std::uint32_t>(mz.size()));
+            if (mz.empty())
+                return; // a block without points has no room in the store
             float* stored = index->points_->Take(2 * mz.size());
             std::memcpy(stored, mz.data(), mz.size() * sizeof(float));
             std::memcpy(stored + mz.size(), intensity.data(), intensity.size() * sizeof(float));

@@ -1,6 +1,6 @@
 // Speed and memory of building the precursor list, against the floor the data set itself sets: reading
 // the file (cat), the metadata pass plus decoding the survey spectra the list needs, the build on every
-// core, the same build on one thread, and varnex-list as a whole process.
+// core, the same build on one thread, varnex-list as a whole process, and the list window's launch.
 //
 // Usage: build_bench [--repeat N] [DATA_SET...]
 //        (default: 3 repeats, bench/data/run60.mzML and bench/data/run60-profile.mzML)
@@ -36,6 +36,7 @@
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
 #include "model/WorkerPool.h"
+#include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
 
 namespace {
@@ -147,6 +148,7 @@ Figures measureOneThreadBuild(const std::string& path) {
     CPrecursorList list;
     list.SetRawPath(path);
     list.SetWorkerThreads(1);
+    varnex::rawdata::MsRun::SetMetadataThreads(1);
     const auto start = std::chrono::steady_clock::now();
     list.CreatePrecursorList();
     return {{"one_thread_s", secondsSince(start)},
@@ -185,6 +187,36 @@ Figures bestVarnexList(const std::string& path) {
         }
     }
     return best;
+}
+
+// The window started on the data set until its list shows, best of repeatCount starts, under Xvfb;
+// empty when the window program is not built or the script cannot run.
+std::string launchTime(const std::string& path) {
+#ifdef VARNEX_WINDOW_PROGRAM
+    const std::string command = "VARNEX_WINDOW_PROGRAM='" VARNEX_WINDOW_PROGRAM "' '" VARNEX_LAUNCH_SCRIPT
+                                "' --repeat " +
+                                std::to_string(repeatCount) + " '" + path + "' 2>&1";
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return {};
+    }
+    std::string text;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        text += buffer;
+    }
+    const int status = ::pclose(pipe);
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    if (status != 0) {
+        return "not measured: " + text;
+    }
+    return text.rfind("launch ", 0) == 0 ? text.substr(7) : text;
+#else
+    (void)path;
+    return {};
+#endif
 }
 
 // The complete build, then the sorts on its list. Also reports the survey spectra the build needed.
@@ -350,6 +382,13 @@ void benchmark(const std::string& path) {
                 get(wholeProcess, "list_rss_mb"), ratio(get(wholeProcess, "list_s"), catSeconds),
                 ratio(get(wholeProcess, "list_s"), buildSeconds),
                 get(wholeProcess, "list_exit") == 0 ? "" : "   (exit status not 0)");
+    if (path.find('\'') == std::string::npos) {
+        const std::string launch = launchTime(path);
+        if (!launch.empty()) {
+            std::printf("  window until the list shows, Xvfb    %s   target <= 1.5 s on run60\n",
+                        launch.c_str());
+        }
+    }
     std::printf("  sort, any key, as built             %8.3f s\n", get(build, "sort_worst_s"));
     std::printf("  sort, reverse order, worst key      %8.3f s   target <= 0.3 s  (",
                 get(build, "sort_reverse_worst_s"));

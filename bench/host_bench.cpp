@@ -1,9 +1,11 @@
 // How long the host display takes to show a precursor: the eight commands Varnex sends on a double-click,
 // from the first send to the updated displays on screen (offscreen platform), with the data set already
 // open. Opening the data set is the raw-data reader's cost and is reported apart. The first precursor
-// also pays for decoding the survey function for the extracted-ion chromatograms; the chromatogram
-// alone is measured apart too: cold (the survey function decoded and indexed from a freshly opened
-// run) and warm (one more m/z from the index).
+// also pays for what is left of decoding the survey function for the extracted-ion chromatograms, which
+// starts in the background when the data set is launched. The chromatogram alone is measured apart too:
+// cold (the survey function decoded and indexed from a freshly opened run, on every core and on one
+// thread) and warm (one more m/z from the index). The peak resident memory is that of the host display
+// with the data set shown, before the chromatogram is measured apart.
 //
 // Usage: host_bench [--precursors N] [DATA_SET]   (default: 20 precursors, bench/data/run60.mzML)
 // Run with QT_QPA_PLATFORM=offscreen where there is no display.
@@ -17,12 +19,15 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 
 #include "host/HostDisplayService.h"
 #include "host/SurveyIonIndex.h"
 #include "hostlink/HostLink.h"
+#include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
 
 namespace {
@@ -98,22 +103,38 @@ double MsSince(Clock::time_point start) {
 
 struct XicTimes {
     double coldMs = 0.0;
+    double coldOneThreadMs = 0.0;
+    std::size_t points = 0;
     std::vector<double> warmMs;
 };
 
+// The survey function decoded from a run opened afresh, and the first chromatogram taken from it.
+double MeasureColdXic(const std::string& path, double mz, unsigned threadCount,
+                      std::shared_ptr<const SurveyIonIndex>& index) {
+    const auto run = varnex::rawdata::MsRun::OpenUncached(path);
+    if (!run)
+        return -1.0;
+    const auto start = Clock::now();
+    index = SurveyIonIndex::Build(*run, kMaxIndexedSurveyPoints, threadCount);
+    if (!index)
+        return -1.0;
+    index->Extract(mz);
+    return MsSince(start);
+}
+
 XicTimes MeasureXic(const std::string& path, const std::vector<Precursor>& precursors) {
     XicTimes times;
-    const auto run = varnex::rawdata::MsRun::OpenUncached(path);
-    if (!run || precursors.empty())
+    if (precursors.empty())
         return times;
-    auto start = Clock::now();
-    const auto index = SurveyIonIndex::Build(*run, kMaxIndexedSurveyPoints);
-    if (!index)
+    std::shared_ptr<const SurveyIonIndex> index;
+    times.coldOneThreadMs = MeasureColdXic(path, precursors.front().setMass, 1, index);
+    index.reset();
+    times.coldMs = MeasureColdXic(path, precursors.front().setMass, 0, index);
+    if (times.coldMs < 0.0)
         return times;
-    index->Extract(precursors.front().setMass);
-    times.coldMs = MsSince(start);
+    times.points = index->PointCount();
     for (const Precursor& precursor : precursors) {
-        start = Clock::now();
+        const auto start = Clock::now();
         index->Extract(precursor.setMass);
         times.warmMs.push_back(MsSince(start));
     }
@@ -181,6 +202,9 @@ int main(int argc, char** argv) {
     }
     service.Stop();
     std::filesystem::remove_all(runtime);
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const double peakMegabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
     XicTimes xic = MeasureXic(path, precursors);
     std::sort(xic.warmMs.begin(), xic.warmMs.end());
 
@@ -194,6 +218,7 @@ int main(int argc, char** argv) {
     std::sort(carriedOutMs.begin(), carriedOutMs.end());
     std::printf("  of which carried out (before drawing): median %.1f ms, max %.1f ms\n",
                 carriedOutMs[carriedOutMs.size() / 2], carriedOutMs.back());
+    std::printf("peak resident memory of the host display: %.0f MB\n", peakMegabytes);
     std::printf("target              <= 200 ms: %s\n", sorted.back() <= 200.0 ? "met" : "MISSED");
     const bool xicMet = !xic.warmMs.empty() && xic.coldMs <= 1500.0 && xic.warmMs.back() <= 200.0;
     if (xic.warmMs.empty()) {
@@ -203,6 +228,9 @@ int main(int argc, char** argv) {
                     "(target <= 200): %s\n",
                     xic.coldMs, xic.warmMs[xic.warmMs.size() / 2], xic.warmMs.back(),
                     xicMet ? "met" : "MISSED");
+        std::printf("  cold on one thread %.0f ms; %u threads; %zu survey points kept (%.0f MB)\n",
+                    xic.coldOneThreadMs, WorkerPool::DefaultThreadCount(), xic.points,
+                    static_cast<double>(xic.points) * 8.0 / (1 << 20));
     }
     return sorted.back() <= 200.0 && xicMet ? 0 : 2;
 }

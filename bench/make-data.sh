@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Generates the benchmark data sets into bench/data/ (git-ignored): the 60-minute reference run with
 # centroid survey scans (0.6 GB) and its profile variant (1.2 GB), each with its ground-truth precursor
-# table. Existing files are kept; pass --force to write them again. Runs at low priority.
+# table, and three short runs crowded with overlapping envelopes (6000 features in 4 minutes, seeds 1-3)
+# that show the charge routine on dense survey scans. Existing files are kept; pass --force to write them again. Runs at low priority.
 # Usage: bench/make-data.sh [--force] [generator]
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -29,3 +30,6 @@ make_one() {
 
 make_one run60
 make_one run60-profile --profile
+for seed in 1 2 3; do
+    make_one "dense$seed" --minutes 4 --features 6000 --seed "$seed"
+done

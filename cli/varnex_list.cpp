@@ -227,17 +227,20 @@ std::optional<std::string> BuildList(const std::string& path, CPrecursorList& li
 }
 
 // One data set keeps the table it always had, without a File column, so existing scripts keep working.
-BatchTable ListSingle(const Options& options) {
+// With `keepText` false the table is left for the caller to write from `list`: a table written straight
+// to standard output needs no copy of itself in memory (tens of megabytes for a long run).
+BatchTable ListSingle(const Options& options, CPrecursorList& list, bool keepText) {
     BatchTable listing;
-    CPrecursorList list;
     if (auto failure = BuildList(options.dataSets.front(), list)) {
         listing.messages.push_back(std::move(*failure));
         return listing;
     }
     list.SortByColumn(precursorColumnIndex(options.sortColumn));
-    std::ostringstream table;
-    WritePrecursors(table, list.m_Precursors, options.format);
-    listing.text = std::move(table).str();
+    if (keepText) {
+        std::ostringstream table;
+        WritePrecursors(table, list.m_Precursors, options.format);
+        listing.text = std::move(table).str();
+    }
     listing.dataSetsRead = 1;
     if (list.m_Precursors.GetSize() == 0) {
         listing.messages.emplace_back("There are no Precursors to Display");
@@ -247,6 +250,8 @@ BatchTable ListSingle(const Options& options) {
 
 int Run(const Options& options) {
     BatchTable listing;
+    CPrecursorList single;
+    const bool singleToStandardOutput = options.dataSets.size() == 1 && options.output == "-";
     {
         std::optional<ProgressLine> progress;
         if (!options.quiet && ::isatty(STDERR_FILENO) == 1) {
@@ -255,7 +260,7 @@ int Run(const Options& options) {
                                  : std::to_string(options.dataSets.size()) + " data sets");
         }
         listing = options.dataSets.size() == 1
-                      ? ListSingle(options)
+                      ? ListSingle(options, single, !singleToStandardOutput)
                       : ListDataSets(options.dataSets, options.jobs != 0 ? options.jobs : DefaultJobCount(),
                                      options.format, options.sortColumn, BuildList);
     }
@@ -268,7 +273,12 @@ int Run(const Options& options) {
     }
     const int status = listing.dataSetsRead == options.dataSets.size() ? 0 : kExitFailure;
     if (options.output == "-") {
-        std::cout << listing.text << std::flush;
+        if (singleToStandardOutput) {
+            WritePrecursors(std::cout, single.m_Precursors, options.format);
+        } else {
+            std::cout << listing.text;
+        }
+        std::cout << std::flush;
         if (!std::cout) {
             std::cerr << "varnex-list: cannot write to standard output\n";
             return kExitFailure;

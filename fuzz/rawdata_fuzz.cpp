@@ -1,5 +1,5 @@
 // libFuzzer target over the mzML/mzXML reader: open the bytes as a run (plain or gzip), read every
-// scan's metadata and function description, and decode every spectrum.
+// scan's metadata, id and function description, and decode every spectrum.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const std::size_t index : run->ScansOfFunction(f)) {
             const auto& scan = run->Scans()[index];
             checksum += scan.rtMinutes + scan.SetMass() + scan.charge;
+            checksum += static_cast<double>(run->NativeId(index).size());
             if (const auto spectrum = run->Decode(index)) {
                 if (spectrum->mz.size() != spectrum->intensity.size()) {
                     __builtin_trap();

@@ -122,6 +122,7 @@ bool HostDisplayModel::EnsureDataSet(const std::string& path) {
     if (!run)
         return Fail("Cannot open " + path + (error.empty() ? "" : ": " + error));
     run_ = std::move(run);
+    SurveyIndexOfRun(); // starts decoding the survey function for the first chromatogram
     ticCache_.clear();
     state_.chromatogram.xic.reset();
     state_.spectrum = SpectrumState{};
@@ -275,28 +276,31 @@ bool HostDisplayModel::AddScan(const HostCommand& command) {
     return Succeed("Added " + state_.spectrum.added.back().title);
 }
 
-std::optional<ExtractedIonTrace> HostDisplayModel::ExtractIon(double mz, int function, int firstScan,
-                                                              int lastScan) {
-    std::shared_ptr<const SurveyIonIndex> index;
+SurveyIonIndexBuild& HostDisplayModel::SurveyIndexOfRun() {
+    // Entries whose run has gone are dropped; the run's own entry becomes the newest.
+    std::unique_ptr<SurveyIonIndexBuild> build;
     for (auto it = surveyCache_.begin(); it != surveyCache_.end();) {
         const auto run = it->run.lock();
-        if (!run) {
-            it = surveyCache_.erase(it);
+        if (run && run != run_) {
+            ++it;
             continue;
         }
-        if (run == run_)
-            index = it->index;
-        ++it;
+        if (run)
+            build = std::move(it->index);
+        it = surveyCache_.erase(it);
     }
-    if (!index) {
-        index = SurveyIonIndex::Build(*run_, kMaxIndexedSurveyPoints);
-        if (index) {
-            surveyCache_.push_back({run_, index});
-            KeepNewest(surveyCache_, kCachedSurveyFunctions);
-        } else {
-            index = SurveyIonIndex::BuildAround(*run_, mz);
-        }
-    }
+    if (!build)
+        build = std::make_unique<SurveyIonIndexBuild>(run_, kMaxIndexedSurveyPoints);
+    surveyCache_.push_back({run_, std::move(build)});
+    KeepNewest(surveyCache_, kCachedSurveyFunctions);
+    return *surveyCache_.back().index;
+}
+
+std::optional<ExtractedIonTrace> HostDisplayModel::ExtractIon(double mz, int function, int firstScan,
+                                                              int lastScan) {
+    std::shared_ptr<const SurveyIonIndex> index = SurveyIndexOfRun().Index();
+    if (!index)
+        index = SurveyIonIndex::BuildAround(*run_, mz);
     if (!index)
         return std::nullopt; // no survey scans
     ExtractedIonTrace trace;

@@ -7,7 +7,9 @@
 //
 // Beside the TIC traces the chromatogram display shows the extracted-ion chromatogram of the precursor
 // that the spectrum display combines: its set mass in the survey function, from the scans the combine
-// command names. The survey function is decoded once per data set and kept for the next precursor.
+// command names. The survey function is decoded once per data set and kept for the next precursor; the
+// decoding starts in the background as soon as a data set is opened, so that the first precursor waits
+// only for what is left of it.
 
 #include <map>
 #include <memory>
@@ -106,6 +108,7 @@ private:
     bool AddScan(const HostCommand& command);
     std::optional<PeakData> ReadScan(int function, int scan, std::string& error) const;
     std::optional<ExtractedIonTrace> ExtractIon(double mz, int function, int firstScan, int lastScan);
+    SurveyIonIndexBuild& SurveyIndexOfRun();
 
     HostDisplayState state_;
     std::shared_ptr<const varnex::rawdata::MsRun> run_;
@@ -114,7 +117,7 @@ private:
     // Survey functions of the data sets shown last, newest last.
     struct SurveyCacheEntry {
         std::weak_ptr<const varnex::rawdata::MsRun> run;
-        std::shared_ptr<const SurveyIonIndex> index;
+        std::unique_ptr<SurveyIonIndexBuild> index;
     };
     std::vector<SurveyCacheEntry> surveyCache_;
 };

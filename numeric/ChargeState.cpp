@@ -58,6 +58,14 @@ constexpr double kLightPatternMaxMass = 5000.0;
 // that, the nearest one at least this fraction of the tallest within the tolerance.
 constexpr double kSamePeakRelative = 20e-6;
 constexpr double kStandOutFraction = 0.3;
+// A speck near the set mass gives way to a standing-out peak at most this many isotope steps away ...
+constexpr double kSpeckEnvelopeSteps = 3.0;
+// ... when the set mass lies off the speck by more than this relative distance and this many of its widths
+// (the instrument did not aim at it) ...
+constexpr double kAimedRelative = 5e-6;
+constexpr double kAimedWidths = 0.25;
+// ... and, on a profile scan, the speck is narrower than this fraction of the window's typical peak width.
+constexpr double kNoiseWidthFraction = 0.95;
 // Isotopes seen besides the selected peak make an envelope only when chance neighbours would put peaks
 // that tall in all their windows with at most this probability.
 constexpr double kMaxChance = 0.0125;
@@ -146,48 +154,59 @@ int TallestPeak(const std::vector<Peak>& peaks, double setMass, double tolerance
     return static_cast<int>(tallest - peaks.begin());
 }
 
+// The nearest peak within `tolerance` of the set mass at least `minFraction` of the tallest there; -1 when
+// none.
+int NearestPeak(const std::vector<Peak>& peaks, double setMass, double tolerance, double minFraction) {
+    const auto [first, last] = PeaksNear(peaks, setMass, tolerance);
+    if (first == last) {
+        return -1;
+    }
+    const double minHeight = minFraction * peaks[TallestPeak(peaks, setMass, tolerance)].height;
+    auto nearest = last;
+    for (auto it = first; it != last; ++it) {
+        if (it->height >= minHeight &&
+            (nearest == last || std::fabs(it->mz - setMass) < std::fabs(nearest->mz - setMass))) {
+            nearest = it;
+        }
+    }
+    return static_cast<int>(nearest - peaks.begin());
+}
+
 // The peak taken as the precursor's: the nearest one within the caller's tolerance when it lies practically
 // at the set mass. Otherwise the set mass is no peak's (the survey scan shows the ion off its apex, or an
 // instrument aimed the isolation window at an envelope's middle): the nearest of the peaks that stand out
 // among those within the tolerance, not a speck that happens to lie closer.
 int SelectPeak(const std::vector<Peak>& peaks, double setMass, double tolerance) {
-    const auto [first, last] = PeaksNear(peaks, setMass, tolerance);
-    if (first == last) {
-        return -1;
+    const int nearest = NearestPeak(peaks, setMass, tolerance, 0.0);
+    if (nearest >= 0 && std::fabs(peaks[nearest].mz - setMass) >
+                            std::max(kSamePeakRelative * setMass, 0.5 * peaks[nearest].fwhm)) {
+        return NearestPeak(peaks, setMass, tolerance, kStandOutFraction);
     }
-    const auto nearestOf = [&](double minHeight) {
-        auto nearest = last;
-        for (auto it = first; it != last; ++it) {
-            if (it->height >= minHeight &&
-                (nearest == last || std::fabs(it->mz - setMass) < std::fabs(nearest->mz - setMass))) {
-                nearest = it;
-            }
-        }
-        return nearest;
-    };
-    auto nearest = nearestOf(0.0);
-    if (std::fabs(nearest->mz - setMass) > std::max(kSamePeakRelative * setMass, 0.5 * nearest->fwhm)) {
-        nearest = nearestOf(kStandOutFraction * peaks[TallestPeak(peaks, setMass, tolerance)].height);
-    }
-    return static_cast<int>(nearest - peaks.begin());
+    return nearest;
 }
 
-// Peak width (m/z) the instrument gives around the selected peak: the median width of the window's profile
-// peaks of some height, or the selected peak's own width when that is wider. A lone narrow apex (noise, or
-// a sampling artefact) does not make unresolved isotopes resolved.
-double ResolvedWidth(const std::vector<Peak>& peaks, const Peak& selected, std::vector<double>& scratch) {
+// Median width (m/z) of the window's profile peaks at least a small fraction of `reference`'s height: the
+// peak width the instrument gives there. 0 when no peak has a width (centroid data).
+double TypicalWidth(const std::vector<Peak>& peaks, const Peak& reference, std::vector<double>& scratch) {
     scratch.clear();
     for (const Peak& peak : peaks) {
-        if (peak.height >= kWidthPeakFraction * selected.height && peak.fwhm > 0.0) {
+        if (peak.height >= kWidthPeakFraction * reference.height && peak.fwhm > 0.0) {
             scratch.push_back(peak.fwhm);
         }
     }
     if (scratch.empty()) {
-        return selected.fwhm;
+        return 0.0;
     }
     const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(scratch.size() / 2);
     std::nth_element(scratch.begin(), middle, scratch.end());
-    return std::max(*middle, selected.fwhm);
+    return *middle;
+}
+
+// Peak width (m/z) the instrument gives around the selected peak: the typical width, or the selected
+// peak's own width when that is wider. A lone narrow apex (noise, or a sampling artefact) does not make
+// unresolved isotopes resolved.
+double ResolvedWidth(const std::vector<Peak>& peaks, const Peak& selected, std::vector<double>& scratch) {
+    return std::max(TypicalWidth(peaks, selected, scratch), selected.fwhm);
 }
 
 // Closest distance (m/z) the instrument separates centroids at, when the window shows one: with many
@@ -571,5 +590,28 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     const PeakDensity density(work.heightsDescending, kWindowBelowMz + kWindowAboveMz);
     const Window window{peaks,          profile, protonMass,
                         detectionLevel, density, static_cast<double>(masses[stop - 1]) - masses[begin]};
-    return ChargeOfPeak(window, selected, work.scratch);
+    const int charge = ChargeOfPeak(window, selected, work.scratch);
+    if (charge != -1) {
+        return charge;
+    }
+    // A speck near the set mass that shows no envelope of its own, beside a peak that stands out: instruments
+    // that aim the isolation window at an envelope's middle (the set mass then lies on no peak) may find
+    // noise there. A speck is taken for noise when the set mass lies off its apex and, on a profile scan,
+    // it is narrower than the window's peaks: no ion's signal is narrower than the instrument's peak width.
+    // The standing-out peak's envelope is then the precursor's, when the set mass lies within a few of its
+    // isotope steps.
+    const int standOut = NearestPeak(peaks, setMass, tolerance, kStandOutFraction);
+    if (standOut < 0 || standOut == selectedIndex ||
+        std::fabs(selected.mz - setMass) <=
+            std::max(kAimedRelative * setMass, kAimedWidths * selected.fwhm) ||
+        (profile &&
+         selected.fwhm >= kNoiseWidthFraction * TypicalWidth(peaks, peaks[standOut], work.scratch))) {
+        return -1;
+    }
+    const int standOutCharge = ChargeOfPeak(window, peaks[standOut], work.scratch);
+    if (standOutCharge > 0 &&
+        std::fabs(peaks[standOut].mz - setMass) <= kSpeckEnvelopeSteps * 1.00235 / standOutCharge) {
+        return standOutCharge;
+    }
+    return -1;
 }

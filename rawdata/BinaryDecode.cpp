@@ -76,7 +76,21 @@ double LoadValue(const unsigned char* p, const ArrayEncoding& encoding) {
 // bytes need no buffer of their own. Narrow values are widened from the last one down: value i is read
 // before anything is written over it, and what is written lands on values already converted.
 void WidenInPlace(std::vector<double>& values, std::size_t count, const ArrayEncoding& encoding) {
+    const bool nativeOrder = encoding.bigEndian == (std::endian::native == std::endian::big);
+    if (nativeOrder && !encoding.integer && encoding.bits == 64) {
+        values.resize(count); // already doubles as this machine stores them (most m/z arrays)
+        return;
+    }
     const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+    if (nativeOrder && !encoding.integer && encoding.bits == 32) {
+        for (std::size_t i = count; i-- > 0;) {
+            float value;
+            std::memcpy(&value, bytes + i * 4, sizeof value);
+            values[i] = static_cast<double>(value);
+        }
+        values.resize(count);
+        return;
+    }
     if (encoding.bits == 64) {
         for (std::size_t i = 0; i < count; ++i) {
             values[i] = LoadValue(bytes + i * 8, encoding);

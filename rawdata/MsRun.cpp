@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include <sys/stat.h>
@@ -34,6 +35,10 @@ constexpr std::size_t kDecodedSpectraKept = 8;
 constexpr std::size_t kDecodedPointsKept = 4 << 20; // beyond the newest spectrum
 // How far before a spectrum the index check looks for the end of the one before it.
 constexpr std::size_t kPrecedingBytes = 64;
+// Spectra an indexed read hands to one thread at a time: small enough to even out, large enough that
+// the threads rarely meet at the counter.
+constexpr std::size_t kIndexedBlock = 64;
+constexpr unsigned kMaxMetadataThreads = 8;
 
 // One <offset> of the file's index. The id stays in the index text (escaped) until it is compared:
 // copying millions of ids would double the memory the index costs.
@@ -182,6 +187,12 @@ std::shared_ptr<const MsRun> RunInUse(const RunCacheKey& key) {
 std::list<HeldRun> g_heldRuns; // under g_runCacheMutex
 std::atomic<std::uint64_t> g_fileLooks{0};
 std::atomic<std::uint64_t> g_parses{0};
+std::atomic<unsigned> g_metadataThreads{0};
+
+unsigned MetadataThreadCount() {
+    const unsigned chosen = g_metadataThreads.load(std::memory_order_relaxed);
+    return std::clamp(chosen == 0 ? std::thread::hardware_concurrency() : chosen, 1u, kMaxMetadataThreads);
+}
 
 // Called with g_runCacheMutex held.
 HeldRun* FindHeldLocked(const std::string& path) {
@@ -214,6 +225,7 @@ public:
         if (!TryIndexed() && !tooManySpectra_) {
             run_.scans_.clear();
             run_.locations_.clear();
+            idNumbers_.clear();
             run_.damagedSpectra_ = 0;
             ScanSequentially();
         }
@@ -288,23 +300,33 @@ private:
         }
     }
 
+    bool ParseHeader(std::string_view text, ScanInfo& info, std::string& id) {
+        return ParseHeader(text, info, id, fragment_);
+    }
+    bool ParseHeader(std::string_view text, ScanInfo& info, std::string& id, std::string& fragment) const {
+        return ParseHeaderText(run_, defaultCentroid_, text, info, id, fragment);
+    }
+
+public:
     // The header of one spectrum from its start tag text: closes the fragment and parses it.
-    bool ParseHeader(std::string_view text, ScanInfo& info) {
+    static bool ParseHeaderText(const MsRun& run, bool defaultCentroid, std::string_view text, ScanInfo& info,
+                                std::string& id, std::string& fragment) {
         bool ok = false;
         try {
-            fragment_.assign(text);
-            fragment_ += Mzml() ? "</spectrum>" : "</scan>";
-            ok = Mzml() ? ParseMzmlHeader(fragment_, *run_.paramGroups_, info)
-                        : ParseMzxmlHeader(fragment_, defaultCentroid_, info);
+            fragment.assign(text);
+            fragment += run.format_ == FileFormat::Mzml ? "</spectrum>" : "</scan>";
+            ok = run.format_ == FileFormat::Mzml ? ParseMzmlHeader(fragment, *run.paramGroups_, info, id)
+                                                 : ParseMzxmlHeader(fragment, defaultCentroid, info, id);
         } catch (const std::bad_alloc&) {
             // Out of memory on this header alone: the spectrum counts as damaged.
         }
-        if (ok && info.nativeId.size() > kMaxIdLength) {
-            info.nativeId.resize(kMaxIdLength);
+        if (ok && id.size() > kMaxIdLength) {
+            id.resize(kMaxIdLength);
         }
         return ok;
     }
 
+private:
     // Length of the header part of a spectrum that starts at `text`: up to its arrays or its end.
     // npos when the text does not hold all of it.
     std::size_t HeaderLength(std::string_view text) const {
@@ -329,7 +351,8 @@ private:
         return gt != std::string_view::npos && gt > 0 && text[gt - 1] == '/';
     }
 
-    void Add(ScanInfo info, std::uint64_t offset, std::uint64_t length) {
+    void Add(ScanInfo info, std::string_view id, std::uint64_t offset, std::uint64_t length) {
+        idNumbers_.push_back(IdNumbersOf(id));
         run_.scans_.push_back(std::move(info));
         run_.locations_.push_back({offset, length});
     }
@@ -451,7 +474,8 @@ private:
 
     // Whether only the list's end follows the spectrum at `offset` (whose header is `headerLength`
     // bytes, all of it when `selfClosing`) before `bound`.
-    bool EndsTheList(std::uint64_t offset, std::size_t headerLength, bool selfClosing, std::uint64_t bound) {
+    bool EndsTheList(std::uint64_t offset, std::size_t headerLength, bool selfClosing,
+                     std::uint64_t bound) const {
         TextWindow window(source_, 256 * 1024);
         std::uint64_t end = offset + headerLength;
         if (!selfClosing) {
@@ -495,63 +519,137 @@ private:
             return false;
         }
         run_.dataEnd_ = indexOffset;
-        run_.scans_.reserve(entries.size());
-        run_.locations_.reserve(entries.size());
-        std::string text;
-        const std::string_view tag = SpectrumTag();
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::uint64_t offset = entries[i].offset;
-            const std::uint64_t bound = i + 1 < entries.size() ? entries[i + 1].offset : indexOffset;
-            const std::size_t before = i == 0 ? 0
-                                              : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                    kPrecedingBytes, offset - entries[i - 1].offset));
-            std::string_view head;
-            std::size_t headerLength = std::string_view::npos;
-            for (std::size_t want = kHeaderFirstRead;; want *= 4) {
-                want = std::min<std::uint64_t>({want, bound - offset, kMaxHeaderBytes});
-                text.resize(before + want);
-                text.resize(source_.ReadAt(offset - before, text.data(), before + want));
-                if (text.size() <= before) {
-                    return false;
+        // Each spectrum's header is read and checked on its own, so the work is shared out in blocks to
+        // every core; each result lands in its spectrum's slot, so the index comes out the same in file
+        // order whatever the threads did. A gzip stream is read in file order by one thread.
+        const std::size_t count = entries.size();
+        run_.scans_.resize(count);
+        idNumbers_.resize(count);
+        std::vector<std::uint8_t> parsed(count, 0);
+        std::atomic<std::size_t> nextBlock{0};
+        std::atomic<bool> untrusted{false};
+        const auto work = [&] {
+            IndexedScratch scratch;
+            try {
+                for (;;) {
+                    const std::size_t begin = nextBlock.fetch_add(kIndexedBlock, std::memory_order_relaxed);
+                    if (begin >= count || untrusted.load(std::memory_order_relaxed)) {
+                        return;
+                    }
+                    for (std::size_t i = begin; i < std::min(count, begin + kIndexedBlock); ++i) {
+                        const IndexedResult result =
+                            ReadIndexedSpectrum(entries, i, indexOffset, index, scratch, run_.scans_[i]);
+                        idNumbers_[i] = IdNumbersOf(scratch.id);
+                        if (result == IndexedResult::Untrusted) {
+                            untrusted.store(true, std::memory_order_relaxed);
+                            return;
+                        }
+                        parsed[i] = result == IndexedResult::Parsed ? 1 : 0;
+                    }
                 }
-                head = std::string_view(text).substr(before);
-                if (head.size() <= tag.size() + 1 || head[0] != '<' ||
-                    head.compare(1, tag.size(), tag) != 0 || !EndsName(head[tag.size() + 1])) {
-                    return false;
-                }
-                headerLength = SelfClosing(head) ? head.find('>') + 1 : HeaderLength(head);
-                if (headerLength != std::string_view::npos || want >= bound - offset ||
-                    want >= kMaxHeaderBytes || head.size() < want) {
-                    break;
-                }
+            } catch (const std::bad_alloc&) {
+                untrusted.store(true, std::memory_order_relaxed); // read again by the sequential scan
             }
-            if (i > 0 && !EndsASpectrum(std::string_view(text).substr(0, before))) {
-                return false;
+        };
+        const unsigned threads =
+            source_.SeeksCheaply() && count >= 4 * kIndexedBlock
+                ? std::min<unsigned>(MetadataThreadCount(), static_cast<unsigned>(count / kIndexedBlock))
+                : 1;
+        {
+            std::vector<std::jthread> helpers;
+            for (unsigned t = 1; t < threads; ++t) {
+                helpers.emplace_back(work);
             }
-            std::uint64_t position = 0;
-            if (Mzml() &&
-                (!AttributeNumber(head.substr(0, head.find('>')), "index", position) || position != i)) {
-                return false;
-            }
-            if (i + 1 == entries.size() &&
-                !EndsTheList(offset, headerLength == std::string_view::npos ? 0 : headerLength,
-                             SelfClosing(head), bound)) {
-                return false;
-            }
-            ScanInfo info;
-            if (headerLength == std::string_view::npos || !ParseHeader(head.substr(0, headerLength), info)) {
+            work();
+        }
+        if (untrusted) {
+            return false;
+        }
+        // Spectra with a broken header leave the index: close the gaps, keeping file order.
+        std::size_t kept = 0;
+        run_.locations_.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (parsed[i] == 0) {
                 ++run_.damagedSpectra_;
                 continue;
             }
-            const std::string id =
-                UnescapeXml(std::string_view(index).substr(entries[i].idStart, entries[i].idLength));
-            if (info.nativeId != (Mzml() ? id : "scan=" + id).substr(0, kMaxIdLength)) {
-                return false;
+            if (kept != i) {
+                run_.scans_[kept] = std::move(run_.scans_[i]);
+                idNumbers_[kept] = idNumbers_[i];
             }
-            Add(std::move(info), offset, 0);
+            ++kept;
+            run_.locations_.push_back({entries[i].offset, 0});
         }
+        run_.scans_.resize(kept);
+        run_.scans_.shrink_to_fit();
+        idNumbers_.resize(kept);
         run_.usedIndex_ = true;
         return true;
+    }
+
+    enum class IndexedResult { Parsed, Damaged, Untrusted };
+    struct IndexedScratch {
+        std::string text;
+        std::string fragment;
+        std::string id;
+    };
+
+    // Reads the header of the spectrum that index entry `i` points at into `info` and checks that it is
+    // the spectrum the entry names. Untrusted when it is not (the index cannot be used), Damaged when
+    // the header itself is broken.
+    IndexedResult ReadIndexedSpectrum(const std::vector<IndexEntry>& entries, std::size_t i,
+                                      std::uint64_t indexOffset, const std::string& index,
+                                      IndexedScratch& scratch, ScanInfo& info) const {
+        std::string& text = scratch.text;
+        const std::string_view tag = SpectrumTag();
+        const std::uint64_t offset = entries[i].offset;
+        const std::uint64_t bound = i + 1 < entries.size() ? entries[i + 1].offset : indexOffset;
+        const std::size_t before = i == 0 ? 0
+                                          : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                kPrecedingBytes, offset - entries[i - 1].offset));
+        std::string_view head;
+        std::size_t headerLength = std::string_view::npos;
+        for (std::size_t want = kHeaderFirstRead;; want *= 4) {
+            want = std::min<std::uint64_t>({want, bound - offset, kMaxHeaderBytes});
+            text.resize(before + want);
+            text.resize(source_.ReadAt(offset - before, text.data(), before + want));
+            if (text.size() <= before) {
+                return IndexedResult::Untrusted;
+            }
+            head = std::string_view(text).substr(before);
+            if (head.size() <= tag.size() + 1 || head[0] != '<' || head.compare(1, tag.size(), tag) != 0 ||
+                !EndsName(head[tag.size() + 1])) {
+                return IndexedResult::Untrusted;
+            }
+            headerLength = SelfClosing(head) ? head.find('>') + 1 : HeaderLength(head);
+            if (headerLength != std::string_view::npos || want >= bound - offset || want >= kMaxHeaderBytes ||
+                head.size() < want) {
+                break;
+            }
+        }
+        if (i > 0 && !EndsASpectrum(std::string_view(text).substr(0, before))) {
+            return IndexedResult::Untrusted;
+        }
+        std::uint64_t position = 0;
+        if (Mzml() &&
+            (!AttributeNumber(head.substr(0, head.find('>')), "index", position) || position != i)) {
+            return IndexedResult::Untrusted;
+        }
+        if (i + 1 == entries.size() &&
+            !EndsTheList(offset, headerLength == std::string_view::npos ? 0 : headerLength, SelfClosing(head),
+                         bound)) {
+            return IndexedResult::Untrusted;
+        }
+        if (headerLength == std::string_view::npos ||
+            !ParseHeader(head.substr(0, headerLength), info, scratch.id, scratch.fragment)) {
+            return IndexedResult::Damaged;
+        }
+        const std::string id =
+            UnescapeXml(std::string_view(index).substr(entries[i].idStart, entries[i].idLength));
+        if (scratch.id != (Mzml() ? id : "scan=" + id).substr(0, kMaxIdLength)) {
+            return IndexedResult::Untrusted;
+        }
+        return IndexedResult::Parsed;
     }
 
     void ScanSequentially() {
@@ -574,8 +672,8 @@ private:
             if (SelfClosing(head.substr(0, head.find('>') + 1))) {
                 const std::size_t length = head.find('>') + 1;
                 ScanInfo info;
-                if (ParseHeader(head.substr(0, length), info)) {
-                    Add(std::move(info), start, length);
+                if (ParseHeader(head.substr(0, length), info, fragmentId_)) {
+                    Add(std::move(info), fragmentId_, start, length);
                 } else {
                     ++run_.damagedSpectra_;
                 }
@@ -597,8 +695,8 @@ private:
                 continue;
             }
             ScanInfo info;
-            const bool headerOk =
-                ParseHeader(window.At(start, headerEnd - start).substr(0, headerEnd - start), info);
+            const bool headerOk = ParseHeader(
+                window.At(start, headerEnd - start).substr(0, headerEnd - start), info, fragmentId_);
             if (!headerOk) {
                 ++run_.damagedSpectra_;
                 pos = window.FindTag(start + 1, {tag}, which);
@@ -632,30 +730,37 @@ private:
                 end = headerEnd;
                 next = which == 2 ? headerEnd : window.FindTag(headerEnd, {tag}, which);
             }
-            Add(std::move(info), start, end == kNoPosition ? 0 : end - start);
+            Add(std::move(info), fragmentId_, start, end == kNoPosition ? 0 : end - start);
             pos = next;
         }
         run_.dataEnd_ = kNoPosition;
     }
 
+    // What an id says about the function, kept while the run is built instead of the id itself.
+    struct IdNumbers {
+        int function = 0;   // function=F
+        int experiment = 0; // experiment=E
+    };
+    static IdNumbers IdNumbersOf(std::string_view id) {
+        return {IdNumber(id, "function="), IdNumber(id, "experiment=")};
+    }
+
     void AssignFunctions() {
         // One id layout for the whole file: function=F, else experiment=E, else the MS level.
-        auto allHave = [&](std::string_view key) {
-            return std::all_of(run_.scans_.begin(), run_.scans_.end(), [&](const ScanInfo& s) {
-                const int n = IdNumber(s.nativeId, key);
-                return n >= 1 && n <= kMaxFunctions;
+        auto allHave = [&](int IdNumbers::*number) {
+            return std::all_of(idNumbers_.begin(), idNumbers_.end(), [&](const IdNumbers& numbers) {
+                return numbers.*number >= 1 && numbers.*number <= kMaxFunctions;
             });
         };
-        std::string_view key;
-        if (allHave("function=")) {
-            key = "function=";
-        } else if (allHave("experiment=")) {
-            key = "experiment=";
+        int IdNumbers::*key = nullptr;
+        if (allHave(&IdNumbers::function)) {
+            key = &IdNumbers::function;
+        } else if (allHave(&IdNumbers::experiment)) {
+            key = &IdNumbers::experiment;
         }
         for (std::size_t i = 0; i < run_.scans_.size(); ++i) {
             ScanInfo& scan = run_.scans_[i];
-            scan.function =
-                key.empty() ? std::clamp(scan.msLevel, 1, kMaxFunctions) : IdNumber(scan.nativeId, key);
+            scan.function = key == nullptr ? std::clamp(scan.msLevel, 1, kMaxFunctions) : idNumbers_[i].*key;
             if (static_cast<int>(run_.functions_.size()) < scan.function) {
                 run_.functions_.resize(static_cast<std::size_t>(scan.function));
             }
@@ -666,6 +771,7 @@ private:
             function.scans.push_back(i);
             scan.scanNumber = static_cast<int>(function.scans.size());
         }
+        std::vector<IdNumbers>().swap(idNumbers_);
     }
 
     MsRun& run_;
@@ -675,6 +781,8 @@ private:
     bool defaultCentroid_ = false;
     std::size_t paramGroupBytesLeft_ = kMaxParamGroupBytes;
     std::string fragment_;
+    std::string fragmentId_;
+    std::vector<IdNumbers> idNumbers_; // one for each of run_.scans_
 };
 
 double ScanInfo::SetMass() const {
@@ -801,6 +909,10 @@ void MsRun::ClearCache() {
 
 bool MsRun::SeeksCheaply() const {
     return source_->SeeksCheaply();
+}
+
+void MsRun::SetMetadataThreads(unsigned threadCount) {
+    g_metadataThreads.store(threadCount, std::memory_order_relaxed);
 }
 
 MsRun::OpenStatistics MsRun::Statistics() {
@@ -934,6 +1046,31 @@ bool MsRun::DecodeUncached(std::size_t index, Spectrum& out) const {
         text += "</scan>";
     }
     return DecodeMzxmlSpectrum(text, out);
+}
+
+std::string MsRun::NativeId(std::size_t index) const {
+    if (index >= scans_.size()) {
+        return {};
+    }
+    // The id is an attribute of the start tag: that tag alone is parsed as the whole header was.
+    const Location& location = locations_[index];
+    std::string text(static_cast<std::size_t>(
+                         std::min<std::uint64_t>(SpectrumEndBound(index) - location.offset, kMaxHeaderBytes)),
+                     '\0');
+    text.resize(source_->ReadAt(location.offset, text.data(), text.size()));
+    const std::size_t gt = text.find('>');
+    if (gt == std::string::npos) {
+        return {};
+    }
+    text.resize(gt + 1);
+    ScanInfo info;
+    std::string id;
+    std::string fragment;
+    // Whatever the header's defaults, the id reads the same.
+    if (!Builder::ParseHeaderText(*this, false, text, info, id, fragment)) {
+        return {};
+    }
+    return id;
 }
 
 std::shared_ptr<const Spectrum> MsRun::Decode(std::size_t index) const {

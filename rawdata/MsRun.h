@@ -33,28 +33,29 @@ namespace varnex::rawdata {
 class ByteSource;
 struct ParamGroups;
 
-enum class Polarity { Unknown, Positive, Negative };
+enum class Polarity : std::uint8_t { Unknown, Positive, Negative };
 
+// One spectrum's metadata. A run keeps one for each of its spectra, so the fields are laid out without
+// padding and the spectrum's id is not among them (MsRun::NativeId reads it when asked).
 struct ScanInfo {
-    std::string nativeId; // the spectrum's id (mzXML: "scan=<num>")
-    int function = 0;     // from 1
-    int scanNumber = 0;   // from 1, within the function
+    int function = 0;   // from 1
+    int scanNumber = 0; // from 1, within the function
     int msLevel = 0;
+    int charge = 0; // 0 when the file gives none
     double rtMinutes = 0.0;
     double isolationTargetMz = 0.0; // 0 when the file gives none
     double selectedIonMz = 0.0;     // 0 when the file gives none
-    int charge = 0;                 // 0 when the file gives none
-    bool centroid = false;
-    Polarity polarity = Polarity::Unknown;
-    bool hasTic = false;
     double tic = 0.0;
     double scanLowMz = 0.0; // scan window; both 0 when the file gives none
     double scanHighMz = 0.0;
-    std::string activation; // "HCD", "CID", "ETD", "EThcD" ...; empty for survey scans
     // Inverse reduced ion mobility (V·s/cm²) the precursor was isolated in (timsTOF PASEF): the window's
     // limits, or both its centre when only that is given; both 0 when none, always 0 for MS1 scans.
     double mobilityLow = 0.0;
     double mobilityHigh = 0.0;
+    std::string activation; // "HCD", "CID", "ETD", "EThcD" ...; empty for survey scans
+    bool centroid = false;
+    bool hasTic = false;
+    Polarity polarity = Polarity::Unknown;
 
     // Isolation target, else selected-ion m/z, else 0; always 0 for MS1 scans.
     double SetMass() const;
@@ -107,6 +108,10 @@ public:
         std::shared_ptr<const MsRun> run_;
     };
 
+    // Threads that read the spectrum headers of an indexed file, process-wide; 0 (the default) means one
+    // per core. Any count gives the same run: 1 is the reference the others are compared with.
+    static void SetMetadataThreads(unsigned threadCount);
+
     // How often Open has looked at a file (its size and modification time) and how often a file was
     // parsed, process-wide since start.
     struct OpenStatistics {
@@ -132,6 +137,10 @@ public:
     const std::vector<std::size_t>& ScansOfFunction(int function) const;
     // The function's method line from its first spectrum, e.g. "MS2 HCD 100-2000 +"; empty when none.
     const std::string& FunctionDescription(int function) const;
+
+    // The id of spectrum `index` (into Scans()) as the file gives it (mzXML: "scan=<num>"), read from
+    // the file again: the run keeps no ids. Empty when it cannot be read.
+    std::string NativeId(std::size_t index) const;
 
     // Decodes spectrum `index` (into Scans()). Null when its data cannot be decoded. Recently decoded
     // spectra are kept, so asking again is cheap.

@@ -508,12 +508,13 @@ void ParseParamGroups(std::string& xml, ParamGroups& groups) {
     }
 }
 
-bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo& info) {
+bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo& info,
+                     std::string& nativeId) {
     const pugi::xml_node spectrum = ParseElement(fragment, "spectrum");
     if (!spectrum) {
         return false;
     }
-    info.nativeId = spectrum.attribute("id").value();
+    nativeId = spectrum.attribute("id").value();
     ParamVisitor params(groups);
     int level = 0;
     int levelHint = 0;
@@ -629,12 +630,12 @@ bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo&
     return !params.Exhausted();
 }
 
-bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& info) {
+bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& info, std::string& nativeId) {
     const pugi::xml_node scan = ParseElement(fragment, "scan");
     if (!scan) {
         return false;
     }
-    info.nativeId = std::string("scan=") + scan.attribute("num").value();
+    nativeId = std::string("scan=") + scan.attribute("num").value();
     const pugi::xml_node precursor = scan.child("precursorMz");
     info.msLevel = LevelFrom(scan.attribute("msLevel").value());
     if (info.msLevel == 0) {

@@ -39,9 +39,10 @@ int AccessionKey(const char* accession);
 void ParseParamGroups(std::string& xml, ParamGroups& groups);
 
 // Header fragments. `fragment` holds the start tag and the header children, closed by the caller; it
-// is modified in place. False when it is not well-formed.
-bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo& info);
-bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& info);
+// is modified in place. The spectrum's id goes to `nativeId` (mzXML: "scan=<num>"). False when it is
+// not well-formed.
+bool ParseMzmlHeader(std::string& fragment, const ParamGroups& groups, ScanInfo& info, std::string& nativeId);
+bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& info, std::string& nativeId);
 
 // Whole spectrum element text (mzXML: from <scan> to </peaks>, closed by the caller); false when the
 // arrays cannot be decoded.

@@ -8,7 +8,7 @@ packages=(
     libpugixml-dev zlib1g-dev libdeflate-dev libmsnumpress-dev libqcustomplot-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core x11-utils
     help2man appstream desktop-file-utils shared-mime-info
 )
 if [ "${1:-}" = --packaging ]; then

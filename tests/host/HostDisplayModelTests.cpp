@@ -127,3 +127,31 @@ TEST(HostDisplayModel, AFloodOfAddsKeepsTheDisplaysBounded) {
     EXPECT_LE(model.State().chromatogram.traces.size(), 16u);
     EXPECT_LE(model.State().spectrum.added.size(), 8u);
 }
+
+// The survey function is decoded in the background from the launch on: data sets launched one after
+// another while it is under way each get their own chromatogram, the same as an index built on the spot,
+// and a display closed meanwhile stops its decoding instead of waiting for it or leaving it running.
+TEST(HostDisplayModel, SurveyFunctionsDecodedInTheBackgroundFollowTheLaunches) {
+    const std::string other = VARNEX_SHARED_DATA_DIR "/thermo_LTQVelos_090701-unittest-01.mzML";
+    const std::string third = VARNEX_SHARED_DATA_DIR "/thermo_Fusion_CometAdapter_3.mzML";
+    {
+        HostDisplayModel closedAtOnce;
+        closedAtOnce.Launch(third);
+    }
+    HostDisplayModel model;
+    ASSERT_TRUE(model.Launch(third));
+    ASSERT_TRUE(model.Launch(other));
+    for (int click = 0; click < 2; ++click) {
+        for (const std::string& command : EightCommands(kSample))
+            ASSERT_TRUE(model.ExecuteText(command)) << command << ": " << model.State().status;
+        const auto& xic = model.State().chromatogram.xic;
+        ASSERT_TRUE(xic.has_value());
+        const auto run = varnex::rawdata::MsRun::Open(kSample);
+        const auto reference = SurveyIonIndex::Build(*run, kMaxIndexedSurveyPoints, 1);
+        EXPECT_EQ(xic->intensity, reference->Extract(xic->mz));
+        EXPECT_EQ(xic->rtMinutes, reference->RtMinutes());
+        // The data sets between the clicks push the sample's survey function out of the two kept.
+        ASSERT_TRUE(model.Launch(other));
+        ASSERT_TRUE(model.Launch(third));
+    }
+}

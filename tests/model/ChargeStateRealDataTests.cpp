@@ -38,7 +38,9 @@ TEST(IonTrapSurveyScans, NoChargeBeyondWhatThePeakWidthsResolve) {
 
 // The survey frame holds every mobility scan; each MS/MS scan gives its precursor's mobility window and
 // charge. Read inside that window most precursors' envelopes show their charge (summed over the whole
-// frame, 99 of 101 precursors got -1); the rest stay undetermined rather than wrong.
+// frame, 99 of 101 precursors got -1); the rest stay undetermined rather than wrong. The set mass is the
+// isolation window's centre, often between isotopes: a noise apex near it must not hide the envelope
+// (60 of 80 agreed while it did, 71 since).
 TEST(IonMobilitySurveyFrames, ChargesAgreeWithTheInstrumentInsideEachPrecursorsWindow) {
     const std::string path = sharedFile("bruker_timsTOF_ddaPASEF_8B8egg_244.mzML.gz");
     const std::shared_ptr<const varnex::rawdata::MsRun> run = varnex::rawdata::MsRun::Open(path);
@@ -63,6 +65,6 @@ TEST(IonMobilitySurveyFrames, ChargesAgreeWithTheInstrumentInsideEachPrecursorsW
         disagree += p.m_nChargeState != -1 && p.m_nChargeState != instrument;
     }
     ASSERT_GT(scored, 50);
-    EXPECT_GE(agree, 0.7 * scored);
+    EXPECT_GE(agree, 0.85 * scored);
     EXPECT_LE(disagree, 0.03 * scored);
 }

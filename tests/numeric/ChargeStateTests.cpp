@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -270,6 +271,47 @@ TEST(ChargeStateSelection, SetMassOffThePeakWithinTheToleranceFindsThePeak) {
     EXPECT_EQ(result.charge, 2);
     EXPECT_NEAR(result.mz, peakMz, 1e-3);
     EXPECT_FLOAT_EQ(result.height, 1e6f);
+}
+
+// Profile envelope of charge 3 with the set mass where some instruments aim the isolation window: between
+// isotopes 2 and 3, on no peak. A weak apex `speckWidthPoints` grid steps wide lies `speckOffPpm` off the set
+// mass. Returns the routine's answer.
+Result SetMassBetweenIsotopesBesideAWeakApex(double speckOffPpm, int speckWidthPoints) {
+    constexpr int kCharge = 3;
+    SyntheticSpectrum spectrum;
+    const double mono = MonoMz(4200.0, kCharge);
+    spectrum.AddEnvelope(mono, kCharge, 1e6);
+    const double setMass = mono + 2.4 * test_spectra::kCarbon13Step / kCharge;
+    const double speckMz = setMass * (1.0 - speckOffPpm * 1e-6);
+    std::vector<float> masses, intensities;
+    spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+    // The speck: a triangle of `speckWidthPoints` points either side of its apex, between two isotopes
+    // where the profile holds no points.
+    const auto at = std::lower_bound(masses.begin(), masses.end(), static_cast<float>(speckMz));
+    const auto index = at - masses.begin();
+    std::vector<float> speckMasses, speckIntensities;
+    for (int i = -speckWidthPoints - 1; i <= speckWidthPoints + 1; ++i) {
+        speckMasses.push_back(static_cast<float>(speckMz + i * kProfileGrid));
+        speckIntensities.push_back(
+            static_cast<float>(3e4 * std::max(0.0, 1.0 - std::abs(i) / (speckWidthPoints + 1.0))));
+    }
+    masses.insert(masses.begin() + index, speckMasses.begin(), speckMasses.end());
+    intensities.insert(intensities.begin() + index, speckIntensities.begin(), speckIntensities.end());
+    return Find(setMass, masses, intensities);
+}
+
+TEST(ChargeStateSelection, NarrowSpeckBesideASetMassBetweenIsotopesGivesWayToTheEnvelope) {
+    const Result result = SetMassBetweenIsotopesBesideAWeakApex(13.0, 0);
+    EXPECT_EQ(result.charge, 3);
+    // The height stays that of the peak nearest the set mass, as the caller's intensity.
+    EXPECT_FLOAT_EQ(result.height, 3e4f);
+}
+
+// The set mass on the weak apex itself, or an apex as wide as the envelope's peaks (an ion, not noise): the
+// instrument chose that peak, and its own envelope, which it does not show, is the precursor's.
+TEST(ChargeStateSelection, WeakPeakTheSetMassIsAimedAtOrAsWideAsAnIonKeepsItsOwnAnswer) {
+    EXPECT_EQ(SetMassBetweenIsotopesBesideAWeakApex(0.0, 0).charge, -1);
+    EXPECT_EQ(SetMassBetweenIsotopesBesideAWeakApex(13.0, 12).charge, -1);
 }
 
 TEST(ChargeStateUndecided, LonePeakGivesMinusOneAndStillItsHeight) {

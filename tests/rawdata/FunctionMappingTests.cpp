@@ -42,6 +42,10 @@ const ScanInfo& ScanAt(const MsRun& run, int function, int scan) {
     return run.Scans()[run.ScansOfFunction(function).at(static_cast<std::size_t>(scan - 1))];
 }
 
+std::string IdAt(const MsRun& run, int function, int scan) {
+    return run.NativeId(run.ScansOfFunction(function).at(static_cast<std::size_t>(scan - 1)));
+}
+
 // Statistics as the builder reads them: through the record and the scan functions.
 struct BoundaryStats {
     float rtMinutes;
@@ -86,10 +90,10 @@ TEST(FunctionMapping, ScanNumberedIdsGiveOneFunctionPerMsLevel) {
     ASSERT_TRUE(run);
     EXPECT_FALSE(run->UsedIndex()); // not indexed
     EXPECT_EQ(ScanCounts(*run), (std::vector<std::size_t>{44, 28, 13}));
-    EXPECT_EQ(ScanAt(*run, 2, 1).nativeId, "controllerType=0 controllerNumber=1 scan=4");
+    EXPECT_EQ(IdAt(*run, 2, 1), "controllerType=0 controllerNumber=1 scan=4");
     EXPECT_NEAR(ScanAt(*run, 2, 1).rtMinutes, 0.010931666667, 1e-12);
     EXPECT_DOUBLE_EQ(ScanAt(*run, 2, 1).SetMass(), 433.192138671875);
-    EXPECT_EQ(ScanAt(*run, 1, 44).nativeId, "controllerType=0 controllerNumber=1 scan=99");
+    EXPECT_EQ(IdAt(*run, 1, 44), "controllerType=0 controllerNumber=1 scan=99");
     EXPECT_EQ(run->FunctionDescription(3).substr(0, 7), "MS3 CID");
 }
 
@@ -116,7 +120,7 @@ TEST(FunctionMapping, MzxmlScansMapByMsLevel) {
     const auto run = OpenOrFail(rawtest::SharedFile("thermo_test2.mzXML"));
     ASSERT_TRUE(run);
     EXPECT_EQ(ScanCounts(*run), (std::vector<std::size_t>{2, 3}));
-    EXPECT_EQ(ScanAt(*run, 2, 1).nativeId, "scan=12664");
+    EXPECT_EQ(IdAt(*run, 2, 1), "scan=12664");
     EXPECT_NEAR(ScanAt(*run, 2, 1).rtMinutes, 4201.26 / 60.0, 1e-9);
     EXPECT_DOUBLE_EQ(ScanAt(*run, 2, 1).SetMass(), 564.34021);
     EXPECT_EQ(ScanAt(*run, 2, 3).charge, 3);
@@ -223,8 +227,9 @@ TEST(FunctionMapping, GeneratedFunctionFileMatchesItsTruth) {
         for (const std::size_t index : run->ScansOfFunction(f)) {
             const ScanInfo& scan = run->Scans()[index];
             EXPECT_EQ(scan.scanNumber, ++scanNumber);
-            const auto it = expected.find(scan.nativeId);
-            ASSERT_NE(it, expected.end()) << scan.nativeId;
+            const std::string id = run->NativeId(index);
+            const auto it = expected.find(id);
+            ASSERT_NE(it, expected.end()) << id;
             EXPECT_NEAR(scan.rtMinutes, it->second.first, 1e-4);
             EXPECT_NEAR(scan.SetMass(), it->second.second, 1e-5);
             ++checked;

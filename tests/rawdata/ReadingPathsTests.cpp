@@ -42,7 +42,7 @@ void ExpectSameRuns(const MsRun& a, const MsRun& b, bool sameFormat = true) {
         const ScanInfo& x = a.Scans()[i];
         const ScanInfo& y = b.Scans()[i];
         if (sameFormat) {
-            EXPECT_EQ(x.nativeId, y.nativeId);
+            EXPECT_EQ(a.NativeId(i), b.NativeId(i));
             EXPECT_NEAR(x.SetMass(), y.SetMass(), 1e-5);
         }
         EXPECT_EQ(x.msLevel, y.msLevel);

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "rawdata/MsRun.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 using varnex::rawdata::ScanInfo;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-screenshots: renders the program's windows to PNG files for the documentation: the progress
 // dialog, the precursor list window (whole and filtered), the Filter, Display Options and About
 // dialogs, as they appear on the running display, and then the host display after a double-click on a

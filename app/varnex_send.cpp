@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-send: delivers the registered message "s_wm_VARNEX_CMD" to the running Varnex windows of this
 // user, as another program of the suite would.
 //

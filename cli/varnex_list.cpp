@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-list: the precursor list of one DDA data set, built as the window builds it, written as a table;
 // several data sets make one table with a leading File column.
 

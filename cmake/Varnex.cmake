@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Helpers shared by every folder: one static library per folder, one test executable per tests/ folder.
 include_guard(GLOBAL)
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the host's chromatogram and spectrum displays show, kept apart from any widget so that it can be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The running host display: the endpoint's server on a thread of its own, the executor that carries

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The command-line host: accepts every command at the endpoint and prints it on its own line, so a user

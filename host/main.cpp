@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-host: the host display that carries out Varnex's commands, or with --log a command-line host
 // that prints them.
 

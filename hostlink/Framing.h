@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // One command or reply per frame: a 4-byte big-endian payload length, then the payload bytes. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The host's commands, as Varnex sends them: app.command[display:verb](arguments), arguments separated

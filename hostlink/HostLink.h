@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The link to the host data-system application. The host listens on a Unix domain socket private to

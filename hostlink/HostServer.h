@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The host's side of the link: listens at the endpoint, accepts only the same user's connections,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Whether a data set can be read, asked before a build: the build itself only ever reports an empty

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "rawdata/SampleInfoRead.h"
 
 bool ReadDataSetSampleInfo(const std::string& path, CDatafileSampleInfo& info) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Ours, beside the library's calls: the open-then-read-sample-info pair that every reader of a data

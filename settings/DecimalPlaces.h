@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The display settings: the decimal places of the switching time, set mass and intensity columns, kept

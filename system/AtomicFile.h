@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Replacing a file all at once, so that a failed or interrupted write leaves the old one as it was. The

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages Varnex needs to build, test and run, skipping those already present.
 # With --packaging also those that build, check and try out the Debian package (tools/make-deb.sh, CI).
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The precursor list window: a modal dialog over template 102 with one report-style list view. It owns

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-list on hostile data files (written by fuzz/make_hostile.py): each run ends by itself, within a
 // memory and a time limit, with a clean exit status, and lists the sound part of the data set.
 

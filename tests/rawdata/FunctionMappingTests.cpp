@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How real and generated data sets map onto functions and scans: function counts, scan counts,
 // retention times in minutes and set masses, checked against values read off the XML by hand.
 

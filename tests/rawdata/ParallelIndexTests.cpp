@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An indexed file's headers are read on several threads: the run must come out exactly as one thread
 // reads it, on every real data set and on copies damaged at the edges of the threads' blocks.
 

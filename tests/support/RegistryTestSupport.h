@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Test support for code that uses the registry: a private store file per test, and running a check as an

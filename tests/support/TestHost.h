@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Fixtures for tests that talk through the host link: a private runtime directory per test, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list window as a day's work uses it: opening data sets (menu, drop, recent list), filtering,
 // copying and exporting rows, and finding the window as it was left.
 

@@ -11,6 +11,10 @@
 
 #include "model/PrecursorList.h"
 
+using varnex::listio::ExportFormat;
+using varnex::listio::WritePrecursorHeader;
+using varnex::listio::WritePrecursorRows;
+
 namespace {
 
 struct DataSetOutcome {

@@ -31,6 +31,10 @@
 #include "rawdata/RawData.h"
 #include "system/AtomicFile.h"
 
+using varnex::listio::ExportFormat;
+using varnex::listio::UnreadableReason;
+using varnex::listio::WritePrecursors;
+
 #ifndef VARNEX_VERSION
 #define VARNEX_VERSION "unknown"
 #endif

@@ -8,6 +8,11 @@
 
 #include "rawdata/MsRun.h"
 
+using varnex::hostlink::HostCommand;
+using varnex::hostlink::HostCommandParse;
+using varnex::hostlink::HostVerb;
+using varnex::hostlink::ParseHostCommand;
+
 namespace {
 
 using varnex::rawdata::MsRun;

@@ -92,7 +92,7 @@ public:
     // Parses and carries out one command text; false (with the reason in State().status) when the text
     // is not a command or cannot be carried out. Never throws for bad input.
     bool ExecuteText(std::string_view text);
-    bool Execute(const HostCommand& command);
+    bool Execute(const varnex::hostlink::HostCommand& command);
     // Opens a data set for both displays, as DDALaunch does.
     bool Launch(const std::string& path);
 
@@ -105,8 +105,8 @@ private:
     std::optional<ChromatogramTrace> ComputeTic(int function, std::string& error) const;
     void RecomputeChromatogram();
     bool PlacePointer();
-    bool Combine(const HostCommand& command);
-    bool AddScan(const HostCommand& command);
+    bool Combine(const varnex::hostlink::HostCommand& command);
+    bool AddScan(const varnex::hostlink::HostCommand& command);
     std::optional<PeakData> ReadScan(int function, int scan, std::string& error) const;
     std::optional<ExtractedIonTrace> ExtractIon(double mz, int function, int firstScan, int lastScan);
     SurveyIonIndexBuild& SurveyIndexOfRun();

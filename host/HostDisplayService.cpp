@@ -8,6 +8,9 @@
 #include "hostlink/HostCommand.h"
 #include "hostlink/HostLink.h"
 
+using varnex::hostlink::HostCommandParse;
+using varnex::hostlink::ParseHostCommand;
+
 HostDisplayService::HostDisplayService(QObject* parent)
     : QObject(parent), window_(std::make_unique<HostWindow>()),
       executor_([this](std::shared_ptr<const HostDisplayState>) { ScheduleRender(); }) {}
@@ -38,8 +41,9 @@ void HostDisplayService::Launch(const std::string& path) {
 std::string HostDisplayService::Answer(std::string_view command) {
     const HostCommandParse parsed = ParseHostCommand(command);
     if (!executor_.Enqueue(std::string(command)))
-        return std::string(hostlink::kReplyErrorPrefix) + "the host is busy";
-    return parsed.command ? std::string(hostlink::kReplyOk) : hostlink::kReplyErrorPrefix + parsed.error;
+        return std::string(varnex::hostlink::kReplyErrorPrefix) + "the host is busy";
+    return parsed.command ? std::string(varnex::hostlink::kReplyOk)
+                          : varnex::hostlink::kReplyErrorPrefix + parsed.error;
 }
 
 // Renders on the window's thread, once for however many states arrived meanwhile.

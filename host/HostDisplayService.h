@@ -49,6 +49,6 @@ private:
     std::unique_ptr<HostWindow> window_;
     std::atomic<bool> renderPending_{false};
     CommandExecutor executor_;
-    hostlink::HostCommandServer server_;
+    varnex::hostlink::HostCommandServer server_;
     std::thread serverThread_;
 };

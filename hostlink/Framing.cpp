@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 std::string EncodeFrame(std::string_view payload) {
     const auto size = static_cast<std::uint32_t>(payload.size());
@@ -36,4 +36,4 @@ FrameDecoder::Status FrameDecoder::Next(std::string& payload) {
     return Status::Frame;
 }
 
-} // namespace hostlink
+} // namespace varnex::hostlink

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace varnex::hostlink {
+
 namespace {
 
 constexpr std::string_view kPrefix = "app.command[";
@@ -190,3 +192,5 @@ std::array<HostCommand, kShowPrecursorCommandCount> ShowPrecursorCommands(const 
     return {command(HostVerb::ChromatogramClear), precursorTic, surveyTic, pointer, launch,
             command(HostVerb::SpectrumClear),     combine,      survey};
 }
+
+} // namespace varnex::hostlink

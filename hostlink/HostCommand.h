@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace varnex::hostlink {
+
 enum class HostVerb {
     ChromatogramClear,      // chrodisplay:clear()
     ChromatogramAddTic,     // chrodisplay:add(TIC:F)
@@ -58,3 +60,5 @@ inline constexpr int kHostSurveyFunction = 1;
 // and the survey function) with the pointer on its survey scan, then its combined MS/MS spectrum and
 // the survey spectrum.
 std::array<HostCommand, kShowPrecursorCommandCount> ShowPrecursorCommands(const HostPrecursor& precursor);
+
+} // namespace varnex::hostlink

@@ -15,7 +15,7 @@
 #include "hostlink/UnixSocket.h"
 #include "system/RuntimeDirectory.h"
 
-namespace hostlink {
+namespace varnex::hostlink {
 namespace {
 
 enum class ConnectOutcome { Connected, NoHost, Busy, Failed };
@@ -153,22 +153,22 @@ SendResult SendCommand(std::string_view command, int timeoutMs) {
     }
 }
 
-} // namespace hostlink
+} // namespace varnex::hostlink
 
 bool IsQuorixRunning() {
     std::string error;
-    const auto path = hostlink::EndpointPath(error);
+    const auto path = varnex::hostlink::EndpointPath(error);
     if (!path) {
         return false;
     }
-    hostlink::UniqueFd socket = hostlink::MakeStreamSocket();
+    varnex::hostlink::UniqueFd socket = varnex::hostlink::MakeStreamSocket();
     if (!socket.Valid()) {
         return false;
     }
-    switch (hostlink::TryConnect(socket.Get(), *hostlink::MakeUnixAddress(*path))) {
-    case hostlink::ConnectOutcome::Connected:
-        return hostlink::IsOwnPeer(socket.Get());
-    case hostlink::ConnectOutcome::Busy:
+    switch (varnex::hostlink::TryConnect(socket.Get(), *varnex::hostlink::MakeUnixAddress(*path))) {
+    case varnex::hostlink::ConnectOutcome::Connected:
+        return varnex::hostlink::IsOwnPeer(socket.Get());
+    case varnex::hostlink::ConnectOutcome::Busy:
         return true; // listening, only its backlog is full
     default:
         return false;
@@ -179,5 +179,7 @@ int SendHostCommand(const char* command, int timeoutMs) {
     if (!command) {
         return 0;
     }
-    return hostlink::SendCommand(command, timeoutMs).status == hostlink::SendStatus::Accepted ? 1 : 0;
+    return varnex::hostlink::SendCommand(command, timeoutMs).status == varnex::hostlink::SendStatus::Accepted
+               ? 1
+               : 0;
 }

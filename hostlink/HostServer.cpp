@@ -15,7 +15,7 @@
 
 #include "hostlink/HostLink.h"
 
-namespace hostlink {
+namespace varnex::hostlink {
 namespace {
 
 struct Client {
@@ -299,4 +299,4 @@ void HostCommandServer::RemoveSocketFile() {
     socketPath_.clear();
 }
 
-} // namespace hostlink
+} // namespace varnex::hostlink

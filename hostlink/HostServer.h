@@ -17,7 +17,7 @@
 #include "hostlink/Framing.h"
 #include "hostlink/UnixSocket.h"
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 class HostCommandServer final {
 public:
@@ -66,4 +66,4 @@ private:
     std::atomic<std::size_t> droppedClients_{0};
 };
 
-} // namespace hostlink
+} // namespace varnex::hostlink

@@ -10,7 +10,7 @@
 #include <sys/types.h>
 #include <sys/un.h>
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 // Owns one file descriptor.
 class UniqueFd final {
@@ -45,4 +45,4 @@ int MillisecondsLeft(Clock::time_point deadline);
 
 std::string ErrnoText(const char* what);
 
-} // namespace hostlink
+} // namespace varnex::hostlink

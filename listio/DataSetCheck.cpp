@@ -11,6 +11,8 @@
 
 #include "rawdata/SampleInfoRead.h"
 
+namespace varnex::listio {
+
 std::optional<std::string> UnreadableReason(const std::string& path) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
@@ -36,3 +38,5 @@ std::optional<std::string> UnreadableReason(const std::string& path) {
     }
     return std::nullopt;
 }
+
+} // namespace varnex::listio

@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+namespace varnex::listio {
+
 // Why `path` cannot be read as a data set ("it is a directory", the system's error text ...), or
 // nothing when it opens as an mzML or mzXML data set.
 std::optional<std::string> UnreadableReason(const std::string& path);
+
+} // namespace varnex::listio

@@ -9,6 +9,8 @@
 
 #include "model/PrecursorColumn.h"
 
+namespace varnex::listio {
+
 namespace {
 
 constexpr std::array<std::string_view, 5> kExtraHeaders = {"Function", "Survey Scan", "First Scan",
@@ -116,3 +118,5 @@ void WritePrecursors(std::ostream& out, const CPrecursorArray& precursors, Expor
     WritePrecursorHeader(out, format, false);
     WritePrecursorRows(out, precursors, format, std::nullopt);
 }
+
+} // namespace varnex::listio

@@ -7,6 +7,8 @@
 
 #include "model/PrecursorArray.h"
 
+namespace varnex::listio {
+
 enum class ExportFormat { Tsv, Csv };
 
 // One header line, then one line per precursor in array order: the five list columns followed by the
@@ -18,3 +20,5 @@ void WritePrecursors(std::ostream& out, const CPrecursorArray& precursors, Expor
 void WritePrecursorHeader(std::ostream& out, ExportFormat format, bool withDataSet);
 void WritePrecursorRows(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format,
                         std::optional<std::string_view> dataSet);
+
+} // namespace varnex::listio

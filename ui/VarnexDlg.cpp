@@ -39,6 +39,14 @@
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 
+using varnex::hostlink::FormatHostCommand;
+using varnex::hostlink::HostCommand;
+using varnex::hostlink::HostPrecursor;
+using varnex::hostlink::ShowPrecursorCommands;
+using varnex::listio::ExportFormat;
+using varnex::listio::UnreadableReason;
+using varnex::listio::WritePrecursors;
+
 const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
 
 namespace {

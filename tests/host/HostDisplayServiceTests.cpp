@@ -93,8 +93,8 @@ TEST_F(HostDisplayServiceTest, MalformedCommandIsRefusedAndShownInTheStatusLine)
     HostDisplayService service;
     std::string error;
     ASSERT_TRUE(service.Start(error)) << error;
-    const auto result = hostlink::SendCommand("app.command[specdisplay:fly]()", 5000);
-    EXPECT_EQ(result.status, hostlink::SendStatus::Rejected);
+    const auto result = varnex::hostlink::SendCommand("app.command[specdisplay:fly]()", 5000);
+    EXPECT_EQ(result.status, varnex::hostlink::SendStatus::Rejected);
     ASSERT_TRUE(WaitUntilShown(service, 1));
     EXPECT_TRUE(service.Window()->statusBar()->currentMessage().contains(QStringLiteral("unknown command")));
 

@@ -12,7 +12,7 @@
 
 TEST(LogHost, PrintsEachCommandOnItsOwnLineInArrivalOrder) {
     ScopedRuntimeDirectory runtime;
-    hostlink::HostCommandServer server;
+    varnex::hostlink::HostCommandServer server;
     std::string error;
     ASSERT_TRUE(server.Listen(error)) << error;
     std::ostringstream out;

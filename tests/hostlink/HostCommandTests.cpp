@@ -6,6 +6,8 @@
 
 #include "hostlink/HostCommand.h"
 
+using namespace varnex::hostlink;
+
 namespace {
 
 HostCommand Parsed(const std::string& text) {

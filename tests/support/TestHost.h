@@ -26,7 +26,7 @@
 class ScopedRuntimeDirectory final {
 public:
     const std::filesystem::path& Path() const { return folder_.Path(); }
-    std::filesystem::path SocketPath() const { return folder_.Path() / hostlink::kSocketFileName; }
+    std::filesystem::path SocketPath() const { return folder_.Path() / varnex::hostlink::kSocketFileName; }
 
 private:
     support::TempDirectory folder_;
@@ -36,9 +36,9 @@ private:
 // A host on its own thread. The default handler records each command and accepts it.
 class ThreadedHost final {
 public:
-    using Handler = hostlink::HostCommandServer::Handler;
+    using Handler = varnex::hostlink::HostCommandServer::Handler;
 
-    explicit ThreadedHost(hostlink::HostCommandServer::Limits limits = {}, Handler handler = {})
+    explicit ThreadedHost(varnex::hostlink::HostCommandServer::Limits limits = {}, Handler handler = {})
         : server_(limits), handler_(std::move(handler)) {
         std::string error;
         if (!server_.Listen(error))
@@ -50,7 +50,7 @@ public:
                     received_.emplace_back(command);
                 }
                 changed_.notify_all();
-                return handler_ ? handler_(command) : std::string(hostlink::kReplyOk);
+                return handler_ ? handler_(command) : std::string(varnex::hostlink::kReplyOk);
             });
         });
     }
@@ -72,10 +72,10 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
     }
-    hostlink::HostCommandServer& Server() { return server_; }
+    varnex::hostlink::HostCommandServer& Server() { return server_; }
 
 private:
-    hostlink::HostCommandServer server_;
+    varnex::hostlink::HostCommandServer server_;
     Handler handler_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

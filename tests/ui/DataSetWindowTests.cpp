@@ -45,6 +45,8 @@
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 
+using varnex::listio::ExportFormat;
+
 namespace {
 
 using ui_test::MakePrecursor;

@@ -624,3 +624,64 @@ TEST(ChargeStateInput, SparseCentroidEnvelopeWithRegularSpacingIsNotTakenForProf
 }
 
 } // namespace
+
+namespace {
+
+// A thresholded centroid survey scan: the selected peak of a doubly charged peptide at m/z 570.77 keeps only
+// its second isotope (at `partnerRatio` of its height, `partnerOffPpm` off the step), among `crowd` peaks of
+// similar heights that lie on no isotope step of the selected peak.
+Result SinglePartnerAmongThresholdedPeaks(std::mt19937& random, double partnerRatio, double partnerOffPpm,
+                                          int crowd) {
+    const double selectedMz = 570.7711;
+    const double partnerMz = (selectedMz + 1.00286 / 2) * (1.0 + partnerOffPpm * 1e-6);
+    std::vector<std::pair<float, float>> points{
+        {static_cast<float>(selectedMz), 1.8e5f},
+        {static_cast<float>(partnerMz), static_cast<float>(1.8e5 * partnerRatio)}};
+    std::uniform_real_distribution<double> position(selectedMz - 6.9, selectedMz + 10.9);
+    std::uniform_real_distribution<double> height(3e4, 2.7e5);
+    while (static_cast<int>(points.size()) < crowd + 2) {
+        const double mz = position(random);
+        bool onAStep = false;
+        for (int charge = 1; charge <= 8 && !onAStep; ++charge) {
+            const double steps = (mz - selectedMz) * charge / 1.00286;
+            onAStep = std::fabs(steps - std::round(steps)) * 1.00286 / charge < 0.03;
+        }
+        if (!onAStep) {
+            points.emplace_back(static_cast<float>(mz), static_cast<float>(height(random)));
+        }
+    }
+    std::sort(points.begin(), points.end());
+    std::vector<float> masses, intensities;
+    for (const auto& [mz, intensity] : points) {
+        masses.push_back(mz);
+        intensities.push_back(intensity);
+    }
+    return Find(selectedMz, masses, intensities);
+}
+
+} // namespace
+
+// Vendor-thresholded scans often keep one isotope beside the selected peak. Among a crowd of peaks as tall,
+// one partner alone could be chance; one that lies on the step as precisely as the spectrum shows and is as
+// tall as averagine predicts tells the charge when nothing else does.
+TEST(ChargeStateThresholded, SinglePartnerThatFitsAveragineGivesTheCharge) {
+    std::mt19937 random(12);
+    int agree = 0;
+    const int trials = 20;
+    for (int trial = 0; trial < trials; ++trial) {
+        const Result result = SinglePartnerAmongThresholdedPeaks(random, 0.65, 2.0, 60);
+        EXPECT_TRUE(result.charge == 2 || result.charge == -1) << "trial " << trial << ": " << result.charge;
+        agree += result.charge == 2 ? 1 : 0;
+    }
+    EXPECT_GE(agree, trials * 3 / 4);
+}
+
+// ... but a partner far shorter or taller than averagine's isotope, or off the step by more than the
+// spectrum's precision, is no better than chance: undetermined.
+TEST(ChargeStateThresholded, SinglePartnerThatDoesNotFitIsNotEnough) {
+    std::mt19937 random(12);
+    for (int trial = 0; trial < 10; ++trial) {
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, 0.15, 2.0, 60).charge, -1) << "trial " << trial;
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, 2.0, 2.0, 60).charge, -1) << "trial " << trial;
+    }
+}

@@ -68,13 +68,19 @@ constexpr double kNoiseWidthFraction = 0.95;
 constexpr double kMaxChance = 0.0125;
 // Thresholded centroid scans often keep one isotope beside the selected peak and nothing else. Such a
 // single partner shows an envelope, when no charge fits otherwise, if chance neighbours would put it there
-// with at most this probability, its height fits averagine's at the envelope's mass within this factor ...
+// with at most this probability and its height fits averagine's at the envelope's mass: at most this
+// factor above it, or down to this fraction of it (thresholding and ion statistics shorten isotopes more
+// often than they lengthen them) ...
 constexpr double kSinglePartnerChance = 0.05;
 constexpr double kSinglePartnerRatio = 1.5;
-// ... and it lies off its step by at most this many times the closest isotope-step match the selected
-// peak has with any charge (the m/z precision the spectrum itself shows there), plus this relative slack.
+constexpr double kSinglePartnerShortfall = 0.4;
+// ... if it lies off its step by at most this many times the closest isotope-step match the selected peak
+// has with any charge (the m/z precision the spectrum itself shows there), plus this relative slack ...
 constexpr double kSinglePartnerPrecisions = 1.5;
 constexpr double kSinglePartnerSlack = 1e-6;
+// ... and if averagine predicts no other isotope at this fraction of the tallest or more: heavier envelopes
+// would show more than one partner.
+constexpr float kSinglePartnerOthers = 0.75f;
 // Profile apexes are pulled about by merging neighbours, so coincidences within a width are likelier
 // than the peak density alone says: they must be less likely still.
 constexpr double kMaxChanceProfile = 0.004;
@@ -367,9 +373,17 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
                 offStep[evidenceIsotope] > matching.singlePartnerOffMz) {
                 continue;
             }
+            bool compact = true;
+            for (int i = 0; i < count; ++i) {
+                compact =
+                    compact && (i == isotope || i == evidenceIsotope || expected[i] < kSinglePartnerOthers);
+            }
+            if (!compact) {
+                continue;
+            }
             const double ratio = (observed[evidenceIsotope] / observed[isotope]) /
                                  (static_cast<double>(expected[evidenceIsotope]) / expected[isotope]);
-            if (ratio < 1.0 / kSinglePartnerRatio || ratio > kSinglePartnerRatio) {
+            if (ratio < kSinglePartnerShortfall || ratio > kSinglePartnerRatio) {
                 continue;
             }
         }

@@ -70,6 +70,21 @@ constexpr double kNoiseWidthFraction = 0.95;
 // Isotopes seen besides the selected peak make an envelope only when chance neighbours would put peaks
 // that tall in all their windows with at most this probability.
 constexpr double kMaxChance = 0.0125;
+// Thresholded centroid scans often keep one isotope beside the selected peak and nothing else. Such a
+// single partner shows an envelope, when no charge fits otherwise, if chance neighbours would put it there
+// with at most this probability and its height fits averagine's at the envelope's mass: at most this
+// factor above it, or down to this fraction of it (thresholding and ion statistics shorten isotopes more
+// often than they lengthen them) ...
+constexpr double kSinglePartnerChance = 0.05;
+constexpr double kSinglePartnerRatio = 1.5;
+constexpr double kSinglePartnerShortfall = 0.4;
+// ... if it lies off its step by at most this many times the closest isotope-step match the selected peak
+// has with any charge (the m/z precision the spectrum itself shows there), plus this relative slack ...
+constexpr double kSinglePartnerPrecisions = 1.5;
+constexpr double kSinglePartnerSlack = 1e-6;
+// ... and if averagine predicts no other isotope at this fraction of the tallest or more: heavier envelopes
+// would show more than one partner.
+constexpr float kSinglePartnerOthers = 0.75f;
 // Profile apexes are pulled about by merging neighbours, so coincidences within a width are likelier
 // than the peak density alone says: they must be less likely still.
 constexpr double kMaxChanceProfile = 0.004;
@@ -99,9 +114,11 @@ constexpr double kWidthPeakFraction = 0.05;
 
 // How the peaks of one kind of data are matched to an envelope.
 struct Matching {
-    double maxChance;       // see kMaxChance
-    double unseenShortfall; // an isotope neither seen nor missed: its displaced peak at least this times
-    double unseenExcess;    // ... and at most this many times its predicted height
+    double maxChance;           // see kMaxChance
+    double unseenShortfall;     // an isotope neither seen nor missed: its displaced peak at least this times
+    double unseenExcess;        // ... and at most this many times its predicted height
+    double singlePartnerChance; // see kSinglePartnerChance; 0 when not allowed
+    double singlePartnerOffMz;  // ... and when its peak lies at most this far off its step
 };
 
 struct Workspace {
@@ -245,6 +262,7 @@ struct ChargeView {
     double atStep[kSteps];    // index r + kBelow: r isotope steps from the selected peak
     double reachMz[kSteps];   // half-width of the window each height was taken from
     double displaced[kSteps]; // tallest peak that may have been pushed off the step by a neighbour
+    double offStepMz[kSteps]; // distance of the height's peak from its step
 };
 
 // Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
@@ -259,7 +277,8 @@ struct ChargeView {
 // when no pattern is plausible (the selected peak too weak an isotope, no other isotope seen, or a strong one
 // missing).
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
-                    double detectionLevel, const PeakDensity& density, const Matching& matching) {
+                    double detectionLevel, const PeakDensity& density, const Matching& matching,
+                    double& singlePartnerScore) {
     const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
     const double neutralMass = charge * (monoMz - protonMass);
     if (neutralMass < 50.0) {
@@ -268,6 +287,7 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
     const double* observed = view.atStep + ChargeView::kBelow - isotope; // observed[i]: isotope i
     const double* reach = view.reachMz + ChargeView::kBelow - isotope;
     const double* displaced = view.displaced + ChargeView::kBelow - isotope;
+    const double* offStep = view.offStepMz + ChargeView::kBelow - isotope;
     double best = -1.0;
     for (int scaleStep = -kPatternScaleSteps; scaleStep <= kLightScaleSteps; ++scaleStep) {
         const double patternMass = neutralMass * std::exp2(0.5 * scaleStep);
@@ -311,6 +331,8 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         }
         const double scale = dot / expectedNorm;
         double chance = 1.0; // that chance neighbours fill every window where an isotope was seen
+        int evidenceCount = 0;
+        int evidenceIsotope = -1;
         bool strongIsotopeMissing = false;
         int seenBeyond = 0;
         int lastSeen = isotope;
@@ -335,6 +357,8 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
                 observed[i] <= kExcessFactor * anchor * expected[i]) {
                 const double chanceHere = density.Chance(kMissingFraction * predicted, 2.0 * reach[i]);
                 chance *= chanceHere <= kMaxChanceOfOne ? chanceHere : 1.0;
+                ++evidenceCount;
+                evidenceIsotope = i;
             }
             const float strong = i > lastSeen && seenBeyond >= 2 ? kStrongTailIsotope : kStrongIsotope;
             if (observed[i] < kMissingFraction * predicted && expected[i] >= strong &&
@@ -342,12 +366,38 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
                 strongIsotopeMissing = true;
             }
         }
-        if (chance > matching.maxChance || strongIsotopeMissing) {
+        if (strongIsotopeMissing) {
             continue;
+        }
+        const bool onePartnerOnly = chance > matching.maxChance;
+        if (onePartnerOnly) {
+            const bool singlePartner = matching.singlePartnerChance > 0.0 && evidenceCount == 1 &&
+                                       scaleStep == 0 && std::abs(evidenceIsotope - isotope) == 1;
+            if (!singlePartner || chance > matching.singlePartnerChance ||
+                offStep[evidenceIsotope] > matching.singlePartnerOffMz) {
+                continue;
+            }
+            bool compact = true;
+            for (int i = 0; i < count; ++i) {
+                compact =
+                    compact && (i == isotope || i == evidenceIsotope || expected[i] < kSinglePartnerOthers);
+            }
+            if (!compact) {
+                continue;
+            }
+            const double ratio = (observed[evidenceIsotope] / observed[isotope]) /
+                                 (static_cast<double>(expected[evidenceIsotope]) / expected[isotope]);
+            if (ratio < kSinglePartnerShortfall || ratio > kSinglePartnerRatio) {
+                continue;
+            }
         }
         const double cosine = dot / std::sqrt(expectedNorm * observedNorm);
         const double score = cosine * (1.0 - kPatternScalePenalty * std::abs(scaleStep));
-        best = std::max(best, score);
+        if (onePartnerOnly) {
+            singlePartnerScore = std::max(singlePartnerScore, score);
+        } else {
+            best = std::max(best, score);
+        }
     }
     return best;
 }
@@ -390,7 +440,7 @@ double MergeDistance(const std::vector<Peak>& peaks, double mz, double precision
 // `displacedHeight` the tallest peak within its possible displacement up to `displacedLimit`.
 double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, double limit,
                   double displacedLimit, double maxShift, double mergeMz, double precision, double& windowMz,
-                  double& displacedHeight) {
+                  double& displacedHeight, double& offStepMz) {
     const double search =
         std::max(std::min(std::max(limit, displacedLimit), reach + maxShift), std::min(mergeMz, limit));
     auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - search,
@@ -398,6 +448,7 @@ double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, doubl
     double height = 0.0;
     windowMz = reach;
     displacedHeight = 0.0;
+    offStepMz = 0.0;
     for (; it != peaks.end() && it->mz <= mz + search; ++it) {
         const double distance = std::fabs(it->mz - mz);
         // A peak pushed away from a touching neighbour belongs between that neighbour and its apex.
@@ -405,6 +456,7 @@ double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, doubl
         if (distance <= std::min(limit, possible) && it->height > height) {
             height = it->height;
             windowMz = distance <= reach ? std::max(distance, precision) : kDisplacedWindow * distance;
+            offStepMz = distance;
         }
         if (distance <= std::min(displacedLimit, possible) || distance <= std::min(mergeMz, limit)) {
             displacedHeight = std::max(displacedHeight, it->height);
@@ -430,9 +482,11 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
             view.atStep[slot] = selected.height;
             view.reachMz[slot] = reach;
             view.displaced[slot] = 0.0;
+            view.offStepMz[slot] = 0.0;
         } else {
-            view.atStep[slot] = HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift,
-                                           mergeMz, tolerance, view.reachMz[slot], view.displaced[slot]);
+            view.atStep[slot] =
+                HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift, mergeMz,
+                           tolerance, view.reachMz[slot], view.displaced[slot], view.offStepMz[slot]);
         }
     }
 }
@@ -484,9 +538,9 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
     std::fill(scores, scores + kMaxCharge + 1, -1.0);
     // Profile peaks carry their width, and a neighbour merging into a peak shifts its apex by about as
     // much; centroids only carry their scatter around isotope steps.
-    const double precision =
-        profile ? std::max(0.5 * selected.fwhm, 3e-6 * selected.mz)
-                : std::max(3.0 * CentroidPrecision(peaks, selected) + 3e-6 * selected.mz, 6e-6 * selected.mz);
+    const double bestMatch = profile ? 0.0 : CentroidPrecision(peaks, selected);
+    const double precision = profile ? std::max(0.5 * selected.fwhm, 3e-6 * selected.mz)
+                                     : std::max(3.0 * bestMatch + 3e-6 * selected.mz, 6e-6 * selected.mz);
     double maxShift = 0.0;
     for (const Peak& peak : peaks) {
         maxShift = std::max(maxShift, peak.shiftMz);
@@ -495,15 +549,23 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
     // heights; an isotope that only such a centroid may hold is no evidence either way, so it never makes
     // a charge, but a multiple of the answer that fits better with it leaves the answer undetermined: the
     // answer may be a divisor read from the envelope's remaining steps.
-    const Matching matching = profile ? Matching{kMaxChanceProfile, kMissingFraction, kExcessFactor}
-                                      : Matching{kMaxChance, HUGE_VAL, 0.0};
-    const Matching mergedMatching{kMaxChance, kMergedFraction, HUGE_VAL};
+    const Matching matching =
+        profile ? Matching{kMaxChanceProfile, kMissingFraction, kExcessFactor, 0.0, 0.0}
+                : Matching{kMaxChance, HUGE_VAL, 0.0, kSinglePartnerChance,
+                           kSinglePartnerPrecisions * bestMatch + kSinglePartnerSlack * selected.mz};
+    const Matching mergedMatching{kMaxChance, kMergedFraction, HUGE_VAL, 0.0, 0.0};
     const double mergeMz = profile ? 0.0 : MergeDistance(peaks, selected.mz, precision);
     double mergedScores[kMaxCharge + 1];
     std::fill(mergedScores, mergedScores + kMaxCharge + 1, -1.0);
     // Isotopes closer than the peak width would have merged into one profile peak, or into one centroid.
     const double smallestStep = profile ? kResolvableWidths * ResolvedWidth(peaks, selected, scratch)
                                         : kResolutionSlack * CentroidResolution(peaks, window.spanMz);
+    double singlePartnerScores[kMaxCharge + 1];
+    std::fill(singlePartnerScores, singlePartnerScores + kMaxCharge + 1, -1.0);
+    double ignoredScore = -1.0;
+    // Charges with a peak far taller than the selected one a step beside it: another ion's, which may hide
+    // the isotope there.
+    bool besideMerged[kMaxCharge + 1] = {};
     ChargeView view;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
         if (kIsotopeStepDa / charge < smallestStep) {
@@ -518,6 +580,9 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
         if (!besideSeen && !(!profile && (view.displaced[kLeft] > 0.0 || view.displaced[kRight] > 0.0))) {
             continue;
         }
+        besideMerged[charge] =
+            !profile && std::max({view.displaced[kLeft], view.displaced[kRight], view.atStep[kLeft],
+                                  view.atStep[kRight]}) > kExcessFactor * selected.height;
         bool mergeCandidate = false;
         for (int slot = 0; slot < ChargeView::kSteps && !profile; ++slot) {
             mergeCandidate = mergeCandidate || view.displaced[slot] > view.atStep[slot];
@@ -525,19 +590,32 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
             if (besideSeen) {
                 scores[charge] =
-                    std::max(scores[charge], ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
-                                                          detectionLevel, density, matching));
+                    std::max(scores[charge],
+                             ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
+                                          density, matching, singlePartnerScores[charge]));
             }
             if (mergeCandidate) {
-                mergedScores[charge] = std::max(mergedScores[charge],
-                                                ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
-                                                             detectionLevel, density, mergedMatching));
+                mergedScores[charge] =
+                    std::max(mergedScores[charge],
+                             ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
+                                          density, mergedMatching, ignoredScore));
             }
         }
     }
-    const int charge = ChooseCharge(scores);
+    // An envelope shown by one partner only is weaker evidence than any other: it decides only when no
+    // charge fits otherwise.
+    const bool anyFit =
+        std::any_of(scores + 1, scores + kMaxCharge + 1, [](double score) { return score >= kMinScore; });
+    const int charge = ChooseCharge(anyFit ? scores : singlePartnerScores);
     if (charge < 0) {
         return -1;
+    }
+    // ... and not when a multiple's isotope may hide in a taller peak beside the selected one: the one
+    // partner may then be another ion's.
+    for (int multiple = 2 * charge; !anyFit && multiple <= kMaxCharge; multiple += charge) {
+        if (besideMerged[multiple]) {
+            return -1;
+        }
     }
     for (int other = 1; other <= kMaxCharge; ++other) {
         if (other % charge == 0 && other != charge && mergedScores[other] >= kMinScore &&
@@ -611,7 +689,7 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     }
     const int standOutCharge = ChargeOfPeak(window, peaks[standOut], work.scratch);
     if (standOutCharge > 0 &&
-        std::fabs(peaks[standOut].mz - setMass) <= kSpeckEnvelopeSteps * 1.00235 / standOutCharge) {
+        std::fabs(peaks[standOut].mz - setMass) <= kSpeckEnvelopeSteps * kIsotopeStepDa / standOutCharge) {
         return standOutCharge;
     }
     return -1;

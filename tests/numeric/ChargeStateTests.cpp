@@ -625,3 +625,92 @@ TEST(ChargeStateInput, SparseCentroidEnvelopeWithRegularSpacingIsNotTakenForProf
 }
 
 } // namespace
+
+namespace {
+
+struct ThresholdedScan {
+    int charge = 2;             // of the envelope whose one isotope beside the selected peak is kept
+    double partnerRatio = 0.65; // its height relative to the selected peak's
+    double partnerOffPpm = 2.0; // its distance from the isotope step
+    double crowdMin = 3e4;      // the other peaks' heights
+    double crowdMax = 2.7e5;
+};
+
+// A thresholded centroid survey scan: the selected peak (m/z 570.77, height 1.8e5) keeps only one isotope
+// beside it, among 60 peaks that lie on no isotope step of the selected peak.
+Result SinglePartnerAmongThresholdedPeaks(std::mt19937& random, const ThresholdedScan& scan) {
+    const double selectedMz = 570.7711;
+    const double partnerMz = (selectedMz + 1.00286 / scan.charge) * (1.0 + scan.partnerOffPpm * 1e-6);
+    std::vector<std::pair<float, float>> points{
+        {static_cast<float>(selectedMz), 1.8e5f},
+        {static_cast<float>(partnerMz), static_cast<float>(1.8e5 * scan.partnerRatio)}};
+    std::uniform_real_distribution<double> position(selectedMz - 6.9, selectedMz + 10.9);
+    std::uniform_real_distribution<double> height(scan.crowdMin, scan.crowdMax);
+    while (points.size() < 62) {
+        const double mz = position(random);
+        bool onAStep = false;
+        for (int charge = 1; charge <= 8 && !onAStep; ++charge) {
+            const double steps = (mz - selectedMz) * charge / 1.00286;
+            onAStep = std::fabs(steps - std::round(steps)) * 1.00286 / charge < 0.03;
+        }
+        if (!onAStep) {
+            points.emplace_back(static_cast<float>(mz), static_cast<float>(height(random)));
+        }
+    }
+    std::sort(points.begin(), points.end());
+    std::vector<float> masses, intensities;
+    for (const auto& [mz, intensity] : points) {
+        masses.push_back(mz);
+        intensities.push_back(intensity);
+    }
+    return Find(selectedMz, masses, intensities);
+}
+
+} // namespace
+
+// Vendor-thresholded scans often keep one isotope beside the selected peak. Among a crowd of peaks as tall,
+// one partner alone could be chance; one that lies on the step as precisely as the spectrum shows and is
+// about as tall as averagine predicts (thresholding and ion statistics make it often shorter) tells the
+// charge when nothing else does.
+TEST(ChargeStateThresholded, SinglePartnerThatFitsAveragineGivesTheCharge) {
+    std::mt19937 random(12);
+    for (double ratio : {0.65, 0.3}) {
+        int agree = 0;
+        const int trials = 20;
+        for (int trial = 0; trial < trials; ++trial) {
+            ThresholdedScan scan;
+            scan.partnerRatio = ratio;
+            const Result result = SinglePartnerAmongThresholdedPeaks(random, scan);
+            EXPECT_TRUE(result.charge == 2 || result.charge == -1) << "ratio " << ratio << " trial " << trial;
+            agree += result.charge == 2 ? 1 : 0;
+        }
+        EXPECT_GE(agree, trials * 3 / 4) << "ratio " << ratio;
+    }
+}
+
+// ... but a partner far shorter or taller than averagine's isotope, or off the step by more than the
+// spectrum's precision, is no better than chance; nor is one partner of a heavy envelope, whose pattern
+// predicts more isotopes as tall: undetermined.
+TEST(ChargeStateThresholded, SinglePartnerThatDoesNotFitIsNotEnough) {
+    std::mt19937 random(12);
+    for (int trial = 0; trial < 10; ++trial) {
+        ThresholdedScan tooShort;
+        tooShort.partnerRatio = 0.15;
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, tooShort).charge, -1) << "trial " << trial;
+        ThresholdedScan tooTall;
+        tooTall.partnerRatio = 2.0;
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, tooTall).charge, -1) << "trial " << trial;
+        ThresholdedScan offStep;
+        offStep.partnerOffPpm = 12.0;
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, offStep).charge, -1) << "trial " << trial;
+        // Charge 7 at m/z 570 weighs 4 kDa: averagine's isotopes 0 to 4 are 44/89/100/77/48 %. The selected
+        // peak as the tallest and the next one as tall as predicted, among peaks so tall that the missing
+        // isotopes could have sunk below the threshold.
+        ThresholdedScan heavy;
+        heavy.charge = 7;
+        heavy.partnerRatio = 0.77;
+        heavy.crowdMin = 2e5;
+        heavy.crowdMax = 4e5;
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, heavy).charge, -1) << "trial " << trial;
+    }
+}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/VarnexApp.h"
 
 #include "platform/MessageBox.h"
@@ -6,8 +7,9 @@
 CVarnexApp theApp;
 
 BOOL CVarnexApp::InitInstance() {
-    if (InitInstancePart1(0, nullptr) == 0)
+    if (InitInstancePart1(0, nullptr) == 0) {
         return FALSE;
+    }
 
     CCommandLineInfo cmdInfo;
     ParseCommandLine(cmdInfo);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The application object. Start-up runs in InitInstance: logon phase 1, the command line, the build of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex: lists the precursors of the data set named on the command line.
 
 #include "platform/WinApp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-screenshots: renders the program's windows to PNG files for the documentation: the progress
 // dialog, the precursor list window (whole and filtered), the Filter, Display Options and About
 // dialogs, as they appear on the running display, and then the host display after a double-click on a
@@ -34,9 +35,10 @@ namespace {
 QString outputDirectory;
 int written = 0;
 
-void save(QWidget* window, const char* name) {
-    if (window == nullptr)
+void Save(QWidget* window, const char* name) {
+    if (window == nullptr) {
         return;
+    }
     const QString path = QDir(outputDirectory).filePath(QString::fromLatin1(name));
     if (window->grab().save(path)) {
         ++written;
@@ -45,19 +47,20 @@ void save(QWidget* window, const char* name) {
 }
 
 // Grabs the next modal window once it is up, then lets `close` end it.
-void grabNextModal(const char* name, std::function<void(QWidget*)> close) {
+void GrabNextModal(const char* name, std::function<void(QWidget*)> close) {
     QTimer::singleShot(400, [name, close] {
         QWidget* modal = QApplication::activeModalWidget();
-        save(modal, name);
-        if (modal != nullptr)
+        Save(modal, name);
+        if (modal != nullptr) {
             close(modal);
+        }
     });
 }
 
 // A precursor that shows well: one of the longest runs of MS/MS scans, switched to in the middle half
 // of the run (so the pointer is not at an edge of the chromatogram), with a charge state, and the most
 // intense of those. -1 when the list is empty.
-int pickShowcaseRow(const CPrecursorList& list) {
+int PickShowcaseRow(const CPrecursorList& list) {
     const int count = list.m_Precursors.GetSize();
     int longestRun = 0;
     float lastSwitch = 0.0f;
@@ -86,7 +89,7 @@ int pickShowcaseRow(const CPrecursorList& list) {
 }
 
 // Double-clicks `row` of the list with the mouse, as a user does.
-void doubleClickRow(CVarnexDlg& dialog, int row) {
+void DoubleClickRow(CVarnexDlg& dialog, int row) {
     dialog.m_listCtrl.SetItemState(row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     QTableView* view = dialog.m_listCtrl.GetView();
     const QModelIndex index = view->model()->index(row, 0);
@@ -105,32 +108,35 @@ void doubleClickRow(CVarnexDlg& dialog, int row) {
 }
 
 // Shows the host window once it shows the eight commands of one double-click, and saves it.
-void grabHostDisplay(HostDisplayService& host) {
+void GrabHostDisplay(HostDisplayService& host) {
     constexpr unsigned long long kCommandsOfADoubleClick = 8;
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 30000) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
         const auto shown = host.Window()->ShownState();
-        if (shown && shown->revision >= kCommandsOfADoubleClick)
+        if (shown && shown->revision >= kCommandsOfADoubleClick) {
             break;
+        }
     }
     const auto shown = host.Window()->ShownState();
     if (!shown || shown->revision < kCommandsOfADoubleClick) {
         std::fprintf(stderr, "varnex-screenshots: the host display did not show the double-click\n");
         return;
     }
-    if (shown->lastCommandFailed)
+    if (shown->lastCommandFailed) {
         std::fprintf(stderr, "varnex-screenshots: host: %s\n", shown->status.c_str());
+    }
     HostWindow* window = host.Window();
     window->resize(1100, 850);
     window->show();
     // Let the window system map it and the plots lay out before grabbing.
     timer.restart();
-    while (timer.elapsed() < 500)
+    while (timer.elapsed() < 500) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
-    save(window, "host-display.png");
-    save(window->Chromatogram(), "host-xic.png");
+    }
+    Save(window, "host-display.png");
+    Save(window->Chromatogram(), "host-xic.png");
     window->close();
 }
 
@@ -157,7 +163,7 @@ int main(int argc, char* argv[]) {
 
     CVarnexDlg dialog;
     // The progress dialog ends itself once the list is built.
-    grabNextModal("progress-dialog.png", [](QWidget*) {});
+    GrabNextModal("progress-dialog.png", [](QWidget*) {});
     dialog.LoadRawData(argv[1]);
     if (dialog.GetPrecursorCount() <= 0) {
         std::fprintf(stderr, "varnex-screenshots: no precursors in %s\n", argv[1]);
@@ -167,25 +173,25 @@ int main(int argc, char* argv[]) {
         dialog.resize(900, 420);
         dialog.m_listCtrl.SetItemState(3, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         QTimer::singleShot(300, &dialog, [&dialog, &host] {
-            save(&dialog, "main-window.png");
+            Save(&dialog, "main-window.png");
             PrecursorFilter filter;
             filter.minSetMass = 400.0f;
             filter.maxSetMass = 800.0f;
             filter.chargeStates = std::set<int>{2, 3};
             dialog.SetFilter(filter);
-            grabNextModal("filter-dialog.png",
+            GrabNextModal("filter-dialog.png",
                           [](QWidget* modal) { static_cast<CDialog*>(modal)->EndDialog(IDCANCEL); });
             dialog.OnDisplayFilter();
             QApplication::processEvents();
-            save(&dialog, "filtered-window.png");
+            Save(&dialog, "filtered-window.png");
             dialog.SetFilter(PrecursorFilter{});
-            grabNextModal("display-options.png",
+            GrabNextModal("display-options.png",
                           [](QWidget* modal) { static_cast<CDialog*>(modal)->EndDialog(IDCANCEL); });
             dialog.OnDisplayOptions();
-            grabNextModal("about-box.png", [](QWidget* modal) { modal->close(); });
+            GrabNextModal("about-box.png", [](QWidget* modal) { modal->close(); });
             dialog.ShowAboutBox();
-            doubleClickRow(dialog, pickShowcaseRow(dialog.m_precursorList));
-            grabHostDisplay(host);
+            DoubleClickRow(dialog, PickShowcaseRow(dialog.m_precursorList));
+            GrabHostDisplay(host);
             dialog.EndDialog(IDOK);
         });
     });

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-send: delivers the registered message "s_wm_VARNEX_CMD" to the running Varnex windows of this
 // user, as another program of the suite would.
 //
@@ -17,13 +18,13 @@
 
 namespace {
 
-bool parseNumber(const char* text, long long& value) {
+bool ParseNumber(const char* text, long long& value) {
     char* end = nullptr;
     value = std::strtoll(text, &end, 0);
     return end != text && *end == '\0';
 }
 
-int usage() {
+int Usage() {
     std::fprintf(stderr, "usage: varnex-send [--pid PID] [--timeout MS] WPARAM [LPARAM]\n");
     return 2;
 }
@@ -39,20 +40,23 @@ int main(int argc, char* argv[]) {
         const std::string argument = argv[i];
         long long value = 0;
         if ((argument == "--pid" || argument == "--timeout") && i + 1 < argc) {
-            if (!parseNumber(argv[++i], value) || value <= 0)
-                return usage();
-            if (argument == "--pid")
+            if (!ParseNumber(argv[++i], value) || value <= 0) {
+                return Usage();
+            }
+            if (argument == "--pid") {
                 pid = static_cast<int>(value);
-            else
+            } else {
                 timeoutMs = value;
-        } else if (numberCount < 2 && parseNumber(argv[i], value)) {
+            }
+        } else if (numberCount < 2 && ParseNumber(argv[i], value)) {
             numbers[numberCount++] = value;
         } else {
-            return usage();
+            return Usage();
         }
     }
-    if (numberCount == 0)
-        return usage();
+    if (numberCount == 0) {
+        return Usage();
+    }
 
     std::int64_t reply = 0;
     const int handled = SendRegisteredMessage(RegisterWindowMessageA("s_wm_VARNEX_CMD"),

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # varnex-list over many data sets: one call with every data set against one call per data set.
 # Usage: bench/batch-list.sh [varnex-list] [repeats] [data set...]
 # Defaults: build/cli/varnex-list, 5 repeats, every data file of ../shared/data. Prints the best of the

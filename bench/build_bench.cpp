@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speed and memory of building the precursor list, against the floor the data set itself sets: reading
 // the file (cat), the metadata pass plus decoding the survey spectra the list needs, the build on every
 // core, the same build on one thread, varnex-list as a whole process, and the list window's launch.

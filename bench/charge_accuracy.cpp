@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Accuracy of the charge-state routine: per data source, how many precursors it scored, how many it got
 // right, wrong, or left undetermined (-1), against
 //  - ground truth: the bundled sample (data/sample.truth.tsv, split into isolated and overlapping

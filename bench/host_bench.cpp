@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the host display takes to show a precursor: the eight commands Varnex sends on a double-click,
 // from the first send to the updated displays on screen (offscreen platform), with the data set already
 // open. Opening the data set is the raw-data reader's cost and is reported apart. The first precursor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // list_bench: the precursor list window on 100,000 precursors. Measures FillRows (every row formatted
 // and handed to the list view, which then shows them), 50 successive window resizes (each a full layout
 // and refill) and the heap the list's rows occupy; then, on a run's worth of 34,000 precursors, a filter

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Generates the benchmark data sets into bench/data/ (git-ignored): the 60-minute reference run with
 # centroid survey scans (0.6 GB) and its profile variant (1.2 GB), each with its ground-truth precursor
 # table, and three short runs crowded with overlapping envelopes (6000 features in 4 minutes, seeds 1-3)

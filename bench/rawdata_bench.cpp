@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rawdata_bench: speed and peak memory of the mzML reader through the raw-data boundary, each figure
 // printed beside the time `cat FILE > /dev/null` takes (page cache warm). Per file, in a child process
 // of its own so that peak memory is the file's alone:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/BatchList.h"
 
 #include <algorithm>
@@ -10,6 +11,10 @@
 
 #include "model/PrecursorList.h"
 
+using varnex::listio::ExportFormat;
+using varnex::listio::WritePrecursorHeader;
+using varnex::listio::WritePrecursorRows;
+
 namespace {
 
 struct DataSetOutcome {
@@ -18,7 +23,7 @@ struct DataSetOutcome {
     bool read = false;
 };
 
-DataSetOutcome listOne(const std::string& path, ExportFormat format, PrecursorColumn sortColumn,
+DataSetOutcome ListOne(const std::string& path, ExportFormat format, PrecursorColumn sortColumn,
                        const PrecursorListBuilder& build) {
     DataSetOutcome outcome;
     try {
@@ -29,7 +34,7 @@ DataSetOutcome listOne(const std::string& path, ExportFormat format, PrecursorCo
         }
         list.SortByColumn(precursorColumnIndex(sortColumn));
         std::ostringstream rows;
-        writePrecursorRows(rows, list.m_Precursors, format, path);
+        WritePrecursorRows(rows, list.m_Precursors, format, path);
         outcome.rows = std::move(rows).str();
         outcome.read = true;
         if (list.m_Precursors.GetSize() == 0) {
@@ -45,13 +50,13 @@ DataSetOutcome listOne(const std::string& path, ExportFormat format, PrecursorCo
 
 } // namespace
 
-BatchTable listDataSets(const std::vector<std::string>& paths, unsigned jobs, ExportFormat format,
+BatchTable ListDataSets(const std::vector<std::string>& paths, unsigned jobs, ExportFormat format,
                         PrecursorColumn sortColumn, const PrecursorListBuilder& build) {
     std::vector<DataSetOutcome> outcomes(paths.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = next++; i < paths.size(); i = next++) {
-            outcomes[i] = listOne(paths[i], format, sortColumn, build);
+            outcomes[i] = ListOne(paths[i], format, sortColumn, build);
         }
     };
     const std::size_t threadCount = std::clamp<std::size_t>(jobs, 1, std::max<std::size_t>(paths.size(), 1));
@@ -64,7 +69,7 @@ BatchTable listDataSets(const std::vector<std::string>& paths, unsigned jobs, Ex
 
     BatchTable table;
     std::ostringstream text;
-    writePrecursorHeader(text, format, true);
+    WritePrecursorHeader(text, format, true);
     for (DataSetOutcome& outcome : outcomes) {
         text << outcome.rows;
         if (outcome.message) {
@@ -76,7 +81,7 @@ BatchTable listDataSets(const std::vector<std::string>& paths, unsigned jobs, Ex
     return table;
 }
 
-unsigned defaultJobCount() {
+unsigned DefaultJobCount() {
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
     if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <cstddef>
@@ -26,8 +27,9 @@ struct BatchTable {
 
 // Lists several data sets into one table, building up to `jobs` of them at a time. A data set that
 // cannot be read leaves out its rows only.
-BatchTable listDataSets(const std::vector<std::string>& paths, unsigned jobs, ExportFormat format,
-                        PrecursorColumn sortColumn, const PrecursorListBuilder& build);
+BatchTable ListDataSets(const std::vector<std::string>& paths, unsigned jobs,
+                        varnex::listio::ExportFormat format, PrecursorColumn sortColumn,
+                        const PrecursorListBuilder& build);
 
 // One build at a time per processor this process may run on (a cluster job's CPU set, not the machine's).
-unsigned defaultJobCount();
+unsigned DefaultJobCount();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-list: the precursor list of one DDA data set, built as the window builds it, written as a table;
 // several data sets make one table with a leading File column.
 
@@ -23,12 +24,16 @@
 #include <vector>
 
 #include "cli/BatchList.h"
-#include "listio/AtomicFile.h"
 #include "listio/DataSetCheck.h"
 #include "listio/PrecursorExport.h"
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
 #include "rawdata/RawData.h"
+#include "system/AtomicFile.h"
+
+using varnex::listio::ExportFormat;
+using varnex::listio::UnreadableReason;
+using varnex::listio::WritePrecursors;
 
 #ifndef VARNEX_VERSION
 #define VARNEX_VERSION "unknown"
@@ -48,7 +53,7 @@ struct Options {
     bool quiet = false;
 };
 
-void printHelp(std::ostream& out) {
+void PrintHelp(std::ostream& out) {
     out << "Usage: varnex-list [OPTION]... DATA_SET...\n"
            "List every precursor a data-dependent LC-MS/MS data set (mzML, mzML.gz or mzXML) switched to:\n"
            "one line per run of MS/MS scans on one set mass, with its survey scan, charge state and\n"
@@ -78,7 +83,7 @@ void printHelp(std::ostream& out) {
            "2 on a usage error.\n";
 }
 
-std::optional<PrecursorColumn> parseColumn(std::string_view text) {
+std::optional<PrecursorColumn> ParseColumn(std::string_view text) {
     for (const PrecursorColumn column : kPrecursorColumns) {
         if (text == precursorColumnKey(column) || text == precursorColumnHeader(column) ||
             text == std::to_string(precursorColumnIndex(column))) {
@@ -93,7 +98,7 @@ struct UsageError {
 };
 
 // Returns the exit status when the command line is already answered (help, version, error).
-std::optional<int> parseArguments(int argc, char** argv, Options& options) {
+std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
     auto valueOf = [&](int& i, std::string_view name) -> std::string {
         if (i + 1 >= argc) {
             throw UsageError{"option " + std::string(name) + " needs a value"};
@@ -123,7 +128,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
         } else if (isFlag("--", "--")) {
             onlyOperands = true;
         } else if (isFlag("-h", "--help")) {
-            printHelp(std::cout);
+            PrintHelp(std::cout);
             return 0;
         } else if (isFlag("-V", "--version")) {
             std::cout << "varnex-list " << VARNEX_VERSION << "\n";
@@ -151,7 +156,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
             options.jobs = parsed;
         } else if (argument == "-s" || argument == "--sort") {
             const std::string column = value(argument);
-            const auto parsed = parseColumn(column);
+            const auto parsed = ParseColumn(column);
             if (!parsed) {
                 throw UsageError{"unknown sort column '" + column +
                                  "' (switching-time, set-mass, function-name, charge-state, intensity)"};
@@ -171,7 +176,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& options) {
 class ProgressLine final {
 public:
     explicit ProgressLine(std::string label) : label_(std::move(label)) {
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] { Run(); });
     }
     ~ProgressLine() {
         {
@@ -187,7 +192,7 @@ public:
     ProgressLine& operator=(const ProgressLine&) = delete;
 
 private:
-    void run() {
+    void Run() {
         static constexpr char kFrames[] = {'|', '/', '-', '\\'};
         const auto start = std::chrono::steady_clock::now();
         std::unique_lock lock(mutex_);
@@ -208,8 +213,8 @@ private:
 };
 
 // Why the data set at `path` cannot be listed, naming it; nothing when `list` now holds its precursors.
-std::optional<std::string> buildList(const std::string& path, CPrecursorList& list) {
-    std::optional<std::string> reason = unreadableReason(path);
+std::optional<std::string> BuildList(const std::string& path, CPrecursorList& list) {
+    std::optional<std::string> reason = UnreadableReason(path);
     // Held open through the build, so the parsed data set stays in the reader's cache while other data
     // sets pass through it, instead of being parsed again.
     CDMRawDatafile keepParsed;
@@ -229,16 +234,16 @@ std::optional<std::string> buildList(const std::string& path, CPrecursorList& li
 // One data set keeps the table it always had, without a File column, so existing scripts keep working.
 // With `keepText` false the table is left for the caller to write from `list`: a table written straight
 // to standard output needs no copy of itself in memory (tens of megabytes for a long run).
-BatchTable listSingle(const Options& options, CPrecursorList& list, bool keepText) {
+BatchTable ListSingle(const Options& options, CPrecursorList& list, bool keepText) {
     BatchTable listing;
-    if (auto failure = buildList(options.dataSets.front(), list)) {
+    if (auto failure = BuildList(options.dataSets.front(), list)) {
         listing.messages.push_back(std::move(*failure));
         return listing;
     }
     list.SortByColumn(precursorColumnIndex(options.sortColumn));
     if (keepText) {
         std::ostringstream table;
-        writePrecursors(table, list.m_Precursors, options.format);
+        WritePrecursors(table, list.m_Precursors, options.format);
         listing.text = std::move(table).str();
     }
     listing.dataSetsRead = 1;
@@ -248,7 +253,7 @@ BatchTable listSingle(const Options& options, CPrecursorList& list, bool keepTex
     return listing;
 }
 
-int run(const Options& options) {
+int Run(const Options& options) {
     BatchTable listing;
     CPrecursorList single;
     const bool singleToStandardOutput = options.dataSets.size() == 1 && options.output == "-";
@@ -260,9 +265,9 @@ int run(const Options& options) {
                                  : std::to_string(options.dataSets.size()) + " data sets");
         }
         listing = options.dataSets.size() == 1
-                      ? listSingle(options, single, !singleToStandardOutput)
-                      : listDataSets(options.dataSets, options.jobs != 0 ? options.jobs : defaultJobCount(),
-                                     options.format, options.sortColumn, buildList);
+                      ? ListSingle(options, single, !singleToStandardOutput)
+                      : ListDataSets(options.dataSets, options.jobs != 0 ? options.jobs : DefaultJobCount(),
+                                     options.format, options.sortColumn, BuildList);
     }
     for (const std::string& message : listing.messages) {
         std::cerr << "varnex-list: " << message << "\n";
@@ -274,7 +279,7 @@ int run(const Options& options) {
     const int status = listing.dataSetsRead == options.dataSets.size() ? 0 : kExitFailure;
     if (options.output == "-") {
         if (singleToStandardOutput) {
-            writePrecursors(std::cout, single.m_Precursors, options.format);
+            WritePrecursors(std::cout, single.m_Precursors, options.format);
         } else {
             std::cout << listing.text;
         }
@@ -286,7 +291,7 @@ int run(const Options& options) {
         return status;
     }
     std::string error;
-    if (!writeFileAtomically(options.output, listing.text, error)) {
+    if (!WriteFileAtomically(options.output, listing.text, error)) {
         std::cerr << "varnex-list: cannot write '" << options.output << "': " << error << "\n";
         return kExitFailure;
     }
@@ -298,12 +303,12 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     Options options;
     try {
-        if (const auto answered = parseArguments(argc, argv, options)) {
+        if (const auto answered = ParseArguments(argc, argv, options)) {
             return *answered;
         }
     } catch (const UsageError& error) {
         std::cerr << "varnex-list: " << error.message << "\nTry 'varnex-list --help' for more information.\n";
         return kExitUsage;
     }
-    return run(options);
+    return Run(options);
 }

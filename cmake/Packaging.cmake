@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What `cmake --install` puts beside the programs (desktop entries, icons, metainfo, file types, man
 # pages, the sample data set), and the Debian package that CPack makes of it (tools/make-deb.sh).
 include_guard(GLOBAL)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Helpers shared by every folder: one static library per folder, one test executable per tests/ folder.
 include_guard(GLOBAL)
 
@@ -58,13 +59,13 @@ function(varnex_program name)
 endfunction()
 
 # varnex_test(<name> DEPS ...) builds every *.cpp of the current tests/ folder into one GoogleTest
-# executable and registers its tests with CTest. Tests see the headers of the libraries they link and
-# the shared helpers under tests/.
+# executable and registers its tests with CTest. Tests see the headers of the libraries they link, their
+# folder's helpers and the shared ones of tests/support ("support/<file>.h").
 function(varnex_test name)
     cmake_parse_arguments(ARG "" "" "DEPS;ENVIRONMENT" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
     add_executable(${name} ${sources})
-    target_link_libraries(${name} PRIVATE varnex_warnings ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE varnex_warnings ${ARG_DEPS} varnex_test_support GTest::gtest_main)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     target_compile_definitions(${name} PRIVATE
         VARNEX_SHARED_DATA_DIR="${VARNEX_SHARED_DATA_DIR}"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes hostile data files: each holds a small sound DDA run (three survey scans, four MS/MS scans on
 three set masses) with one kind of attack on the reader built in. The reader must list the sound part
 and give up on the rest within bounded memory and time.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the fuzz target's seed corpus: tiny mzML (indexed and not, zlib and plain arrays, param
 groups, gzip) and mzXML (indexed, nested scans) files. Deterministic; standard library only.
 Usage: make_seeds.py OUTDIR"""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target over the mzML/mzXML reader: open the bytes as a run (plain or gzip), read every
 // scan's metadata, id and function description, and decode every spectrum.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Carries out host commands on a thread of its own, in arrival order, so that opening a large data set

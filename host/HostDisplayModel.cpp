@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "host/HostDisplayModel.h"
 
 #include <algorithm>
@@ -6,6 +7,11 @@
 #include <utility>
 
 #include "rawdata/MsRun.h"
+
+using varnex::hostlink::HostCommand;
+using varnex::hostlink::HostCommandParse;
+using varnex::hostlink::HostVerb;
+using varnex::hostlink::ParseHostCommand;
 
 namespace {
 

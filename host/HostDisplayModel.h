@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the host's chromatogram and spectrum displays show, kept apart from any widget so that it can be
@@ -18,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/HostCommand.h"
 #include "host/SpectrumCombine.h"
 #include "host/SurveyIonIndex.h"
+#include "hostlink/HostCommand.h"
 
 namespace varnex::rawdata {
 class MsRun;
@@ -91,7 +92,7 @@ public:
     // Parses and carries out one command text; false (with the reason in State().status) when the text
     // is not a command or cannot be carried out. Never throws for bad input.
     bool ExecuteText(std::string_view text);
-    bool Execute(const HostCommand& command);
+    bool Execute(const varnex::hostlink::HostCommand& command);
     // Opens a data set for both displays, as DDALaunch does.
     bool Launch(const std::string& path);
 
@@ -104,8 +105,8 @@ private:
     std::optional<ChromatogramTrace> ComputeTic(int function, std::string& error) const;
     void RecomputeChromatogram();
     bool PlacePointer();
-    bool Combine(const HostCommand& command);
-    bool AddScan(const HostCommand& command);
+    bool Combine(const varnex::hostlink::HostCommand& command);
+    bool AddScan(const varnex::hostlink::HostCommand& command);
     std::optional<PeakData> ReadScan(int function, int scan, std::string& error) const;
     std::optional<ExtractedIonTrace> ExtractIon(double mz, int function, int firstScan, int lastScan);
     SurveyIonIndexBuild& SurveyIndexOfRun();

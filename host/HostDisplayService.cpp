@@ -1,11 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "host/HostDisplayService.h"
 
 #include <string_view>
 
 #include <QMetaObject>
 
-#include "host/HostCommand.h"
+#include "hostlink/HostCommand.h"
 #include "hostlink/HostLink.h"
+
+using varnex::hostlink::HostCommandParse;
+using varnex::hostlink::ParseHostCommand;
 
 HostDisplayService::HostDisplayService(QObject* parent)
     : QObject(parent), window_(std::make_unique<HostWindow>()),
@@ -37,8 +41,9 @@ void HostDisplayService::Launch(const std::string& path) {
 std::string HostDisplayService::Answer(std::string_view command) {
     const HostCommandParse parsed = ParseHostCommand(command);
     if (!executor_.Enqueue(std::string(command)))
-        return std::string(hostlink::kReplyErrorPrefix) + "the host is busy";
-    return parsed.command ? std::string(hostlink::kReplyOk) : hostlink::kReplyErrorPrefix + parsed.error;
+        return std::string(varnex::hostlink::kReplyErrorPrefix) + "the host is busy";
+    return parsed.command ? std::string(varnex::hostlink::kReplyOk)
+                          : varnex::hostlink::kReplyErrorPrefix + parsed.error;
 }
 
 // Renders on the window's thread, once for however many states arrived meanwhile.

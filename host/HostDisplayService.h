@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The running host display: the endpoint's server on a thread of its own, the executor that carries
@@ -48,6 +49,6 @@ private:
     std::unique_ptr<HostWindow> window_;
     std::atomic<bool> renderPending_{false};
     CommandExecutor executor_;
-    hostlink::HostCommandServer server_;
+    varnex::hostlink::HostCommandServer server_;
     std::thread serverThread_;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The host's main window: the chromatogram display above, the spectrum display below with the combined

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "host/LogHost.h"
 
 #include <cstdio>
@@ -22,10 +23,10 @@ std::string PrintableCommandLine(std::string_view command) {
     return line;
 }
 
-int RunLogHost(hostlink::HostCommandServer& server, std::ostream& out) {
+int RunLogHost(varnex::hostlink::HostCommandServer& server, std::ostream& out) {
     server.Run([&out](std::string_view command) {
         out << PrintableCommandLine(command) << std::endl;
-        return std::string(hostlink::kReplyOk);
+        return std::string(varnex::hostlink::kReplyOk);
     });
     return 0;
 }

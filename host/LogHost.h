@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The command-line host: accepts every command at the endpoint and prints it on its own line, so a user
@@ -7,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace hostlink {
+namespace varnex::hostlink {
 class HostCommandServer;
 }
 
@@ -15,4 +16,4 @@ class HostCommandServer;
 std::string PrintableCommandLine(std::string_view command);
 
 // Serves until the server is stopped; returns the process exit code.
-int RunLogHost(hostlink::HostCommandServer& server, std::ostream& out);
+int RunLogHost(varnex::hostlink::HostCommandServer& server, std::ostream& out);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The behaviour every display of the host shares: zoom by dragging a rectangle, wheel zoom along the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Combining several scans into one spectrum. Centroid scans: all peaks pooled and peaks of different

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The survey function of one data set held for extracted-ion chromatograms: every survey scan decoded

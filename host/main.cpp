@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-host: the host display that carries out Varnex's commands, or with --log a command-line host
 // that prints them.
 
@@ -24,7 +25,7 @@ constexpr const char* kUsage =
     "  --log      print each command on its own line instead (no display needed)\n"
     "  data set   an mzML or mzXML file to open at once\n";
 
-hostlink::HostCommandServer* logServer = nullptr;
+varnex::hostlink::HostCommandServer* logServer = nullptr;
 int signalPipe[2] = {-1, -1};
 
 extern "C" void StopLogHost(int) {
@@ -38,7 +39,7 @@ extern "C" void WakeDisplayHost(int) {
 }
 
 int RunLogMode() {
-    hostlink::HostCommandServer server;
+    varnex::hostlink::HostCommandServer server;
     std::string error;
     if (!server.Listen(error)) {
         std::cerr << "varnex-host: " << error << '\n';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // One command or reply per frame: a 4-byte big-endian payload length, then the payload bytes. The
@@ -7,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 inline constexpr std::size_t kFrameHeaderBytes = 4;
 // A command is a short text plus one path; 64 KiB is far beyond PATH_MAX and still bounds memory.
@@ -34,4 +35,4 @@ private:
     std::string buffer_;
 };
 
-} // namespace hostlink
+} // namespace varnex::hostlink

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostlink/HostLink.h"
 
 #include <algorithm>
@@ -14,15 +15,16 @@
 #include "hostlink/UnixSocket.h"
 #include "system/RuntimeDirectory.h"
 
-namespace hostlink {
+namespace varnex::hostlink {
 namespace {
 
 enum class ConnectOutcome { Connected, NoHost, Busy, Failed };
 
 // Unix stream connects complete at once or fail; EAGAIN means the host's backlog is full.
 ConnectOutcome TryConnect(int fd, const sockaddr_un& address) {
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
         return ConnectOutcome::Connected;
+    }
     switch (errno) {
     case ECONNREFUSED: // a socket file without a listener: a host that crashed
     case ENOENT:
@@ -46,10 +48,12 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     for (;;) {
         pollfd entry{fd, events, 0};
         const int ready = ::poll(&entry, 1, MillisecondsLeft(deadline));
-        if (ready > 0)
+        if (ready > 0) {
             return true;
-        if (ready == 0 || errno != EINTR)
+        }
+        if (ready == 0 || errno != EINTR) {
             return false;
+        }
     }
 }
 
@@ -61,8 +65,9 @@ SendResult Fail(SendStatus status, std::string text) {
 
 std::optional<std::string> EndpointPath(std::string& error) {
     const std::string directory = VarnexRuntimeDirectory(&error);
-    if (directory.empty())
+    if (directory.empty()) {
         return std::nullopt;
+    }
     std::string path = directory + "/" + kSocketFileName;
     if (!MakeUnixAddress(path)) {
         error = path + " is too long for a socket address";
@@ -73,31 +78,39 @@ std::optional<std::string> EndpointPath(std::string& error) {
 
 SendResult SendCommand(std::string_view command, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
-    if (command.size() > kMaxFrameBytes)
+    if (command.size() > kMaxFrameBytes) {
         return Fail(SendStatus::Failed, "command longer than " + std::to_string(kMaxFrameBytes) + " bytes");
+    }
     std::string error;
     const auto path = EndpointPath(error);
-    if (!path)
+    if (!path) {
         return Fail(SendStatus::Failed, error);
+    }
     const auto address = MakeUnixAddress(*path);
 
     UniqueFd socket = MakeStreamSocket();
-    if (!socket.Valid())
+    if (!socket.Valid()) {
         return Fail(SendStatus::Failed, ErrnoText("socket"));
+    }
     for (;;) {
         const ConnectOutcome outcome = TryConnect(socket.Get(), *address);
-        if (outcome == ConnectOutcome::Connected)
+        if (outcome == ConnectOutcome::Connected) {
             break;
-        if (outcome == ConnectOutcome::NoHost)
+        }
+        if (outcome == ConnectOutcome::NoHost) {
             return Fail(SendStatus::NoHost, "no host listens at " + *path);
-        if (outcome == ConnectOutcome::Failed)
+        }
+        if (outcome == ConnectOutcome::Failed) {
             return Fail(SendStatus::Failed, ErrnoText("connect"));
-        if (Clock::now() >= deadline)
+        }
+        if (Clock::now() >= deadline) {
             return Fail(SendStatus::TimedOut, "the host accepts no connections");
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(5, MillisecondsLeft(deadline))));
     }
-    if (!IsOwnPeer(socket.Get()))
+    if (!IsOwnPeer(socket.Get())) {
         return Fail(SendStatus::Failed, "the endpoint belongs to another user");
+    }
 
     const std::string frame = EncodeFrame(command);
     std::size_t sent = 0;
@@ -106,8 +119,9 @@ SendResult SendCommand(std::string_view command, int timeoutMs) {
         if (written >= 0) {
             sent += static_cast<std::size_t>(written);
         } else if (errno == EAGAIN || errno == EINTR) {
-            if (!WaitFor(socket.Get(), POLLOUT, deadline))
+            if (!WaitFor(socket.Get(), POLLOUT, deadline)) {
                 return Fail(SendStatus::TimedOut, "the host does not read");
+            }
         } else {
             return Fail(SendStatus::Failed, ErrnoText("send"));
         }
@@ -125,32 +139,36 @@ SendResult SendCommand(std::string_view command, int timeoutMs) {
         case FrameDecoder::Status::NeedMore:
             break;
         }
-        if (!WaitFor(socket.Get(), POLLIN, deadline))
+        if (!WaitFor(socket.Get(), POLLIN, deadline)) {
             return Fail(SendStatus::TimedOut, "the host did not answer");
+        }
         const ssize_t received = ::recv(socket.Get(), buffer, sizeof(buffer), 0);
-        if (received > 0)
+        if (received > 0) {
             decoder.Feed(buffer, static_cast<std::size_t>(received));
-        else if (received == 0)
+        } else if (received == 0) {
             return Fail(SendStatus::Failed, "the host closed the connection");
-        else if (errno != EAGAIN && errno != EINTR)
+        } else if (errno != EAGAIN && errno != EINTR) {
             return Fail(SendStatus::Failed, ErrnoText("recv"));
+        }
     }
 }
 
-} // namespace hostlink
+} // namespace varnex::hostlink
 
 bool IsQuorixRunning() {
     std::string error;
-    const auto path = hostlink::EndpointPath(error);
-    if (!path)
+    const auto path = varnex::hostlink::EndpointPath(error);
+    if (!path) {
         return false;
-    hostlink::UniqueFd socket = hostlink::MakeStreamSocket();
-    if (!socket.Valid())
+    }
+    varnex::hostlink::UniqueFd socket = varnex::hostlink::MakeStreamSocket();
+    if (!socket.Valid()) {
         return false;
-    switch (hostlink::TryConnect(socket.Get(), *hostlink::MakeUnixAddress(*path))) {
-    case hostlink::ConnectOutcome::Connected:
-        return hostlink::IsOwnPeer(socket.Get());
-    case hostlink::ConnectOutcome::Busy:
+    }
+    switch (varnex::hostlink::TryConnect(socket.Get(), *varnex::hostlink::MakeUnixAddress(*path))) {
+    case varnex::hostlink::ConnectOutcome::Connected:
+        return varnex::hostlink::IsOwnPeer(socket.Get());
+    case varnex::hostlink::ConnectOutcome::Busy:
         return true; // listening, only its backlog is full
     default:
         return false;
@@ -158,7 +176,10 @@ bool IsQuorixRunning() {
 }
 
 int SendHostCommand(const char* command, int timeoutMs) {
-    if (!command)
+    if (!command) {
         return 0;
-    return hostlink::SendCommand(command, timeoutMs).status == hostlink::SendStatus::Accepted ? 1 : 0;
+    }
+    return varnex::hostlink::SendCommand(command, timeoutMs).status == varnex::hostlink::SendStatus::Accepted
+               ? 1
+               : 0;
 }

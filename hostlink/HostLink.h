@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The link to the host data-system application. The host listens on a Unix domain socket private to
@@ -11,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 inline constexpr const char* kSocketFileName = "quorix.sock";
 inline constexpr const char* kReplyOk = "ok";
@@ -38,7 +39,7 @@ struct SendResult {
 // SIGPIPE and never blocks past the timeout.
 SendResult SendCommand(std::string_view command, int timeoutMs);
 
-} // namespace hostlink
+} // namespace varnex::hostlink
 
 // The host-link library's two entry points as the precursor list window calls them.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostlink/HostServer.h"
 
 #include <algorithm>
@@ -14,7 +15,7 @@
 
 #include "hostlink/HostLink.h"
 
-namespace hostlink {
+namespace varnex::hostlink {
 namespace {
 
 struct Client {
@@ -35,20 +36,20 @@ bool Flush(Client& client) {
     while (!client.unsent.empty()) {
         const ssize_t written =
             ::send(client.fd.Get(), client.unsent.data(), client.unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (written > 0)
+        if (written > 0) {
             client.unsent.erase(0, static_cast<std::size_t>(written));
-        else if (written < 0 && errno == EINTR)
+        } else if (written < 0 && errno == EINTR) {
             continue;
-        else
+        } else {
             return written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
     }
     return true;
 }
 
 // Answers the frames already buffered, one at a time, and stops while a reply is unsent: a client that
 // pipelines commands faster than it reads replies is slowed down rather than buffered without bound.
-ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handler& handler,
-                                 std::atomic<std::size_t>& frames) {
+ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handler& handler) {
     std::string payload;
     while (client.unsent.empty()) {
         switch (client.decoder.Next(payload)) {
@@ -59,40 +60,44 @@ ClientState AnswerBufferedFrames(Client& client, const HostCommandServer::Handle
             Flush(client);
             return ClientState::Dropped;
         case FrameDecoder::Status::Frame:
-            ++frames;
             client.lastFrame = Clock::now();
             client.frameStarted = Clock::time_point::max();
             client.unsent = EncodeFrame(handler(payload));
-            if (!Flush(client))
+            if (!Flush(client)) {
                 return ClientState::Dropped;
+            }
             break;
         }
     }
     return ClientState::Open;
 }
 
-ClientState ServeClient(Client& client, short events, const HostCommandServer::Handler& handler,
-                        std::atomic<std::size_t>& frames) {
+ClientState ServeClient(Client& client, short events, const HostCommandServer::Handler& handler) {
     if (!client.unsent.empty()) {
-        if (!(events & (POLLOUT | POLLHUP | POLLERR)))
+        if (!(events & (POLLOUT | POLLHUP | POLLERR))) {
             return ClientState::Open;
-        if (!Flush(client))
+        }
+        if (!Flush(client)) {
             return ClientState::Dropped;
+        }
         client.lastActivity = Clock::now();
-        return AnswerBufferedFrames(client, handler, frames);
+        return AnswerBufferedFrames(client, handler);
     }
-    if (!(events & (POLLIN | POLLHUP | POLLERR)))
+    if (!(events & (POLLIN | POLLHUP | POLLERR))) {
         return ClientState::Open;
+    }
     // One bounded read per turn keeps clients fair and the buffer within one chunk plus one frame.
     char buffer[16 * 1024];
     const ssize_t received = ::recv(client.fd.Get(), buffer, sizeof(buffer), 0);
-    if (received == 0)
+    if (received == 0) {
         return ClientState::Closed;
-    if (received < 0)
+    }
+    if (received < 0) {
         return errno == EAGAIN || errno == EINTR ? ClientState::Open : ClientState::Dropped;
+    }
     client.lastActivity = Clock::now();
     client.decoder.Feed(buffer, static_cast<std::size_t>(received));
-    return AnswerBufferedFrames(client, handler, frames);
+    return AnswerBufferedFrames(client, handler);
 }
 
 } // namespace
@@ -171,11 +176,16 @@ bool HostCommandServer::Listen(const std::string& socketPath, std::string& error
 }
 
 void HostCommandServer::Run(const Handler& handler) {
-    if (!listener_.Valid())
+    if (!listener_.Valid()) {
         return;
+    }
     std::vector<Client> clients;
     std::vector<pollfd> entries;
     while (!stopRequested_.load()) {
+        // The poll entries: the wake-up pipe, the listening socket, then one per client in order.
+        constexpr std::size_t kWakeEntry = 0;
+        constexpr std::size_t kListenerEntry = 1;
+        constexpr std::size_t kFirstClientEntry = 2;
         entries.clear();
         entries.push_back({wakeRead_.Get(), POLLIN, 0});
         entries.push_back({listener_.Get(), POLLIN, 0});
@@ -185,14 +195,16 @@ void HostCommandServer::Run(const Handler& handler) {
                 {client.fd.Get(), static_cast<short>(client.unsent.empty() ? POLLIN : POLLOUT), 0});
             nextDeadline = std::min(nextDeadline,
                                     client.lastActivity + std::chrono::milliseconds(limits_.idleTimeoutMs));
-            if (client.MidFrame())
+            if (client.MidFrame()) {
                 nextDeadline = std::min(nextDeadline, client.frameStarted +
                                                           std::chrono::milliseconds(limits_.frameTimeoutMs));
+            }
         }
         const int timeoutMs = clients.empty() ? -1 : std::max(1, MillisecondsLeft(nextDeadline));
-        if (::poll(entries.data(), entries.size(), timeoutMs) < 0 && errno != EINTR)
+        if (::poll(entries.data(), entries.size(), timeoutMs) < 0 && errno != EINTR) {
             break;
-        if (entries[0].revents != 0) {
+        }
+        if (entries[kWakeEntry].revents != 0) {
             char drain[64];
             while (::read(wakeRead_.Get(), drain, sizeof(drain)) > 0) {
             }
@@ -203,37 +215,44 @@ void HostCommandServer::Run(const Handler& handler) {
         const auto now = Clock::now();
         for (std::size_t i = 0; i < clients.size(); ++i) {
             Client& client = clients[i];
-            ClientState state = ServeClient(client, entries[i + 2].revents, handler, framesHandled_);
-            if (!client.MidFrame())
+            ClientState state = ServeClient(client, entries[kFirstClientEntry + i].revents, handler);
+            if (!client.MidFrame()) {
                 client.frameStarted = Clock::time_point::max();
-            else if (client.frameStarted == Clock::time_point::max())
+            } else if (client.frameStarted == Clock::time_point::max()) {
                 client.frameStarted = now;
-            if (state == ClientState::Open && entries[i + 2].revents == 0 &&
-                now - client.lastActivity >= std::chrono::milliseconds(limits_.idleTimeoutMs))
+            }
+            if (state == ClientState::Open && entries[kFirstClientEntry + i].revents == 0 &&
+                now - client.lastActivity >= std::chrono::milliseconds(limits_.idleTimeoutMs)) {
                 state = ClientState::Dropped;
+            }
             if (state == ClientState::Open && client.MidFrame() &&
-                now - client.frameStarted >= std::chrono::milliseconds(limits_.frameTimeoutMs))
+                now - client.frameStarted >= std::chrono::milliseconds(limits_.frameTimeoutMs)) {
                 state = ClientState::Dropped;
+            }
             keep[i] = state == ClientState::Open;
-            if (state == ClientState::Dropped)
+            if (state == ClientState::Dropped) {
                 ++droppedClients_;
+            }
         }
         std::size_t kept = 0;
         for (std::size_t i = 0; i < clients.size(); ++i) {
-            if (!keep[i])
+            if (!keep[i]) {
                 continue;
-            if (kept != i) // a self-move would empty the buffers
+            }
+            if (kept != i) { // a self-move would empty the buffers
                 clients[kept] = std::move(clients[i]);
+            }
             ++kept;
         }
         clients.resize(kept);
 
-        if (entries[1].revents & POLLIN) {
+        if (entries[kListenerEntry].revents & POLLIN) {
             // Take everything waiting so a burst of connections cannot outgrow the backlog.
             for (;;) {
                 UniqueFd accepted(::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-                if (!accepted.Valid())
+                if (!accepted.Valid()) {
                     break;
+                }
                 const auto uid = PeerUid(accepted.Get());
                 if (!uid || *uid != ::getuid() || limits_.maxClients == 0) {
                     ++droppedClients_;
@@ -268,14 +287,16 @@ void HostCommandServer::Stop() {
 }
 
 void HostCommandServer::RemoveSocketFile() {
-    if (socketPath_.empty())
+    if (socketPath_.empty()) {
         return;
+    }
     // Only our own socket: a newer host may have replaced it meanwhile.
     struct stat current {};
     if (::lstat(socketPath_.c_str(), &current) == 0 && current.st_dev == socketDevice_ &&
-        current.st_ino == socketInode_)
+        current.st_ino == socketInode_) {
         ::unlink(socketPath_.c_str());
+    }
     socketPath_.clear();
 }
 
-} // namespace hostlink
+} // namespace varnex::hostlink

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The host's side of the link: listens at the endpoint, accepts only the same user's connections,
@@ -16,7 +17,7 @@
 #include "hostlink/Framing.h"
 #include "hostlink/UnixSocket.h"
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 class HostCommandServer final {
 public:
@@ -48,9 +49,8 @@ public:
     // Safe from any thread and from a signal handler.
     void Stop();
 
-    // Counters for monitoring and tests.
+    // Clients dropped for misbehaving or refused, for monitoring and tests.
     std::size_t DroppedClients() const { return droppedClients_.load(); }
-    std::size_t FramesHandled() const { return framesHandled_.load(); }
 
 private:
     void RemoveSocketFile();
@@ -64,7 +64,6 @@ private:
     ino_t socketInode_ = 0;
     std::atomic<bool> stopRequested_{false};
     std::atomic<std::size_t> droppedClients_{0};
-    std::atomic<std::size_t> framesHandled_{0};
 };
 
-} // namespace hostlink
+} // namespace varnex::hostlink

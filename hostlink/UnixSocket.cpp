@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "hostlink/UnixSocket.h"
 
 #include <algorithm>
@@ -7,11 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other)
+    if (this != &other) {
         Reset(other.Release());
+    }
     return *this;
 }
 
@@ -22,16 +24,18 @@ int UniqueFd::Release() {
 }
 
 void UniqueFd::Reset(int fd) {
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
         ::close(fd_);
+    }
     fd_ = fd;
 }
 
 std::optional<sockaddr_un> MakeUnixAddress(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof(address.sun_path))
+    if (path.empty() || path.size() >= sizeof(address.sun_path)) {
         return std::nullopt;
+    }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return address;
 }
@@ -44,8 +48,9 @@ std::optional<uid_t> PeerUid(int fd) {
     ucred credentials{};
     socklen_t length = sizeof(credentials);
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
-        length != sizeof(credentials))
+        length != sizeof(credentials)) {
         return std::nullopt;
+    }
     return credentials.uid;
 }
 
@@ -58,4 +63,4 @@ std::string ErrnoText(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-} // namespace hostlink
+} // namespace varnex::hostlink

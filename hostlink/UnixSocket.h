@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Small POSIX helpers shared by the client and the server side of the host link.
@@ -9,7 +10,7 @@
 #include <sys/types.h>
 #include <sys/un.h>
 
-namespace hostlink {
+namespace varnex::hostlink {
 
 // Owns one file descriptor.
 class UniqueFd final {
@@ -44,4 +45,4 @@ int MillisecondsLeft(Clock::time_point deadline);
 
 std::string ErrnoText(const char* what);
 
-} // namespace hostlink
+} // namespace varnex::hostlink

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "listio/DataSetCheck.h"
 
 #include <cerrno>
@@ -8,9 +9,11 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "rawdata/RawData.h"
+#include "rawdata/SampleInfoRead.h"
 
-std::optional<std::string> unreadableReason(const std::string& path) {
+namespace varnex::listio {
+
+std::optional<std::string> UnreadableReason(const std::string& path) {
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (error) {
@@ -28,11 +31,12 @@ std::optional<std::string> unreadableReason(const std::string& path) {
         return std::strerror(errno);
     }
     ::close(fd);
-    CDMRawDatafile datafile;
     CDatafileSampleInfo sampleInfo;
-    if (datafile.Open(path.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
+    if (!ReadDataSetSampleInfo(path, sampleInfo)) {
         const std::string reason = RawDataOpenError(path.c_str());
         return reason.empty() ? "it is not an mzML or mzXML data set that can be read" : reason;
     }
     return std::nullopt;
 }
+
+} // namespace varnex::listio

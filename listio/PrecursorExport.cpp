@@ -1,45 +1,41 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "listio/PrecursorExport.h"
 
 #include <array>
 #include <charconv>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "model/PrecursorColumn.h"
+
+namespace varnex::listio {
 
 namespace {
 
 constexpr std::array<std::string_view, 5> kExtraHeaders = {"Function", "Survey Scan", "First Scan",
                                                            "Last Scan", "Retention Time"};
 
-std::string number(float value) {
+std::string Number(float value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
 }
 
-std::string number(int value) {
+std::string Number(int value) {
     return std::to_string(value);
 }
 
-std::string columnText(const CPrecursor& precursor, PrecursorColumn column) {
-    switch (column) {
-    case PrecursorColumn::SwitchingTime:
-        return number(precursor.m_fSwitchingTime);
-    case PrecursorColumn::SetMass:
-        return number(precursor.m_fSetMass);
-    case PrecursorColumn::FunctionName:
-        return precursor.m_strFunctionName;
-    case PrecursorColumn::ChargeState:
-        return number(precursor.m_nChargeState);
-    case PrecursorColumn::Intensity:
-        return number(precursor.m_fIntensity);
-    }
-    return {};
+std::string Number(std::string_view text) {
+    return std::string(text);
+}
+
+std::string ColumnText(const CPrecursor& precursor, PrecursorColumn column) {
+    return std::visit([](auto value) { return Number(value); }, precursorColumnValue(precursor, column));
 }
 
 // CSV quotes what needs it; TSV has no quoting, so separators inside a name become spaces.
-std::string field(std::string_view text, ExportFormat format) {
+std::string Field(std::string_view text, ExportFormat format) {
     std::string out;
     if (format == ExportFormat::Tsv) {
         for (const char c : text) {
@@ -64,14 +60,14 @@ std::string field(std::string_view text, ExportFormat format) {
 class LineWriter final {
 public:
     LineWriter(std::ostream& out, ExportFormat format) : out_(out), format_(format) {}
-    void add(std::string_view text) {
+    void Add(std::string_view text) {
         if (!first_) {
             out_ << (format_ == ExportFormat::Tsv ? '\t' : ',');
         }
         first_ = false;
-        out_ << field(text, format_);
+        out_ << Field(text, format_);
     }
-    void end() {
+    void End() {
         out_ << '\n';
         first_ = true;
     }
@@ -84,41 +80,43 @@ private:
 
 } // namespace
 
-void writePrecursorHeader(std::ostream& out, ExportFormat format, bool withDataSet) {
+void WritePrecursorHeader(std::ostream& out, ExportFormat format, bool withDataSet) {
     LineWriter line(out, format);
     if (withDataSet) {
-        line.add("File");
+        line.Add("File");
     }
     for (const PrecursorColumn column : kPrecursorColumns) {
-        line.add(precursorColumnHeader(column));
+        line.Add(precursorColumnHeader(column));
     }
     for (const std::string_view header : kExtraHeaders) {
-        line.add(header);
+        line.Add(header);
     }
-    line.end();
+    line.End();
 }
 
-void writePrecursorRows(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format,
+void WritePrecursorRows(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format,
                         std::optional<std::string_view> dataSet) {
     LineWriter line(out, format);
     for (int i = 0; i < precursors.GetSize(); ++i) {
         const CPrecursor& precursor = precursors.ElementAt(i);
         if (dataSet) {
-            line.add(*dataSet);
+            line.Add(*dataSet);
         }
         for (const PrecursorColumn column : kPrecursorColumns) {
-            line.add(columnText(precursor, column));
+            line.Add(ColumnText(precursor, column));
         }
-        line.add(number(precursor.m_nFunction));
-        line.add(number(precursor.m_nSurveyScan));
-        line.add(number(precursor.m_nFirstScan));
-        line.add(number(precursor.m_nLastScan));
-        line.add(number(precursor.m_fRetentionTime));
-        line.end();
+        line.Add(Number(precursor.m_nFunction));
+        line.Add(Number(precursor.m_nSurveyScan));
+        line.Add(Number(precursor.m_nFirstScan));
+        line.Add(Number(precursor.m_nLastScan));
+        line.Add(Number(precursor.m_fRetentionTime));
+        line.End();
     }
 }
 
-void writePrecursors(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format) {
-    writePrecursorHeader(out, format, false);
-    writePrecursorRows(out, precursors, format, std::nullopt);
+void WritePrecursors(std::ostream& out, const CPrecursorArray& precursors, ExportFormat format) {
+    WritePrecursorHeader(out, format, false);
+    WritePrecursorRows(out, precursors, format, std::nullopt);
 }
+
+} // namespace varnex::listio

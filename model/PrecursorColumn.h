@@ -1,8 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <array>
 #include <optional>
 #include <string_view>
+#include <variant>
+
+#include "model/Precursor.h"
 
 // The five columns of the precursor list, in display order. The column number is also the sort key and
 // the position in every export, so the window, the sort and varnex-list all go through this one table.
@@ -55,6 +59,30 @@ constexpr std::string_view precursorColumnHeader(PrecursorColumn column) {
 }
 constexpr std::string_view precursorColumnKey(PrecursorColumn column) {
     return precursorColumnInfo(column).key;
+}
+// Where the decimal-places text keeps the places of `column`, one of the columns printed as decimals.
+constexpr std::size_t precursorColumnDecimalsPosition(PrecursorColumn column) {
+    return static_cast<std::size_t>(precursorColumnInfo(column).decimalsPosition.value());
+}
+
+// What `column` holds for `precursor`, as stored: the decimal columns as float, the charge state as int,
+// the function name as text that lives as long as `precursor`. The list and the exports print it each
+// their own way.
+using PrecursorColumnValue = std::variant<float, int, std::string_view>;
+inline PrecursorColumnValue precursorColumnValue(const CPrecursor& precursor, PrecursorColumn column) {
+    switch (column) {
+    case PrecursorColumn::SwitchingTime:
+        return precursor.m_fSwitchingTime;
+    case PrecursorColumn::SetMass:
+        return precursor.m_fSetMass;
+    case PrecursorColumn::FunctionName:
+        return std::string_view(precursor.m_strFunctionName);
+    case PrecursorColumn::ChargeState:
+        return precursor.m_nChargeState;
+    case PrecursorColumn::Intensity:
+        return precursor.m_fIntensity;
+    }
+    return std::string_view();
 }
 
 static_assert([] {

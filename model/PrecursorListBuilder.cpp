@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "model/PrecursorList.h"
 #include "model/SurveyScanTimes.h"
+#include "rawdata/SampleInfoRead.h"
 
 namespace {
 
@@ -60,8 +62,7 @@ bool CPrecursorList::CreatePrecursorRuns() {
 
 bool CPrecursorList::ReadFunctionCount(int& functionCount) {
     CDatafileSampleInfo sampleInfo;
-    CDMRawDatafile datafile; // declared last so that it goes first
-    if (datafile.Open(m_strRawPath.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
+    if (!ReadDataSetSampleInfo(m_strRawPath, sampleInfo)) {
         return false;
     }
     functionCount = sampleInfo.GetNumFunctions();
@@ -70,8 +71,7 @@ bool CPrecursorList::ReadFunctionCount(int& functionCount) {
 
 bool CPrecursorList::ReadFunctionDescription(std::string& description, int function) {
     CDatafileSampleInfo sampleInfo;
-    CDMRawDatafile datafile;
-    if (datafile.Open(m_strRawPath.c_str(), 0) == 0 || datafile.ReadSampleInfo(sampleInfo) == 0) {
+    if (!ReadDataSetSampleInfo(m_strRawPath, sampleInfo)) {
         return false;
     }
     description = sampleInfo.GetFunctionDescription(function);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Isotope patterns of peptides from the averagine model (C4.9384 H7.7583 N1.3577 O1.4773 S0.0417).

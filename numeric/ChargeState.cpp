@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "numeric/ChargeState.h"
 
 #include <algorithm>
@@ -13,6 +14,9 @@ namespace {
 using numeric::Peak;
 
 constexpr double kElectronMass = 0.000548579909;
+// Spacing of a peptide envelope's isotopes times the charge, Da: where a charge's isotope steps are
+// looked for and whether the peak width can resolve them.
+constexpr double kIsotopeStepDa = 1.00235;
 constexpr int kMaxCharge = 8;
 // The selected peak may be up to this isotope of its envelope (the tallest one of heavy peptides).
 constexpr int kMaxSelectedIsotope = 5;
@@ -463,7 +467,7 @@ double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, doubl
 
 void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int charge, double precision,
                    double maxShift, double mergeMz, ChargeView& view) {
-    const double step = 1.00235 / charge;
+    const double step = kIsotopeStepDa / charge;
     // Never wider than half the distance between the first steps of this charge and the next one, so that
     // one displaced peak cannot count for both.
     const double limit = std::min(0.3 * step, 0.5 / (charge * (charge + 1.0)));
@@ -564,7 +568,7 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
     bool besideMerged[kMaxCharge + 1] = {};
     ChargeView view;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
-        if (1.00235 / charge < smallestStep) {
+        if (kIsotopeStepDa / charge < smallestStep) {
             break;
         }
         ObserveCharge(peaks, selected, charge, precision, maxShift, mergeMz, view);
@@ -685,7 +689,7 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     }
     const int standOutCharge = ChargeOfPeak(window, peaks[standOut], work.scratch);
     if (standOutCharge > 0 &&
-        std::fabs(peaks[standOut].mz - setMass) <= kSpeckEnvelopeSteps * 1.00235 / standOutCharge) {
+        std::fabs(peaks[standOut].mz - setMass) <= kSpeckEnvelopeSteps * kIsotopeStepDa / standOutCharge) {
         return standOutCharge;
     }
     return -1;

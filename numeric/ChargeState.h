@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The charge-state routine of the numeric library. Given a survey spectrum (masses ascending) and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "outside/DisplayAbout.h"
 
 #include <QApplication>
@@ -36,8 +37,9 @@ void CDisplayAbout::Show() {
     text->setOpenExternalLinks(true);
     QString html =
         QStringLiteral("<h2>%1</h2><p>Version %2</p>").arg(program.toHtmlEscaped(), VARNEX_VERSION);
-    if (!m_extra.empty())
+    if (!m_extra.empty()) {
         html += QStringLiteral("<p>%1</p>").arg(QString::fromUtf8(m_extra.c_str()).toHtmlEscaped());
+    }
     html += QStringLiteral(
         "<p>Lists the precursors of a data-dependent LC-MS/MS acquisition and shows each one in the host "
         "display.</p>"

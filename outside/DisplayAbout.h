@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // CDisplayAbout: the About box every program of the suite shows. It names the program and its version,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "outside/SecurityApp.h"
 
 #include <vector>
@@ -11,33 +12,38 @@
 namespace {
 
 // The value's names, or nothing when the value is missing, unreadable or empty.
-std::vector<std::string> readUserList(const char* valueName) {
+std::vector<std::string> ReadUserList(const char* valueName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         return {};
+    }
     // Sized to the value: a list too long for a fixed buffer must still restrict, not admit everyone.
     DWORD size = 0;
     LONG result = RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size);
     std::vector<BYTE> buffer(size);
-    if (result == ERROR_SUCCESS)
+    if (result == ERROR_SUCCESS) {
         result = RegQueryValueExA(key, valueName, nullptr, nullptr, buffer.data(), &size);
+    }
     RegCloseKey(key);
-    if (result != ERROR_SUCCESS)
+    if (result != ERROR_SUCCESS) {
         return {};
+    }
     std::vector<std::string> names;
     std::string current;
     auto finishName = [&] {
         const auto first = current.find_first_not_of(" \t");
-        if (first != std::string::npos)
+        if (first != std::string::npos) {
             names.push_back(current.substr(first, current.find_last_not_of(" \t") - first + 1));
+        }
         current.clear();
     };
     for (DWORD i = 0; i < size && i < buffer.size(); ++i) {
         const char c = static_cast<char>(buffer[i]);
-        if (c == ';' || c == ',' || c == '\0' || c == '\n')
+        if (c == ';' || c == ',' || c == '\0' || c == '\n') {
             finishName();
-        else
+        } else {
             current += c;
+        }
     }
     finishName();
     return names;
@@ -53,19 +59,22 @@ std::string CSecurityApp::CurrentUserName() {
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
         return found->pw_name;
+    }
     return "uid " + std::to_string(geteuid());
 }
 
 bool CSecurityApp::Admit(const char* valueName, const char* what) {
-    const std::vector<std::string> allowed = readUserList(valueName);
-    if (allowed.empty())
+    const std::vector<std::string> allowed = ReadUserList(valueName);
+    if (allowed.empty()) {
         return true;
+    }
     const std::string user = CurrentUserName();
     for (const std::string& name : allowed) {
-        if (name == user)
+        if (name == user) {
             return true;
+        }
     }
     m_refused = true;
     const std::string program = m_strAppName.empty() ? std::string("this program") : m_strAppName;

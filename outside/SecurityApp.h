@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // CSecurityApp: the logon framework's application base. A program calls InitInstancePart1 before it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ComboBox.h"
 
 #include <QComboBox>
@@ -50,7 +51,7 @@ QString CComboBox::GetLBText(int nIndex) const {
 
 namespace {
 
-QComboBox* comboOf(CDataExchange* pDX, int nIDC) {
+QComboBox* ComboOf(CDataExchange* pDX, int nIDC) {
     return pDX != nullptr && pDX->m_pDlgWnd != nullptr
                ? qobject_cast<QComboBox*>(pDX->m_pDlgWnd->GetDlgItem(nIDC))
                : nullptr;
@@ -60,12 +61,12 @@ QComboBox* comboOf(CDataExchange* pDX, int nIDC) {
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CComboBox& rControl) {
     if (!rControl.IsBound()) {
-        rControl.Attach(comboOf(pDX, nIDC));
+        rControl.Attach(ComboOf(pDX, nIDC));
     }
 }
 
 void DDX_CBIndex(CDataExchange* pDX, int nIDC, int& index) {
-    QComboBox* combo = comboOf(pDX, nIDC);
+    QComboBox* combo = ComboOf(pDX, nIDC);
     if (combo == nullptr) {
         return;
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // CComboBox: a drop-down list control of a dialog template, bound to its member by DDX_Control.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/Dialog.h"
 
 #include <algorithm>
@@ -20,12 +21,12 @@
 
 namespace {
 
-CDialog::CommandFallback& commandFallback() {
+CDialog::CommandFallback& FallbackCommand() {
     static CDialog::CommandFallback fallback;
     return fallback;
 }
 
-int controlIdOf(const QObject* object) {
+int ControlIdOf(const QObject* object) {
     const QVariant id = object->property("controlId");
     return id.isValid() ? id.toInt() : 0;
 }
@@ -139,7 +140,7 @@ BOOL CDialog::SendCommand(UINT nID) {
         OnCancel();
         return TRUE;
     }
-    const CommandFallback fallback = commandFallback();
+    const CommandFallback fallback = FallbackCommand();
     return fallback ? fallback(*this, nID) : FALSE;
 }
 
@@ -151,7 +152,7 @@ void CDialog::SendSysCommand(UINT nID, LPARAM lParam) {
 QWidget* CDialog::GetDlgItem(int nID) const {
     const auto children = findChildren<QWidget*>();
     for (QWidget* child : children) {
-        if (controlIdOf(child) == nID) {
+        if (ControlIdOf(child) == nID) {
             return child;
         }
     }
@@ -214,7 +215,7 @@ void CDialog::OnCancel() {
 }
 
 CDialog::CommandFallback CDialog::SetCommandFallback(CommandFallback fallback) {
-    return std::exchange(commandFallback(), std::move(fallback));
+    return std::exchange(FallbackCommand(), std::move(fallback));
 }
 
 BOOL CDialog::OnInitDialog() {
@@ -354,7 +355,7 @@ void CDialog::ApplyDialogUnits() {
 
 void CDialog::ConnectCommandSources() {
     for (QPushButton* button : findChildren<QPushButton*>()) {
-        const int id = controlIdOf(button);
+        const int id = ControlIdOf(button);
         if (id > 0 && !button->property("commandConnected").toBool()) {
             button->setProperty("commandConnected", true);
             connect(button, &QPushButton::clicked, this, [this, id] { SendCommand(static_cast<UINT>(id)); });
@@ -388,7 +389,7 @@ void CDialog::keyPressEvent(QKeyEvent* event) {
             return;
         }
         for (QPushButton* button : findChildren<QPushButton*>()) {
-            if (button->isDefault() && button->isEnabled() && controlIdOf(button) > 0) {
+            if (button->isDefault() && button->isEnabled() && ControlIdOf(button) > 0) {
                 button->click();
                 return;
             }

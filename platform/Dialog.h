@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // CDialog: the modal-dialog framework the program's windows are written against, over QDialog.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Dialog templates give positions and sizes in dialog units of their 8-point font. We convert them at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ListCtrl.h"
 
 #include <algorithm>
@@ -37,26 +38,31 @@ public:
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || index.row() >= announcedRows_ || index.column() >= columnCount())
+        if (!index.isValid() || index.row() >= announcedRows_ || index.column() >= columnCount()) {
             return {};
+        }
         const Column& column = columns_[static_cast<std::size_t>(index.column())];
         if (role == Qt::DisplayRole) {
             const std::string_view text = Text(index.row(), column.subItem);
             return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
         }
-        if (role == Qt::TextAlignmentRole)
+        if (role == Qt::TextAlignmentRole) {
             return QVariant::fromValue(Alignment(column.format));
+        }
         return {};
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) {
             return {};
+        }
         const Column& column = columns_[static_cast<std::size_t>(section)];
-        if (role == Qt::DisplayRole)
+        if (role == Qt::DisplayRole) {
             return QString::fromStdString(column.title);
-        if (role == Qt::TextAlignmentRole)
+        }
+        if (role == Qt::TextAlignmentRole) {
             return QVariant::fromValue(Alignment(column.format));
+        }
         return {};
     }
 
@@ -67,8 +73,9 @@ public:
     int RowCount() const { return static_cast<int>(rows_.size()); }
 
     void Flush() {
-        if (static_cast<int>(rows_.size()) <= announcedRows_)
+        if (static_cast<int>(rows_.size()) <= announcedRows_) {
             return;
+        }
         beginInsertRows({}, announcedRows_, static_cast<int>(rows_.size()) - 1);
         announcedRows_ = static_cast<int>(rows_.size());
         endInsertRows();
@@ -90,8 +97,9 @@ public:
     }
 
     bool RemoveRow(int index) {
-        if (index < 0 || index >= RowCount())
+        if (index < 0 || index >= RowCount()) {
             return false;
+        }
         Flush();
         beginRemoveRows({}, index, index);
         rows_.erase(rows_.begin() + index);
@@ -108,8 +116,9 @@ public:
     }
 
     bool SetText(int row, int subItem, std::string_view text) {
-        if (row < 0 || row >= RowCount() || subItem < 0)
+        if (row < 0 || row >= RowCount() || subItem < 0) {
             return false;
+        }
         std::string& cells = rows_[static_cast<std::size_t>(row)];
         std::size_t start = 0;
         for (int k = 0; k < subItem; ++k) {
@@ -123,20 +132,23 @@ public:
         }
         const std::size_t end = std::min(cells.find('\0', start), cells.size());
         cells.replace(start, end - start, text);
-        if (row < announcedRows_)
+        if (row < announcedRows_) {
             emit dataChanged(index(row, 0), index(row, std::max(0, columnCount() - 1)));
+        }
         return true;
     }
 
     std::string_view Text(int row, int subItem) const {
-        if (row < 0 || row >= RowCount() || subItem < 0)
+        if (row < 0 || row >= RowCount() || subItem < 0) {
             return {};
+        }
         const std::string_view cells = rows_[static_cast<std::size_t>(row)];
         std::size_t start = 0;
         for (int k = 0; k < subItem; ++k) {
             const std::size_t separator = cells.find('\0', start);
-            if (separator == std::string_view::npos)
+            if (separator == std::string_view::npos) {
                 return {};
+            }
             start = separator + 1;
         }
         return cells.substr(start, std::min(cells.find('\0', start), cells.size()) - start);
@@ -154,8 +166,9 @@ public:
     }
 
     bool RemoveColumn(int col) {
-        if (col < 0 || col >= ColumnCount())
+        if (col < 0 || col >= ColumnCount()) {
             return false;
+        }
         beginRemoveColumns({}, col, col);
         columns_.erase(columns_.begin() + col);
         endRemoveColumns();
@@ -171,8 +184,9 @@ private:
     }
 
     void ScheduleFlush() {
-        if (flushQueued_)
+        if (flushQueued_) {
             return;
+        }
         flushQueued_ = true;
         QMetaObject::invokeMethod(
             this,
@@ -203,8 +217,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == &view_ && event->type() == QEvent::KeyPress)
+        if (watched == &view_ && event->type() == QEvent::KeyPress) {
             return KeyPressed(*static_cast<QKeyEvent*>(event));
+        }
         if (watched == view_.viewport() && event->type() == QEvent::MouseButtonDblClick) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() == Qt::LeftButton) {
@@ -222,8 +237,9 @@ protected:
 
 private:
     bool KeyPressed(const QKeyEvent& key) {
-        if (key.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier))
+        if (key.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) {
             return false;
+        }
         switch (key.key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
@@ -239,8 +255,9 @@ private:
     }
 
     bool MoveTo(int row) {
-        if (row < 0 || !control_.model_)
+        if (row < 0 || !control_.model_) {
             return true;
+        }
         control_.model_->Flush();
         const QModelIndex index = control_.model_->index(row, std::max(0, view_.currentIndex().column()));
         view_.setCurrentIndex(index);
@@ -260,8 +277,9 @@ CListCtrl::~CListCtrl() {
 }
 
 void CListCtrl::Attach(QTableView* view) {
-    if (!view || view_)
+    if (!view || view_) {
         return;
+    }
     view_ = view;
     model_ = new ListCtrlModel(view);
     view->setModel(model_);
@@ -293,8 +311,9 @@ bool CListCtrl::HasWindow() const {
 }
 
 void CListCtrl::Notify(UINT code, int item, int subItem, QPoint point) const {
-    if (!notifyHandler_ || !view_)
+    if (!notifyHandler_ || !view_) {
         return;
+    }
     NMLISTVIEW notification;
     notification.hdr.hwndFrom = view_;
     notification.hdr.idFrom = view_->property("controlId").toUInt();
@@ -310,17 +329,20 @@ int CListCtrl::GetItemCount() const {
 }
 
 int CListCtrl::InsertItem(int nItem, const char* text) {
-    if (!model_)
+    if (!model_) {
         return -1;
+    }
     return model_->InsertRow(nItem, text ? std::string_view(text) : std::string_view());
 }
 
 int CListCtrl::InsertItem(const LVITEMA* item) {
-    if (!item)
+    if (!item) {
         return -1;
+    }
     const int index = InsertItem(item->iItem, (item->mask & LVIF_TEXT) ? item->pszText : nullptr);
-    if (index >= 0 && (item->stateMask & LVIS_SELECTED))
+    if (index >= 0 && (item->stateMask & LVIS_SELECTED)) {
         SetItemState(index, item->state, item->stateMask);
+    }
     return index;
 }
 
@@ -337,21 +359,25 @@ BOOL CListCtrl::DeleteItem(int nItem) {
 }
 
 BOOL CListCtrl::DeleteAllItems() {
-    if (!model_)
+    if (!model_) {
         return FALSE;
+    }
     model_->ClearRows();
     view_->scrollToTop();
     return TRUE;
 }
 
 int CListCtrl::InsertColumn(int nCol, const LVCOLUMNA* column) {
-    if (!model_ || !column || nCol < 0)
+    if (!model_ || !column || nCol < 0) {
         return -1;
+    }
     ListCtrlModel::Column entry;
-    if ((column->mask & LVCF_TEXT) && column->pszText)
+    if ((column->mask & LVCF_TEXT) && column->pszText) {
         entry.title = column->pszText;
-    if (column->mask & LVCF_FMT)
+    }
+    if (column->mask & LVCF_FMT) {
         entry.format = column->fmt;
+    }
     entry.subItem = (column->mask & LVCF_SUBITEM) ? column->iSubItem : 0;
     const int index = model_->InsertColumn(nCol, std::move(entry));
     view_->horizontalHeader()->resizeSection(index,
@@ -384,20 +410,23 @@ int CListCtrl::GetHeaderItemCount() const {
 }
 
 std::string CListCtrl::GetColumnText(int nCol) const {
-    if (!model_ || nCol < 0 || nCol >= model_->ColumnCount())
+    if (!model_ || nCol < 0 || nCol >= model_->ColumnCount()) {
         return {};
+    }
     return model_->ColumnAt(nCol).title;
 }
 
 int CListCtrl::GetColumnWidth(int nCol) const {
-    if (!model_ || nCol < 0 || nCol >= model_->ColumnCount())
+    if (!model_ || nCol < 0 || nCol >= model_->ColumnCount()) {
         return 0;
+    }
     return view_->horizontalHeader()->sectionSize(nCol);
 }
 
 BOOL CListCtrl::SetColumnWidth(int nCol, int cx) {
-    if (!model_ || nCol < 0 || nCol >= model_->ColumnCount())
+    if (!model_ || nCol < 0 || nCol >= model_->ColumnCount()) {
         return FALSE;
+    }
     view_->horizontalHeader()->resizeSection(nCol, std::max(0, cx));
     return TRUE;
 }
@@ -414,96 +443,114 @@ DWORD CListCtrl::SetExtendedStyle(DWORD style) {
 }
 
 int CListCtrl::GetNextItem(int nItem, int nFlags) const {
-    if (!model_)
+    if (!model_) {
         return -1;
+    }
     model_->Flush();
     const int first = std::max(0, nItem + 1);
     const UINT wanted =
         ((nFlags & LVNI_SELECTED) ? LVIS_SELECTED : 0) | ((nFlags & LVNI_FOCUSED) ? LVIS_FOCUSED : 0);
-    if (wanted == 0)
+    if (wanted == 0) {
         return first < model_->RowCount() ? first : -1;
+    }
     // Only selected or focused rows qualify, and there are few of them: never walk all rows.
     const QItemSelectionModel* selection = view_->selectionModel();
     std::vector<int> candidates;
     if (wanted & LVIS_SELECTED) {
-        for (const QModelIndex& index : selection->selectedIndexes())
+        for (const QModelIndex& index : selection->selectedIndexes()) {
             candidates.push_back(index.row());
+        }
     } else if (selection->currentIndex().isValid()) {
         candidates.push_back(selection->currentIndex().row());
     }
     int next = -1;
     for (int row : candidates) {
-        if (row >= first && (next < 0 || row < next) && GetItemState(row, wanted) == wanted)
+        if (row >= first && (next < 0 || row < next) && GetItemState(row, wanted) == wanted) {
             next = row;
+        }
     }
     return next;
 }
 
 UINT CListCtrl::GetItemState(int nItem, UINT mask) const {
-    if (!model_ || nItem < 0 || nItem >= model_->RowCount())
+    if (!model_ || nItem < 0 || nItem >= model_->RowCount()) {
         return 0;
+    }
     model_->Flush();
     UINT state = 0;
     const QItemSelectionModel* selection = view_->selectionModel();
-    if ((mask & LVIS_SELECTED) && selection->rowIntersectsSelection(nItem, {}))
+    if ((mask & LVIS_SELECTED) && selection->rowIntersectsSelection(nItem, {})) {
         state |= LVIS_SELECTED;
-    if ((mask & LVIS_FOCUSED) && selection->currentIndex().row() == nItem)
+    }
+    if ((mask & LVIS_FOCUSED) && selection->currentIndex().row() == nItem) {
         state |= LVIS_FOCUSED;
+    }
     return state;
 }
 
 BOOL CListCtrl::SetItemState(int nItem, UINT state, UINT mask) {
-    if (!model_ || nItem < 0 || nItem >= model_->RowCount())
+    if (!model_ || nItem < 0 || nItem >= model_->RowCount()) {
         return FALSE;
+    }
     model_->Flush();
     QItemSelectionModel* selection = view_->selectionModel();
     const QModelIndex index = model_->index(nItem, 0);
     if (mask & LVIS_SELECTED) {
-        if (state & LVIS_SELECTED)
+        if (state & LVIS_SELECTED) {
             selection->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        else
+        } else {
             selection->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        }
     }
-    if ((mask & LVIS_FOCUSED) && (state & LVIS_FOCUSED))
+    if ((mask & LVIS_FOCUSED) && (state & LVIS_FOCUSED)) {
         selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    }
     return TRUE;
 }
 
 int CListCtrl::GetTopIndex() const {
-    if (!model_)
+    if (!model_) {
         return 0;
+    }
     model_->Flush();
     // Rows scroll whole, so the scroll position is the top row; the header follows it only later.
-    if (view_->verticalScrollMode() == QAbstractItemView::ScrollPerItem)
+    if (view_->verticalScrollMode() == QAbstractItemView::ScrollPerItem) {
         return std::max(0, view_->verticalScrollBar()->value());
+    }
     return std::max(0, view_->rowAt(0));
 }
 
 void CListCtrl::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
-    if (!view_)
+    if (!view_) {
         return;
+    }
     view_->setGeometry(x, y, std::max(0, width), std::max(0, height));
-    if (repaint)
+    if (repaint) {
         view_->update();
+    }
 }
 
 QRect CListCtrl::GetClientRect() const {
-    if (!view_)
+    if (!view_) {
         return {};
+    }
     const int frame = view_->frameWidth();
     int width = view_->width() - 2 * frame;
     int height = view_->height() - 2 * frame;
     const QScrollBar* vertical = view_->verticalScrollBar();
-    if (vertical->isVisibleTo(view_))
+    if (vertical->isVisibleTo(view_)) {
         width -= vertical->sizeHint().width();
+    }
     const QScrollBar* horizontal = view_->horizontalScrollBar();
-    if (horizontal->isVisibleTo(view_))
+    if (horizontal->isVisibleTo(view_)) {
         height -= horizontal->sizeHint().height();
+    }
     return {0, 0, std::max(0, width), std::max(0, height)};
 }
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CListCtrl& rControl) {
-    if (pDX == nullptr || pDX->m_pDlgWnd == nullptr || rControl.HasWindow())
+    if (pDX == nullptr || pDX->m_pDlgWnd == nullptr || rControl.HasWindow()) {
         return;
+    }
     rControl.Attach(qobject_cast<QTableView*>(pDX->m_pDlgWnd->GetDlgItem(nIDC)));
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The report-style list view control. It holds text only: the program inserts rows and sets the texts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/MessageBox.h"
 
 #include <utility>
@@ -11,12 +12,12 @@
 
 namespace {
 
-MessageBoxObserver& observer() {
+MessageBoxObserver& Observer() {
     static MessageBoxObserver instance;
     return instance;
 }
 
-QMessageBox::Icon iconFor(UINT nType) {
+QMessageBox::Icon IconFor(UINT nType) {
     switch (nType & 0xF0) {
     case MB_ICONERROR:
         return QMessageBox::Critical;
@@ -29,7 +30,7 @@ QMessageBox::Icon iconFor(UINT nType) {
     }
 }
 
-QMessageBox::StandardButtons buttonsFor(UINT nType) {
+QMessageBox::StandardButtons ButtonsFor(UINT nType) {
     switch (nType & 0xF) {
     case MB_OKCANCEL:
         return QMessageBox::Ok | QMessageBox::Cancel;
@@ -42,7 +43,7 @@ QMessageBox::StandardButtons buttonsFor(UINT nType) {
     }
 }
 
-int resultOf(QMessageBox::StandardButton button) {
+int ResultOf(QMessageBox::StandardButton button) {
     switch (button) {
     case QMessageBox::Cancel:
         return IDCANCEL;
@@ -63,13 +64,13 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
         owner = QApplication::activeWindow();
     }
     const QString title = QGuiApplication::applicationDisplayName();
-    QMessageBox box(iconFor(nType), title, QString::fromLocal8Bit(lpszText != nullptr ? lpszText : ""),
-                    buttonsFor(nType), owner);
+    QMessageBox box(IconFor(nType), title, QString::fromLocal8Bit(lpszText != nullptr ? lpszText : ""),
+                    ButtonsFor(nType), owner);
     // Escape on a box without Cancel answers as its only button does.
     if ((nType & 0xF) == MB_OK) {
         box.setEscapeButton(QMessageBox::Ok);
     }
-    if (const MessageBoxObserver current = observer()) {
+    if (const MessageBoxObserver current = Observer()) {
         QTimer::singleShot(0, &box, [&box, current] { current(box); });
     }
     box.exec();
@@ -77,9 +78,9 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     if (clicked == nullptr) {
         return (nType & 0xF) == MB_OK ? IDOK : IDCANCEL;
     }
-    return resultOf(box.standardButton(clicked));
+    return ResultOf(box.standardButton(clicked));
 }
 
 MessageBoxObserver SetMessageBoxObserver(MessageBoxObserver newObserver) {
-    return std::exchange(observer(), std::move(newObserver));
+    return std::exchange(Observer(), std::move(newObserver));
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/RegisteredMessageListener.h"
 
 #include <chrono>
@@ -18,8 +19,9 @@ constexpr std::chrono::milliseconds kRetryInterval(10);
 
 RegisteredMessageListener::RegisteredMessageListener(QObject* parent, Dispatch dispatch)
     : QObject(parent), dispatch_(std::move(dispatch)) {
-    if (!endpoint_.Open())
+    if (!endpoint_.Open()) {
         return;
+    }
     notifier_ = new QSocketNotifier(endpoint_.FileDescriptor(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { ServicePending(); });
     retry_ = new QTimer(this);
@@ -41,8 +43,9 @@ void RegisteredMessageListener::ServicePending() {
                              : 0;
         },
         kFrameTimeout);
-    if (endpoint_.HasWaitingSenders())
+    if (endpoint_.HasWaitingSenders()) {
         retry_->start();
-    else
+    } else {
         retry_->stop();
+    }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The window menu of a dialog with a system menu: Restore, Move, Size, Minimize, Maximize and Close,

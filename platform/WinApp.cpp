@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/WinApp.h"
 
 #include <string>
@@ -8,12 +9,12 @@
 
 namespace {
 
-CWinApp*& currentApp() {
+CWinApp*& CurrentApp() {
     static CWinApp* app = nullptr;
     return app;
 }
 
-const StringTable*& currentStrings() {
+const StringTable*& CurrentStrings() {
     static const StringTable* table = nullptr;
     return table;
 }
@@ -22,18 +23,19 @@ const StringTable*& currentStrings() {
 
 AFX_MODULE_STATE* AfxGetModuleState() {
     static AFX_MODULE_STATE state;
-    state.m_hCurrentResourceHandle = const_cast<StringTable*>(currentStrings());
+    state.m_hCurrentResourceHandle = const_cast<StringTable*>(CurrentStrings());
     return &state;
 }
 
 const StringTable* AfxSetStringTable(const StringTable* table) {
-    return std::exchange(currentStrings(), table);
+    return std::exchange(CurrentStrings(), table);
 }
 
 std::string AfxLoadString(UINT nID) {
-    const StringTable* table = currentStrings();
-    if (table == nullptr)
+    const StringTable* table = CurrentStrings();
+    if (table == nullptr) {
         return {};
+    }
     const auto it = table->find(nID);
     return it != table->end() ? it->second : std::string();
 }
@@ -41,12 +43,13 @@ std::string AfxLoadString(UINT nID) {
 CCommandLineInfo::~CCommandLineInfo() = default;
 
 void CCommandLineInfo::ParseParam(const char* pszParam, BOOL bFlag, BOOL) {
-    if (!bFlag && m_strFileName.empty() && pszParam != nullptr)
+    if (!bFlag && m_strFileName.empty() && pszParam != nullptr) {
         m_strFileName = pszParam;
+    }
 }
 
 CWinApp::CWinApp(const char* lpszAppName) : m_strAppName(lpszAppName != nullptr ? lpszAppName : "") {
-    currentApp() = this;
+    CurrentApp() = this;
     CDialog::SetCommandFallback([](CDialog&, UINT nID) -> BOOL {
         CWinApp* app = AfxGetApp();
         return app != nullptr ? app->OnCmdMsg(nID) : FALSE;
@@ -54,8 +57,8 @@ CWinApp::CWinApp(const char* lpszAppName) : m_strAppName(lpszAppName != nullptr 
 }
 
 CWinApp::~CWinApp() {
-    if (currentApp() == this) {
-        currentApp() = nullptr;
+    if (CurrentApp() == this) {
+        CurrentApp() = nullptr;
         CDialog::SetCommandFallback({});
     }
 }
@@ -97,12 +100,13 @@ void CWinApp::OnHelp() {}
 
 // The framework's exit closes the main window, which ends it as its close box does.
 void CWinApp::OnAppExit() {
-    if (m_pMainWnd)
+    if (m_pMainWnd) {
         m_pMainWnd->close();
+    }
 }
 
 CWinApp* AfxGetApp() {
-    return currentApp();
+    return CurrentApp();
 }
 
 int AfxWinMain(int argc, char* argv[]) {
@@ -111,19 +115,23 @@ int AfxWinMain(int argc, char* argv[]) {
     std::vector<std::string> arguments(argv, argv + argc);
     std::vector<std::string> qtArguments = arguments;
     std::vector<char*> qtArgv;
-    for (std::string& argument : qtArguments)
+    for (std::string& argument : qtArguments) {
         qtArgv.push_back(argument.data());
+    }
     qtArgv.push_back(nullptr);
     int qtArgc = argc;
     QApplication application(qtArgc, qtArgv.data());
     CWinApp* app = AfxGetApp();
-    if (app == nullptr)
+    if (app == nullptr) {
         return 1;
-    if (app->m_strAppName.empty())
+    }
+    if (app->m_strAppName.empty()) {
         app->m_strAppName = AfxLoadString(AFX_IDS_APP_TITLE);
+    }
     QApplication::setApplicationDisplayName(QString::fromStdString(app->m_strAppName));
     app->SetCommandLine(std::move(arguments));
-    if (app->InitInstance())
+    if (app->InitInstance()) {
         QApplication::exec();
+    }
     return app->ExitInstance();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // CWinApp: the framework's application object, which the logon framework's CSecurityApp and through it

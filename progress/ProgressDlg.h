@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The progress dialog: builds a precursor list on a worker thread while the user-interface thread shows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Decoding of the binary arrays of mzML and mzXML: base64, zlib, MS-Numpress, 32/64-bit floats and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Random-access byte sources under the mzML/mzXML reader: a plain file read with pread, a memory buffer,

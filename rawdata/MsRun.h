@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // MsRun: our reader of one LC-MS run stored as mzML (indexed or not, optionally gzip-compressed) or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // XML fragments of one spectrum: the header (everything before the arrays) into a ScanInfo, and the

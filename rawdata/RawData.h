@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The raw-data library's interface as the precursor-list builder sees it: two byte records shared with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A forward-moving window over a ByteSource for scanning XML text: finds strings and tags without

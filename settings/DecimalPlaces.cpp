@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/DecimalPlaces.h"
 
 #include <cstdio>
@@ -11,14 +12,14 @@ namespace {
 constexpr DWORD kReadBufferBytes = 260;
 constexpr std::size_t kStagingBufferBytes = 80;
 
-bool openFullAccess() {
+bool OpenFullAccess() {
     ScopedKey key;
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDecimalPlacesKey, 0, KEY_ALL_ACCESS, key.Receive()) ==
            ERROR_SUCCESS;
 }
 
 // Stores `text` as the value, NUL included, through a key created or opened for the purpose.
-bool storeText(const char* text) {
+bool StoreText(const char* text) {
     ScopedKey key;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kDecimalPlacesKey, key.Receive()) != ERROR_SUCCESS) {
         return false;
@@ -34,8 +35,8 @@ bool storeText(const char* text) {
 
 void EnsureDecimalPlaces() {
     // Whoever cannot open the key with full access gets the default written, where the store permits.
-    if (!openFullAccess()) {
-        storeText(kDefaultDecimalPlaces);
+    if (!OpenFullAccess()) {
+        StoreText(kDefaultDecimalPlaces);
     }
 }
 
@@ -59,10 +60,10 @@ std::string ReadDecimalPlaces() {
 bool WriteDecimalPlaces(int switchingTimePlaces, int setMassPlaces, int intensityPlaces) {
     char text[kStagingBufferBytes];
     std::snprintf(text, sizeof(text), "%d:%d:%d", switchingTimePlaces, setMassPlaces, intensityPlaces);
-    if (!openFullAccess()) {
+    if (!OpenFullAccess()) {
         return false;
     }
-    return storeText(text);
+    return StoreText(text);
 }
 
 std::string DecimalPlacesAt(const std::string& text, std::size_t position) {

@@ -1,20 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The display settings: the decimal places of the switching time, set mass and intensity columns, kept
-// as one text value "a:b:c" in the registry. The characters at positions 0, 2 and 4 are the three
-// settings; readers take each as a one-character substring. Nothing is cached: every reader reads the
-// registry afresh.
+// as one text value "a:b:c" in the registry. The column table (model/PrecursorColumn.h) names which
+// character is whose; readers take each as a one-character substring. Nothing is cached: every reader
+// reads the registry afresh.
 
 #include <string>
 
 inline constexpr const char* kDecimalPlacesKey = "SOFTWARE\\Pellicore\\Varnex\\Config";
 inline constexpr const char* kDecimalPlacesValue = "DecimalPlaces";
 inline constexpr const char* kDefaultDecimalPlaces = "2:2:0";
-
-// Positions of the three settings in the text.
-inline constexpr std::size_t kSwitchingTimePlacesPos = 0;
-inline constexpr std::size_t kSetMassPlacesPos = 2;
-inline constexpr std::size_t kIntensityPlacesPos = 4;
 
 // Makes sure the key exists: when it cannot be opened with full access, creates it and stores the
 // default. An existing key is left as it is, with or without the value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/DisplayOptionsDlg.h"
 
 #include <cstdlib>
@@ -5,13 +6,14 @@
 
 #include "ui_display_options.h"
 
+#include "model/PrecursorColumn.h"
 #include "platform/MessageBox.h"
 #include "settings/DecimalPlaces.h"
 
 namespace {
 
-int placesAt(const std::string& text, std::size_t position) {
-    return std::atoi(DecimalPlacesAt(text, position).c_str());
+int PlacesAt(const std::string& text, PrecursorColumn column) {
+    return std::atoi(DecimalPlacesAt(text, precursorColumnDecimalsPosition(column)).c_str());
 }
 
 } // namespace
@@ -24,9 +26,9 @@ CDisplayOptionsDlg::CDisplayOptionsDlg(QWidget* pParent)
     MapComboSelChange(IDC_SET_MASS, [this] { OnSelchangeSetMass(); });
 
     const std::string stored = ReadDecimalPlaces();
-    m_nSwitchingTimePlaces = placesAt(stored, kSwitchingTimePlacesPos);
-    m_nSetMassPlaces = placesAt(stored, kSetMassPlacesPos);
-    m_nIntensityPlaces = placesAt(stored, kIntensityPlacesPos);
+    m_nSwitchingTimePlaces = PlacesAt(stored, PrecursorColumn::SwitchingTime);
+    m_nSetMassPlaces = PlacesAt(stored, PrecursorColumn::SetMass);
+    m_nIntensityPlaces = PlacesAt(stored, PrecursorColumn::Intensity);
 }
 
 CDisplayOptionsDlg::~CDisplayOptionsDlg() = default;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The Display Options dialog: three drop-down lists choosing 0 to 4 decimal places for the switching

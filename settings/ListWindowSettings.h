@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the list window remembers between runs, kept beside the decimal places under the same key: its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "system/NamedEvent.h"
 
 #include <cerrno>
@@ -46,10 +47,12 @@ bool LockByte(int fd, short type, off_t byte, bool wait) {
     lock.l_start = byte;
     lock.l_len = 1;
     for (;;) {
-        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0)
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) {
             return true;
-        if (errno != EINTR)
+        }
+        if (errno != EINTR) {
             return false;
+        }
     }
 }
 
@@ -57,8 +60,9 @@ class GuardLock final {
 public:
     explicit GuardLock(int fd) : fd_(fd), held_(LockByte(fd, F_WRLCK, kGuardByte, true)) {}
     ~GuardLock() {
-        if (held_)
+        if (held_) {
             LockByte(fd_, F_UNLCK, kGuardByte, false);
+        }
     }
     GuardLock(const GuardLock&) = delete;
     GuardLock& operator=(const GuardLock&) = delete;
@@ -102,12 +106,15 @@ std::string ObjectStem(const std::string& runtimeDirectory, std::string_view nam
 
 struct EventObject {
     ~EventObject() {
-        if (shared != nullptr)
+        if (shared != nullptr) {
             ::munmap(shared, sizeof(SharedEvent));
-        if (localInitialised)
+        }
+        if (localInitialised) {
             ::sem_destroy(&local);
-        if (fileFd >= 0)
+        }
+        if (fileFd >= 0) {
             ::close(fileFd);
+        }
     }
 
     sem_t* Semaphore() { return shared != nullptr ? &shared->semaphore : &local; }
@@ -116,24 +123,28 @@ struct EventObject {
     void PostIfNotSignalled() {
         std::unique_lock<std::mutex> localGuard(localMutex, std::defer_lock);
         std::unique_ptr<GuardLock> fileGuard;
-        if (fileFd >= 0)
+        if (fileFd >= 0) {
             fileGuard = std::make_unique<GuardLock>(fileFd);
-        else
+        } else {
             localGuard.lock();
+        }
         int value = 0;
-        if (::sem_getvalue(Semaphore(), &value) == 0 && value <= 0)
+        if (::sem_getvalue(Semaphore(), &value) == 0 && value <= 0) {
             ::sem_post(Semaphore());
+        }
     }
 
     // Gives up this handle's hold on a named event; the last hold anywhere removes the event's file.
     void ReleaseHold() {
-        if (fileFd < 0)
+        if (fileFd < 0) {
             return;
+        }
         GuardLock guard(fileFd);
         LockByte(fileFd, F_UNLCK, kHolderByte, false);
         if (guard.Held() && LockByte(fileFd, F_WRLCK, kHolderByte, false)) {
-            if (PathNamesFile(path, fileFd))
+            if (PathNamesFile(path, fileFd)) {
                 ::unlink(path.c_str());
+            }
             LockByte(fileFd, F_UNLCK, kHolderByte, false);
         }
     }
@@ -176,8 +187,9 @@ void CloseHandlesAtExit() {
         open.swap(table.events);
     }
     for (const auto& [handle, event] : open) {
-        if (event->ownerProcess == ::getpid())
+        if (event->ownerProcess == ::getpid()) {
             event->ReleaseHold();
+        }
     }
 }
 
@@ -207,27 +219,33 @@ HANDLE Fail(DWORD error) {
 
 HANDLE CreateNamedEvent(bool manualReset, bool initialState, std::string_view name) {
     const std::string directory = VarnexRuntimeDirectory();
-    if (directory.empty())
+    if (directory.empty()) {
         return Fail(ERROR_PATH_NOT_FOUND);
+    }
     const std::string path = directory + "/event-" + ObjectStem(directory, name);
 
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         auto event = std::make_shared<EventObject>();
         event->path = path;
         event->fileFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (event->fileFd < 0)
+        if (event->fileFd < 0) {
             return Fail(ERROR_ACCESS_DENIED);
+        }
         struct stat info {};
-        if (::fstat(event->fileFd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+        if (::fstat(event->fileFd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
             return Fail(ERROR_ACCESS_DENIED);
+        }
 
         GuardLock guard(event->fileFd);
-        if (!guard.Held())
+        if (!guard.Held()) {
             return Fail(ERROR_ACCESS_DENIED);
-        if (!PathNamesFile(path, event->fileFd))
+        }
+        if (!PathNamesFile(path, event->fileFd)) {
             continue; // its last holder removed it meanwhile
-        if (::fstat(event->fileFd, &info) != 0)
+        }
+        if (::fstat(event->fileFd, &info) != 0) {
             return Fail(ERROR_ACCESS_DENIED);
+        }
         const bool exists = !LockByte(event->fileFd, F_WRLCK, kHolderByte, false);
         if (!exists && info.st_size != 0) {
             // Left by a process that was killed with a handle open: start a fresh file rather than
@@ -236,24 +254,28 @@ HANDLE CreateNamedEvent(bool manualReset, bool initialState, std::string_view na
             continue;
         }
         if (exists ? info.st_size < static_cast<off_t>(sizeof(SharedEvent))
-                   : ::ftruncate(event->fileFd, sizeof(SharedEvent)) != 0)
+                   : ::ftruncate(event->fileFd, sizeof(SharedEvent)) != 0) {
             return Fail(ERROR_ACCESS_DENIED);
+        }
         void* mapping =
             ::mmap(nullptr, sizeof(SharedEvent), PROT_READ | PROT_WRITE, MAP_SHARED, event->fileFd, 0);
-        if (mapping == MAP_FAILED)
+        if (mapping == MAP_FAILED) {
             return Fail(ERROR_ACCESS_DENIED);
+        }
         event->shared = static_cast<SharedEvent*>(mapping);
         if (exists) {
             event->manualReset = event->shared->resetMark == kManualResetMark;
         } else {
-            if (::sem_init(&event->shared->semaphore, 1, initialState ? 1U : 0U) != 0)
+            if (::sem_init(&event->shared->semaphore, 1, initialState ? 1U : 0U) != 0) {
                 return Fail(ERROR_ACCESS_DENIED);
+            }
             event->shared->resetMark = manualReset ? kManualResetMark : kAutoResetMark;
             event->manualReset = manualReset;
         }
         // A creator turns its exclusive hold into a shared one.
-        if (!LockByte(event->fileFd, F_RDLCK, kHolderByte, false))
+        if (!LockByte(event->fileFd, F_RDLCK, kHolderByte, false)) {
             return Fail(ERROR_ACCESS_DENIED);
+        }
         lastError = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
         return Register(std::move(event));
     }
@@ -264,13 +286,16 @@ HANDLE CreateNamedEvent(bool manualReset, bool initialState, std::string_view na
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
                     LPCSTR lpName) {
-    if (lpEventAttributes)
+    if (lpEventAttributes) {
         return Fail(ERROR_ACCESS_DENIED);
-    if (lpName && *lpName)
+    }
+    if (lpName && *lpName) {
         return CreateNamedEvent(bManualReset != FALSE, bInitialState != FALSE, lpName);
+    }
     auto event = std::make_shared<EventObject>();
-    if (::sem_init(&event->local, 0, bInitialState ? 1U : 0U) != 0)
+    if (::sem_init(&event->local, 0, bInitialState ? 1U : 0U) != 0) {
         return Fail(ERROR_ACCESS_DENIED);
+    }
     event->localInitialised = true;
     event->manualReset = bManualReset != FALSE;
     lastError = ERROR_SUCCESS;
@@ -279,16 +304,18 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, 
 
 BOOL SetEvent(HANDLE hEvent) {
     const auto event = Lookup(hEvent);
-    if (!event)
+    if (!event) {
         return FALSE;
+    }
     event->PostIfNotSignalled();
     return TRUE;
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
     const auto event = Lookup(hEvent);
-    if (!event)
+    if (!event) {
         return FALSE;
+    }
     while (::sem_trywait(event->Semaphore()) == 0) {
     }
     return TRUE;
@@ -296,8 +323,9 @@ BOOL ResetEvent(HANDLE hEvent) {
 
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     const auto event = Lookup(hHandle);
-    if (!event)
+    if (!event) {
         return WAIT_FAILED;
+    }
     int result = 0;
     if (dwMilliseconds == INFINITE) {
         while ((result = ::sem_wait(event->Semaphore())) != 0 && errno == EINTR) {
@@ -316,14 +344,16 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
         }
     }
     if (result != 0) {
-        if (errno == ETIMEDOUT)
+        if (errno == ETIMEDOUT) {
             return WAIT_TIMEOUT;
+        }
         lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
     // A manual-reset event stays signalled for every waiter until ResetEvent.
-    if (event->manualReset)
+    if (event->manualReset) {
         event->PostIfNotSignalled();
+    }
     return WAIT_OBJECT_0;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Windows event objects for POSIX. A named event is a small file in the runtime directory, mapped by every

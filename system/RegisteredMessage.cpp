@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "system/RegisteredMessage.h"
 
 #include <cerrno>
@@ -32,12 +33,13 @@ class ScopedFd final {
 public:
     explicit ScopedFd(int fd) : fd_(fd) {}
     ~ScopedFd() {
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             ::close(fd_);
+        }
     }
     ScopedFd(const ScopedFd&) = delete;
     ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
+    int Get() const { return fd_; }
 
 private:
     int fd_;
@@ -45,95 +47,107 @@ private:
 
 using Clock = std::chrono::steady_clock;
 
-int remainingMs(Clock::time_point deadline) {
+int RemainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // Moves exactly `size` bytes in either direction before the deadline; false on timeout, error or EOF.
-bool transferAll(int fd, void* data, std::size_t size, bool reading, Clock::time_point deadline) {
+bool TransferAll(int fd, void* data, std::size_t size, bool reading, Clock::time_point deadline) {
     auto* bytes = static_cast<unsigned char*>(data);
     std::size_t done = 0;
     while (done < size) {
         pollfd p{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0};
-        const int ready = ::poll(&p, 1, remainingMs(deadline));
-        if (ready < 0 && errno == EINTR)
+        const int ready = ::poll(&p, 1, RemainingMs(deadline));
+        if (ready < 0 && errno == EINTR) {
             continue;
-        if (ready <= 0)
+        }
+        if (ready <= 0) {
             return false;
+        }
         const ssize_t n = reading ? ::recv(fd, bytes + done, size - done, 0)
                                   : ::send(fd, bytes + done, size - done, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
-        if (n <= 0)
+        }
+        if (n <= 0) {
             return false;
+        }
         done += static_cast<std::size_t>(n);
     }
     return true;
 }
 
-bool fillAddress(const std::string& path, sockaddr_un& address) {
+bool FillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
+    if (path.size() >= sizeof address.sun_path) {
         return false;
+    }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
 }
 
 // The pid in "window-<pid>.sock", or nullopt for any other name.
-std::optional<int> endpointPid(const char* fileName) {
+std::optional<int> EndpointPid(const char* fileName) {
     const std::size_t prefixLength = std::strlen(kSocketPrefix);
     const std::size_t suffixLength = std::strlen(kSocketSuffix);
     const std::size_t length = std::strlen(fileName);
     if (length <= prefixLength + suffixLength || std::strncmp(fileName, kSocketPrefix, prefixLength) != 0 ||
-        std::strcmp(fileName + length - suffixLength, kSocketSuffix) != 0)
+        std::strcmp(fileName + length - suffixLength, kSocketSuffix) != 0) {
         return std::nullopt;
+    }
     long pid = 0;
     for (std::size_t i = prefixLength; i < length - suffixLength; ++i) {
-        if (fileName[i] < '0' || fileName[i] > '9' || pid > 100000000)
+        if (fileName[i] < '0' || fileName[i] > '9' || pid > 100000000) {
             return std::nullopt;
+        }
         pid = pid * 10 + (fileName[i] - '0');
     }
     return pid > 0 ? std::optional<int>(static_cast<int>(pid)) : std::nullopt;
 }
 
-std::string endpointPath(const std::string& directory, int pid) {
+std::string EndpointPath(const std::string& directory, int pid) {
     return directory + "/" + kSocketPrefix + std::to_string(pid) + kSocketSuffix;
 }
 
 // One request to one endpoint. A socket nobody listens on whose process is gone is removed.
-bool sendToEndpoint(const std::string& path, int pid, const WireFrame& frame,
+bool SendToEndpoint(const std::string& path, int pid, const WireFrame& frame,
                     std::chrono::milliseconds timeout, std::int64_t& result) {
     sockaddr_un address;
-    if (!fillAddress(path, address))
+    if (!FillAddress(path, address)) {
         return false;
+    }
     ScopedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (fd.get() < 0)
+    if (fd.Get() < 0) {
         return false;
+    }
     const auto deadline = Clock::now() + timeout;
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         // Unix sockets connect at once or not at all (EAGAIN: the listener's backlog is full).
-        if (errno == ECONNREFUSED && ::kill(pid, 0) != 0 && errno == ESRCH)
+        if (errno == ECONNREFUSED && ::kill(pid, 0) != 0 && errno == ESRCH) {
             ::unlink(path.c_str());
+        }
         return false;
     }
     WireFrame copy = frame;
-    return transferAll(fd.get(), &copy, sizeof copy, false, deadline) &&
-           transferAll(fd.get(), &result, sizeof result, true, deadline);
+    return TransferAll(fd.Get(), &copy, sizeof copy, false, deadline) &&
+           TransferAll(fd.Get(), &result, sizeof result, true, deadline);
 }
 
 } // namespace
 
 std::uint32_t RegisterWindowMessageA(const char* name) {
-    if (name == nullptr || *name == '\0')
+    if (name == nullptr || *name == '\0') {
         return 0;
+    }
     // Registered names compare without case, so fold before hashing.
     std::uint32_t hash = 2166136261u;
     for (const char* p = name; *p != '\0'; ++p) {
         char c = *p;
-        if (c >= 'a' && c <= 'z')
+        if (c >= 'a' && c <= 'z') {
             c = static_cast<char>(c - 'a' + 'A');
+        }
         hash ^= static_cast<unsigned char>(c);
         hash *= 16777619u;
     }
@@ -148,15 +162,18 @@ RegisteredMessageEndpoint::~RegisteredMessageEndpoint() {
 bool RegisteredMessageEndpoint::Open() {
     Close();
     const std::string directory = VarnexRuntimeDirectory();
-    if (directory.empty())
+    if (directory.empty()) {
         return false;
-    const std::string path = endpointPath(directory, static_cast<int>(::getpid()));
+    }
+    const std::string path = EndpointPath(directory, static_cast<int>(::getpid()));
     sockaddr_un address;
-    if (!fillAddress(path, address))
+    if (!FillAddress(path, address)) {
         return false;
+    }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
+    if (fd < 0) {
         return false;
+    }
     // A file of our own pid can only be left over from an earlier process that had the same pid.
     ::unlink(path.c_str());
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
@@ -171,10 +188,12 @@ bool RegisteredMessageEndpoint::Open() {
 }
 
 void RegisteredMessageEndpoint::Close() {
-    while (!waiting_.empty())
+    while (!waiting_.empty()) {
         Drop(waiting_.size() - 1);
-    if (listenFd_ < 0)
+    }
+    if (listenFd_ < 0) {
         return;
+    }
     ::close(listenFd_);
     ::unlink(socketPath_.c_str());
     listenFd_ = -1;
@@ -188,13 +207,15 @@ void RegisteredMessageEndpoint::Drop(std::size_t index) {
 
 int RegisteredMessageEndpoint::ServicePending(const Handler& handler,
                                               std::chrono::milliseconds frameTimeout) {
-    if (listenFd_ < 0)
+    if (listenFd_ < 0) {
         return 0;
+    }
     static_assert(sizeof(WaitingSender::frame) == sizeof(WireFrame));
     for (;;) {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0)
+        if (fd < 0) {
             break;
+        }
         ucred credentials{};
         socklen_t length = sizeof credentials;
         if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
@@ -202,8 +223,9 @@ int RegisteredMessageEndpoint::ServicePending(const Handler& handler,
             ::close(fd);
             continue;
         }
-        if (waiting_.size() >= kMaxWaitingSenders)
+        if (waiting_.size() >= kMaxWaitingSenders) {
             Drop(0);
+        }
         waiting_.push_back(WaitingSender{fd, Clock::now() + frameTimeout, 0, {}});
     }
     int handled = 0;
@@ -212,14 +234,16 @@ int RegisteredMessageEndpoint::ServicePending(const Handler& handler,
         WaitingSender& sender = waiting_[i];
         const ssize_t n =
             ::recv(sender.fd, sender.frame + sender.received, sizeof sender.frame - sender.received, 0);
-        if (n > 0)
+        if (n > 0) {
             sender.received += static_cast<std::size_t>(n);
+        }
         const bool wouldWait = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
         if (sender.received < sizeof sender.frame) {
-            if (n == 0 || (n < 0 && !wouldWait) || now >= sender.deadline)
+            if (n == 0 || (n < 0 && !wouldWait) || now >= sender.deadline) {
                 Drop(i);
-            else
+            } else {
                 ++i;
+            }
             continue;
         }
         WireFrame frame{};
@@ -244,31 +268,37 @@ int SendRegisteredMessage(std::uint32_t message, std::uint64_t wParam, std::int6
                           std::optional<int> targetPid, std::chrono::milliseconds timeout,
                           std::int64_t* firstResult) {
     const std::string directory = VarnexRuntimeDirectory();
-    if (directory.empty() || message == 0)
+    if (directory.empty() || message == 0) {
         return 0;
+    }
     const WireFrame frame{kFrameMagic, message, wParam, lParam};
     int delivered = 0;
     auto deliver = [&](int pid) {
         std::int64_t result = 0;
-        if (!sendToEndpoint(endpointPath(directory, pid), pid, frame, timeout, result))
+        if (!SendToEndpoint(EndpointPath(directory, pid), pid, frame, timeout, result)) {
             return;
-        if (delivered++ == 0 && firstResult)
+        }
+        if (delivered++ == 0 && firstResult) {
             *firstResult = result;
+        }
     };
     if (targetPid) {
         deliver(*targetPid);
         return delivered;
     }
     DIR* listing = ::opendir(directory.c_str());
-    if (!listing)
+    if (!listing) {
         return 0;
+    }
     std::vector<int> pids;
     while (const dirent* entry = ::readdir(listing)) {
-        if (const auto pid = endpointPid(entry->d_name))
+        if (const auto pid = EndpointPid(entry->d_name)) {
             pids.push_back(*pid);
+        }
     }
     ::closedir(listing);
-    for (int pid : pids)
+    for (int pid : pids) {
         deliver(pid);
+    }
     return delivered;
 }

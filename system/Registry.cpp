@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "system/Registry.h"
 
 #include <algorithm>
@@ -21,6 +22,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "system/AtomicFile.h"
+
 struct RegistryKeyObject {
     std::string path; // full path from the root name, components as first created
     REGSAM access = 0;
@@ -33,7 +36,7 @@ constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_
 // Larger files are not ours: refusing them bounds what a read can cost.
 constexpr off_t kMaxStoreBytes = 64 * 1024 * 1024;
 
-std::string lowerAscii(std::string_view text) {
+std::string LowerAscii(std::string_view text) {
     std::string lower(text);
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
@@ -57,7 +60,7 @@ struct Store {
     std::map<std::string, StoredKey> keys; // by lower-case path
 
     StoredKey* Find(const std::string& path) {
-        const auto it = keys.find(lowerAscii(path));
+        const auto it = keys.find(LowerAscii(path));
         return it != keys.end() ? &it->second : nullptr;
     }
     // Adds the key and its missing parents; returns the key.
@@ -70,7 +73,7 @@ struct Store {
 
 private:
     StoredKey& Add(const std::string& path) {
-        auto [it, added] = keys.try_emplace(lowerAscii(path));
+        auto [it, added] = keys.try_emplace(LowerAscii(path));
         if (added) {
             it->second.path = path;
         }
@@ -80,7 +83,7 @@ private:
 
 // ---- the file format ----
 
-std::string quote(std::string_view bytes) {
+std::string Quote(std::string_view bytes) {
     std::string out = "\"";
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
@@ -99,18 +102,18 @@ std::string quote(std::string_view bytes) {
     return out;
 }
 
-std::string serialise(const Store& store) {
+std::string Serialise(const Store& store) {
     std::string text(kMagicLine);
     text += '\n';
     for (const auto& [lowerPath, key] : store.keys) {
-        text += "key " + quote(key.path) + '\n';
+        text += "key " + Quote(key.path) + '\n';
     }
     for (const auto& [lowerPath, key] : store.keys) {
         for (const auto& [lowerName, value] : key.values) {
             text +=
-                "value " + quote(key.path) + ' ' + quote(value.name) + ' ' + std::to_string(value.type) +
+                "value " + Quote(key.path) + ' ' + Quote(value.name) + ' ' + std::to_string(value.type) +
                 ' ' + std::to_string(value.data.size()) + ' ' +
-                quote(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size())) +
+                Quote(std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size())) +
                 '\n';
         }
     }
@@ -118,7 +121,7 @@ std::string serialise(const Store& store) {
     return text;
 }
 
-bool isHexDigit(char c) {
+bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
@@ -161,8 +164,8 @@ public:
             const char escaped = line_[pos_];
             if (escaped == '"' || escaped == '\\') {
                 out += escaped;
-            } else if (escaped == 'x' && pos_ + 2 < line_.size() && isHexDigit(line_[pos_ + 1]) &&
-                       isHexDigit(line_[pos_ + 2])) {
+            } else if (escaped == 'x' && pos_ + 2 < line_.size() && IsHexDigit(line_[pos_ + 1]) &&
+                       IsHexDigit(line_[pos_ + 2])) {
                 out += static_cast<char>(std::stoi(std::string(line_.substr(pos_ + 1, 2)), nullptr, 16));
                 pos_ += 2;
             } else {
@@ -205,9 +208,9 @@ private:
     bool started_ = false;
 };
 
-bool validKeyPath(std::string_view path);
+bool ValidKeyPath(std::string_view path);
 
-std::optional<Store> parse(std::string_view text) {
+std::optional<Store> Parse(std::string_view text) {
     Store store;
     std::size_t pos = 0;
     auto nextLine = [&]() -> std::optional<std::string_view> {
@@ -236,7 +239,7 @@ std::optional<Store> parse(std::string_view text) {
         LineReader reader(*line);
         const auto kind = reader.Word();
         const auto keyPath = reader.Quoted();
-        if (!kind || !keyPath || !validKeyPath(*keyPath)) {
+        if (!kind || !keyPath || !ValidKeyPath(*keyPath)) {
             return std::nullopt;
         }
         if (*kind == "key") {
@@ -252,17 +255,17 @@ std::optional<Store> parse(std::string_view text) {
         const auto data = reader.Quoted();
         StoredKey* key = store.Find(*keyPath);
         if (*kind != "value" || !name || !type || !size || !data || !reader.AtEnd() || key == nullptr ||
-            data->size() != *size || key->values.count(lowerAscii(*name)) != 0) {
+            data->size() != *size || key->values.count(LowerAscii(*name)) != 0) {
             return std::nullopt;
         }
-        key->values[lowerAscii(*name)] =
+        key->values[LowerAscii(*name)] =
             StoredValue{*name, static_cast<DWORD>(*type), {data->begin(), data->end()}};
     }
 }
 
 // ---- paths and handles ----
 
-std::string rootName(HKEY hKey) {
+std::string RootName(HKEY hKey) {
     const auto value = reinterpret_cast<std::uintptr_t>(hKey);
     switch (value) {
     case 0x80000000u:
@@ -278,7 +281,7 @@ std::string rootName(HKEY hKey) {
     }
 }
 
-bool validKeyPath(std::string_view path) {
+bool ValidKeyPath(std::string_view path) {
     if (path.empty() || path.front() == '\\' || path.back() == '\\' ||
         path.find("\\\\") != std::string_view::npos) {
         return false;
@@ -299,7 +302,7 @@ public:
     }
     // The key's path and rights, for a predefined root or an open handle.
     std::optional<RegistryKeyObject> Find(HKEY hKey) {
-        if (std::string root = rootName(hKey); !root.empty()) {
+        if (std::string root = RootName(hKey); !root.empty()) {
             return RegistryKeyObject{std::move(root), KEY_ALL_ACCESS};
         }
         const std::lock_guard lock(mutex_);
@@ -309,7 +312,7 @@ public:
         return *hKey;
     }
     LONG Close(HKEY hKey) {
-        if (!rootName(hKey).empty()) {
+        if (!RootName(hKey).empty()) {
             return ERROR_SUCCESS;
         }
         {
@@ -331,21 +334,21 @@ private:
     std::unordered_set<HKEY> keys_;
 };
 
-KeyTable& keyTable() {
+KeyTable& OpenKeys() {
     static KeyTable table;
     return table;
 }
 
 // The full path of lpSubKey below hKey; nullopt for an invalid handle or sub-key.
-std::optional<std::string> fullPath(const RegistryKeyObject& parent, LPCSTR lpSubKey) {
+std::optional<std::string> FullPath(const RegistryKeyObject& parent, LPCSTR lpSubKey) {
     if (lpSubKey == nullptr || *lpSubKey == '\0') {
         return parent.path;
     }
     std::string path = parent.path + '\\' + lpSubKey;
-    return validKeyPath(path) ? std::optional<std::string>(std::move(path)) : std::nullopt;
+    return ValidKeyPath(path) ? std::optional<std::string>(std::move(path)) : std::nullopt;
 }
 
-std::string parentDirectory(const std::string& file) {
+std::string ParentDirectory(const std::string& file) {
     const std::size_t slash = file.rfind('/');
     if (slash == std::string::npos) {
         return ".";
@@ -362,7 +365,7 @@ struct Loaded {
     Store store;
 };
 
-Loaded load(const std::string& file) {
+Loaded Load(const std::string& file) {
     Loaded loaded;
     if (file.empty()) {
         return loaded;
@@ -391,7 +394,7 @@ Loaded load(const std::string& file) {
         }
     }
     ::close(fd);
-    auto store = readOk ? parse(text) : std::nullopt;
+    auto store = readOk ? Parse(text) : std::nullopt;
     loaded.status = store ? LoadStatus::Ok : LoadStatus::Invalid;
     if (store) {
         loaded.store = std::move(*store);
@@ -399,7 +402,7 @@ Loaded load(const std::string& file) {
     return loaded;
 }
 
-bool makeDirectories(const std::string& directory) {
+bool MakeDirectories(const std::string& directory) {
     struct stat info {};
     if (::stat(directory.c_str(), &info) == 0) {
         return S_ISDIR(info.st_mode);
@@ -407,7 +410,7 @@ bool makeDirectories(const std::string& directory) {
     if (directory == "/" || directory == ".") {
         return false;
     }
-    if (!makeDirectories(parentDirectory(directory))) {
+    if (!MakeDirectories(ParentDirectory(directory))) {
         return false;
     }
     return ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST;
@@ -415,50 +418,35 @@ bool makeDirectories(const std::string& directory) {
 
 // Whether a change could be written: the file (when present) and its folder are writable. A folder that
 // does not exist yet counts as writable when its nearest existing ancestor is.
-bool writable(const std::string& file) {
+bool Writable(const std::string& file) {
     if (file.empty()) {
         return false;
     }
     if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), R_OK | W_OK) != 0) {
         return false;
     }
-    std::string directory = parentDirectory(file);
+    std::string directory = ParentDirectory(file);
     struct stat info {};
     while (::stat(directory.c_str(), &info) != 0) {
         if (errno != ENOENT || directory == "/" || directory == ".") {
             return false;
         }
-        directory = parentDirectory(directory);
+        directory = ParentDirectory(directory);
     }
     return S_ISDIR(info.st_mode) && ::access(directory.c_str(), W_OK | X_OK) == 0;
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The temporary file of a write is "<store>.tmp.XXXXXX" (earlier versions: "<store>.XXXXXX").
 constexpr std::string_view kTemporaryInfix = ".tmp.";
 
-bool isMkstempSuffix(std::string_view suffix) {
+bool IsMkstempSuffix(std::string_view suffix) {
     return suffix.size() == 6 && std::all_of(suffix.begin(), suffix.end(), [](char c) {
                return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
            });
 }
 
 // Empty, or the start of a store: what a write killed before its rename leaves behind.
-bool holdsPartOfAStore(const std::string& path) {
+bool HoldsPartOfAStore(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
         return false;
@@ -473,8 +461,8 @@ bool holdsPartOfAStore(const std::string& path) {
 // lock held: every write happens under it, so no temporary file found then belongs to a live writer.
 // Files named like an earlier version's temporaries are removed only when they look like one (a name a
 // person would choose, "registry.backup", is all lower case and is spared).
-void removeStaleTemporaries(const std::string& file) {
-    const std::string directory = parentDirectory(file);
+void RemoveStaleTemporaries(const std::string& file) {
+    const std::string directory = ParentDirectory(file);
     const std::string prefix = file.substr(file.rfind('/') + 1) + '.';
     DIR* listing = ::opendir(directory.c_str());
     if (listing == nullptr) {
@@ -488,11 +476,11 @@ void removeStaleTemporaries(const std::string& file) {
         const std::string_view rest = name.substr(prefix.size());
         const std::string path = directory + '/' + std::string(name);
         const bool current = rest.starts_with(kTemporaryInfix.substr(1)) &&
-                             isMkstempSuffix(rest.substr(kTemporaryInfix.size() - 1));
+                             IsMkstempSuffix(rest.substr(kTemporaryInfix.size() - 1));
         const bool earlier =
-            isMkstempSuffix(rest) &&
+            IsMkstempSuffix(rest) &&
             !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= 'a' && c <= 'z'; }) &&
-            holdsPartOfAStore(path);
+            HoldsPartOfAStore(path);
         struct stat info {};
         if ((current || earlier) && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
             info.st_uid == ::geteuid()) {
@@ -503,28 +491,20 @@ void removeStaleTemporaries(const std::string& file) {
 }
 
 // Replaces the file in one step: readers see either the old store or the new one.
-bool save(const std::string& file, const Store& store) {
-    removeStaleTemporaries(file);
-    std::string temp = file + std::string(kTemporaryInfix) + "XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
+bool Save(const std::string& file, const Store& store) {
+    RemoveStaleTemporaries(file);
     struct stat info {};
+    // A new store is private to the user; a replaced one keeps the permissions it was given.
     const mode_t mode = ::stat(file.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0600;
-    const bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, serialise(store)) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    std::string ignored;
+    return WriteFileAtomically(file, Serialise(store), ignored, {kTemporaryInfix, mode});
 }
 
 // Holds the store's writer lock for one change.
 class WriterLock final {
 public:
     explicit WriterLock(const std::string& file) {
-        if (!makeDirectories(parentDirectory(file))) {
+        if (!MakeDirectories(ParentDirectory(file))) {
             return;
         }
         fd_ = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -553,7 +533,7 @@ private:
     int fd_ = -1;
 };
 
-LONG errorFor(LoadStatus status) {
+LONG ErrorFor(LoadStatus status) {
     switch (status) {
     case LoadStatus::Unreadable:
         return ERROR_ACCESS_DENIED;
@@ -566,16 +546,16 @@ LONG errorFor(LoadStatus status) {
 
 // Clears *phkResult and works out the full path of lpSubKey below hKey; badSubKey is the result for a
 // malformed sub-key.
-LONG resolveSubKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult, LONG badSubKey, std::string& path) {
+LONG ResolveSubKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult, LONG badSubKey, std::string& path) {
     if (phkResult == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     *phkResult = nullptr;
-    const auto parent = keyTable().Find(hKey);
+    const auto parent = OpenKeys().Find(hKey);
     if (!parent) {
         return ERROR_INVALID_HANDLE;
     }
-    auto full = fullPath(*parent, lpSubKey);
+    auto full = FullPath(*parent, lpSubKey);
     if (!full) {
         return badSubKey;
     }
@@ -586,7 +566,7 @@ LONG resolveSubKey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult, LONG badSubKey, 
 // The file the store at `file` stands for: symbolic links are followed, so that a write replaces the
 // link's target and the link stays (a link to a missing file names the file to create). Empty for a
 // chain of links that does not end, which is then neither read nor written.
-std::string storeFile(std::string file) {
+std::string StoreFile(std::string file) {
     for (int hop = 0; hop < 40; ++hop) {
         struct stat info {};
         if (file.empty() || ::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
@@ -598,7 +578,7 @@ std::string storeFile(std::string file) {
             return {};
         }
         target.resize(static_cast<std::size_t>(length));
-        file = target.front() == '/' ? target : parentDirectory(file) + '/' + target;
+        file = target.front() == '/' ? target : ParentDirectory(file) + '/' + target;
     }
     return {};
 }
@@ -624,13 +604,13 @@ std::string RegistryFilePath() {
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     std::string fullKeyPath;
-    if (const LONG resolved = resolveSubKey(hKey, lpSubKey, phkResult, ERROR_FILE_NOT_FOUND, fullKeyPath);
+    if (const LONG resolved = ResolveSubKey(hKey, lpSubKey, phkResult, ERROR_FILE_NOT_FOUND, fullKeyPath);
         resolved != ERROR_SUCCESS) {
         return resolved;
     }
     const std::string& path = fullKeyPath;
-    const std::string file = storeFile(RegistryFilePath());
-    Loaded loaded = load(file);
+    const std::string file = StoreFile(RegistryFilePath());
+    Loaded loaded = Load(file);
     if (loaded.status == LoadStatus::Unreadable) {
         return ERROR_ACCESS_DENIED;
     }
@@ -639,40 +619,40 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY p
     if (loaded.status != LoadStatus::Ok || (!isRoot && loaded.store.Find(path) == nullptr)) {
         return ERROR_FILE_NOT_FOUND;
     }
-    if ((samDesired & kWriteRights) != 0 && !writable(file)) {
+    if ((samDesired & kWriteRights) != 0 && !Writable(file)) {
         return ERROR_ACCESS_DENIED;
     }
-    *phkResult = keyTable().Open(isRoot ? path : loaded.store.Find(path)->path, samDesired);
+    *phkResult = OpenKeys().Open(isRoot ? path : loaded.store.Find(path)->path, samDesired);
     return ERROR_SUCCESS;
 }
 
 LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     std::string fullKeyPath;
-    if (const LONG resolved = resolveSubKey(hKey, lpSubKey, phkResult, ERROR_INVALID_PARAMETER, fullKeyPath);
+    if (const LONG resolved = ResolveSubKey(hKey, lpSubKey, phkResult, ERROR_INVALID_PARAMETER, fullKeyPath);
         resolved != ERROR_SUCCESS) {
         return resolved;
     }
     const std::string& path = fullKeyPath;
-    const std::string file = storeFile(RegistryFilePath());
+    const std::string file = StoreFile(RegistryFilePath());
     const bool isRoot = path.find('\\') == std::string::npos;
-    if (!writable(file)) {
-        Loaded loaded = load(file);
+    if (!Writable(file)) {
+        Loaded loaded = Load(file);
         if (loaded.status != LoadStatus::Ok) {
-            return loaded.status == LoadStatus::Missing ? ERROR_ACCESS_DENIED : errorFor(loaded.status);
+            return loaded.status == LoadStatus::Missing ? ERROR_ACCESS_DENIED : ErrorFor(loaded.status);
         }
         if (!isRoot && loaded.store.Find(path) == nullptr) {
             return ERROR_ACCESS_DENIED;
         }
-        *phkResult = keyTable().Open(isRoot ? path : loaded.store.Find(path)->path, KEY_READ);
+        *phkResult = OpenKeys().Open(isRoot ? path : loaded.store.Find(path)->path, KEY_READ);
         return ERROR_SUCCESS;
     }
     const WriterLock lock(file);
     if (!lock.Held()) {
         return ERROR_ACCESS_DENIED;
     }
-    Loaded loaded = load(file);
+    Loaded loaded = Load(file);
     if (loaded.status != LoadStatus::Ok && loaded.status != LoadStatus::Missing) {
-        return errorFor(loaded.status);
+        return ErrorFor(loaded.status);
     }
     std::string storedPath = path;
     if (!isRoot) {
@@ -680,20 +660,20 @@ LONG RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
             storedPath = existing->path;
         } else {
             storedPath = loaded.store.Create(path).path;
-            if (!save(file, loaded.store)) {
+            if (!Save(file, loaded.store)) {
                 return ERROR_ACCESS_DENIED;
             }
         }
-    } else if (loaded.status == LoadStatus::Missing && !save(file, loaded.store)) {
+    } else if (loaded.status == LoadStatus::Missing && !Save(file, loaded.store)) {
         return ERROR_ACCESS_DENIED;
     }
-    *phkResult = keyTable().Open(storedPath, KEY_ALL_ACCESS);
+    *phkResult = OpenKeys().Open(storedPath, KEY_ALL_ACCESS);
     return ERROR_SUCCESS;
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                     DWORD cbData) {
-    const auto key = keyTable().Find(hKey);
+    const auto key = OpenKeys().Find(hKey);
     if (!key) {
         return ERROR_INVALID_HANDLE;
     }
@@ -703,36 +683,36 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
     if ((key->access & KEY_SET_VALUE) == 0) {
         return ERROR_ACCESS_DENIED;
     }
-    const std::string file = storeFile(RegistryFilePath());
-    if (!writable(file)) {
+    const std::string file = StoreFile(RegistryFilePath());
+    if (!Writable(file)) {
         return ERROR_ACCESS_DENIED;
     }
     const WriterLock lock(file);
     if (!lock.Held()) {
         return ERROR_ACCESS_DENIED;
     }
-    Loaded loaded = load(file);
+    Loaded loaded = Load(file);
     const bool isRoot = key->path.find('\\') == std::string::npos;
     if (loaded.status == LoadStatus::Unreadable || loaded.status == LoadStatus::Invalid) {
-        return errorFor(loaded.status);
+        return ErrorFor(loaded.status);
     }
     StoredKey* stored = isRoot ? &loaded.store.Create(key->path) : loaded.store.Find(key->path);
     if (stored == nullptr) {
         return ERROR_KEY_DELETED; // removed by someone else since it was opened
     }
     const std::string name = lpValueName != nullptr ? lpValueName : "";
-    StoredValue& value = stored->values[lowerAscii(name)];
+    StoredValue& value = stored->values[LowerAscii(name)];
     if (value.name.empty()) {
         value.name = name;
     }
     value.type = dwType;
     value.data.assign(lpData, lpData + cbData);
-    return save(file, loaded.store) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    return Save(file, loaded.store) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                       LPDWORD lpcbData) {
-    const auto key = keyTable().Find(hKey);
+    const auto key = OpenKeys().Find(hKey);
     if (!key) {
         return ERROR_INVALID_HANDLE;
     }
@@ -742,7 +722,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
     if ((key->access & KEY_QUERY_VALUE) == 0) {
         return ERROR_ACCESS_DENIED;
     }
-    Loaded loaded = load(storeFile(RegistryFilePath()));
+    Loaded loaded = Load(StoreFile(RegistryFilePath()));
     if (loaded.status == LoadStatus::Unreadable) {
         return ERROR_ACCESS_DENIED;
     }
@@ -751,7 +731,7 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
     if (stored == nullptr) {
         return isRoot && loaded.status == LoadStatus::Ok ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
-    const auto it = stored->values.find(lowerAscii(lpValueName != nullptr ? lpValueName : ""));
+    const auto it = stored->values.find(LowerAscii(lpValueName != nullptr ? lpValueName : ""));
     if (it == stored->values.end()) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -775,9 +755,9 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 }
 
 LONG RegCloseKey(HKEY hKey) {
-    return keyTable().Close(hKey);
+    return OpenKeys().Close(hKey);
 }
 
 int OpenRegistryKeyCount() {
-    return keyTable().Size();
+    return OpenKeys().Size();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The system registry as the program uses it: a hierarchical store of keys holding typed values, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "system/WinThread.h"
 
 #include <atomic>
@@ -60,13 +61,13 @@ private:
     std::unordered_map<HANDLE, std::shared_ptr<ThreadState>> table_;
 };
 
-HandleTable& handles() {
+HandleTable& Handles() {
     static HandleTable table;
     return table;
 }
 
-void closeThreadHandle(HANDLE handle) {
-    const std::shared_ptr<ThreadState> state = handles().Close(handle);
+void CloseThreadHandle(HANDLE handle) {
+    const std::shared_ptr<ThreadState> state = Handles().Close(handle);
     if (state == nullptr) {
         return;
     }
@@ -80,7 +81,7 @@ void closeThreadHandle(HANDLE handle) {
     }
 }
 
-void threadMain(std::shared_ptr<ThreadState> state, AFX_THREADPROC proc, LPVOID param) {
+void ThreadMain(std::shared_ptr<ThreadState> state, AFX_THREADPROC proc, LPVOID param) {
     {
         std::unique_lock lock(state->mutex);
         state->resumed.wait(lock, [&] { return state->suspendCount == 0; });
@@ -108,7 +109,7 @@ CWinThread::CWinThread() {
 
 CWinThread::~CWinThread() {
     if (m_hThread != nullptr) {
-        closeThreadHandle(m_hThread);
+        CloseThreadHandle(m_hThread);
         m_hThread = nullptr;
     }
     --liveThreadObjects;
@@ -128,10 +129,10 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int, UIN
     state->suspendCount = 1;
     auto* thread = new CWinThread;
     state->object = thread;
-    thread->m_hThread = handles().Open(state);
+    thread->m_hThread = Handles().Open(state);
     thread->m_nThreadID = nextThreadId++;
     try {
-        std::thread(threadMain, state, pfnThreadProc, pParam).detach();
+        std::thread(ThreadMain, state, pfnThreadProc, pParam).detach();
     } catch (const std::system_error&) {
         delete thread;
         return nullptr;
@@ -143,7 +144,7 @@ CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int, UIN
 }
 
 DWORD ResumeThread(HANDLE hThread) {
-    const std::shared_ptr<ThreadState> state = handles().Find(hThread);
+    const std::shared_ptr<ThreadState> state = Handles().Find(hThread);
     if (state == nullptr) {
         return 0xFFFFFFFF;
     }
@@ -159,7 +160,7 @@ DWORD ResumeThread(HANDLE hThread) {
 }
 
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
-    const std::shared_ptr<ThreadState> state = handles().Find(hThread);
+    const std::shared_ptr<ThreadState> state = Handles().Find(hThread);
     if (state == nullptr || lpExitCode == nullptr) {
         return FALSE;
     }
@@ -174,5 +175,5 @@ int LiveThreadObjectCount() {
 }
 
 int OpenThreadHandleCount() {
-    return handles().Size();
+    return Handles().Size();
 }

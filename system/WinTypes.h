@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The handful of Windows integer types and constants the program's code is written in. They keep the

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages Varnex needs to build, test and run, skipping those already present.
 # With --packaging also those that build, check and try out the Debian package (tools/make-deb.sh, CI).
 set -euo pipefail
 packages=(
-    build-essential cmake ninja-build pkg-config git python3 clang-format
+    build-essential cmake ninja-build pkg-config git python3 clang-format clang-tidy
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
     libpugixml-dev zlib1g-dev libdeflate-dev libmsnumpress-dev libqcustomplot-dev
     libgtest-dev libgmock-dev libbenchmark-dev

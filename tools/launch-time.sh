@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Seconds from starting the list window on a data set until its precursor list is on the screen, on a
 # virtual X display (Xvfb), best of N starts, each with a fresh settings store and runtime directory.
 # The list is filled before the window is mapped, so the moment the main window (not the smaller

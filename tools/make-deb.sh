@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the installed programs with a Debian package build's flags and packs them into a .deb with CPack.
 # Usage: tools/make-deb.sh [build-dir]   (default build-deb; the package is left in the build directory)
 # A build directory configured the same way (-DVARNEX_DEBIAN_FLAGS=ON, RelWithDebInfo), such as CI's test

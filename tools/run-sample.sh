@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Varnex and runs it on the bundled sample data set. With a display, the host display and the
 # precursor list window open side by side (double-click a row to see that precursor); without one,
 # the precursor list is printed as a table.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Varnex and runs every test. Usage: tools/run-tests.sh [build-dir] [extra cmake args...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

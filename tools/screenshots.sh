@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the progress dialog, the precursor list window (whole and filtered), the Filter and Display
 # Options dialogs and the About box of Varnex on the bundled sample to PNG files in docs/, then the host
 # display after a double-click on a precursor (host-display.png) and its chromatogram display with the

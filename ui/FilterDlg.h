@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The Filter dialog: set-mass and switching-time ranges, the charge states and the MS/MS function the

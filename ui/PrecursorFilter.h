@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Which precursors the list shows while a filter is on: a set-mass range, a switching-time range, a set

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/VarnexDlg.h"
 
 #include <algorithm>
@@ -22,9 +23,10 @@
 
 #include "ui_main_window.h"
 
+#include "hostlink/HostCommand.h"
 #include "hostlink/HostLink.h"
-#include "listio/AtomicFile.h"
 #include "listio/DataSetCheck.h"
+#include "model/PrecursorColumn.h"
 #include "outside/DisplayAbout.h"
 #include "platform/MessageBox.h"
 #include "platform/RegisteredMessageListener.h"
@@ -33,27 +35,28 @@
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
 #include "settings/ListWindowSettings.h"
+#include "system/AtomicFile.h"
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
+
+using varnex::hostlink::FormatHostCommand;
+using varnex::hostlink::HostCommand;
+using varnex::hostlink::HostPrecursor;
+using varnex::hostlink::ShowPrecursorCommands;
+using varnex::listio::ExportFormat;
+using varnex::listio::UnreadableReason;
+using varnex::listio::WritePrecursors;
 
 const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
 
 namespace {
 
-constexpr int kColumnCount = 5;
+constexpr int kColumnCount = static_cast<int>(kPrecursorColumns.size());
 
-struct ColumnSpec {
-    const char* title;
-    int insertWidth; // pixels
-};
-
-constexpr std::array<ColumnSpec, kColumnCount> kColumns = {{
-    {"Switching Time", 120},
-    {"Set Mass", 120},
-    {"Function Name", 180},
-    {"Charge State", 120},
-    {"Intensity", 120},
-}};
+// Each column's width when inserted, in pixels; the layout then spreads the list's width over them.
+constexpr int insertWidth(PrecursorColumn column) {
+    return column == PrecursorColumn::FunctionName ? 180 : 120;
+}
 
 // The list sits in the client area less these margins, in pixels.
 constexpr int kMarginLeft = 20;
@@ -74,6 +77,23 @@ std::string_view formatPlaces(char (&buffer)[64], double value, const std::strin
         std::to_chars(buffer, buffer + sizeof buffer - 1, value, std::chars_format::fixed, places);
     *result.ptr = '\0';
     return {buffer, static_cast<std::size_t>(result.ptr - buffer)};
+}
+
+// The text of one cell as the list shows it, the decimal columns with the places the setting gives.
+// Returned NUL-terminated, in `buffer` or, for the function name, in `name`.
+const char* cellText(char (&buffer)[64], std::string& name, const CPrecursor& precursor,
+                     PrecursorColumn column, const std::string& places) {
+    const PrecursorColumnValue value = precursorColumnValue(precursor, column);
+    if (const float* decimal = std::get_if<float>(&value))
+        return formatPlaces(buffer, static_cast<double>(*decimal), places,
+                            precursorColumnDecimalsPosition(column))
+            .data();
+    if (const int* integer = std::get_if<int>(&value)) {
+        *std::to_chars(buffer, buffer + sizeof buffer - 1, *integer, 10).ptr = '\0';
+        return buffer;
+    }
+    name = std::get<std::string_view>(value);
+    return name.c_str();
 }
 
 // The data sets File > Open offers.
@@ -178,12 +198,13 @@ void CVarnexDlg::SetupColumns() {
     m_columnPercents.resize(kColumnCount, 0.0f);
     DeleteAllColumns();
     m_listCtrl.SetExtendedStyle(m_listCtrl.GetExtendedStyle() | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    for (int i = 0; i < kColumnCount; ++i) {
+    for (const PrecursorColumn precursorColumn : kPrecursorColumns) {
+        const int i = precursorColumnIndex(precursorColumn);
         LVCOLUMNA column;
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = kColumns[static_cast<std::size_t>(i)].insertWidth;
-        column.pszText = kColumns[static_cast<std::size_t>(i)].title;
+        column.cx = insertWidth(precursorColumn);
+        column.pszText = precursorColumnHeader(precursorColumn).data(); // a NUL-terminated literal
         column.iSubItem = i;
         m_listCtrl.InsertColumn(i, &column);
         m_columnPercents[static_cast<std::size_t>(i)] = 20.0f;
@@ -252,32 +273,27 @@ void CVarnexDlg::FillRows() {
     const std::string places = ReadDecimalPlaces();
     const CPrecursorArray& displayed = DisplayedPrecursors();
     const int count = displayed.GetSize();
-    char switchingTime[64];
-    char setMass[64];
-    char intensity[64];
-    char charge[16];
+    char buffer[64];
+    std::string name;
     for (int i = 0; i < count; ++i) {
         const CPrecursor precursor = displayed.GetAt(i);
-        formatPlaces(switchingTime, static_cast<double>(precursor.m_fSwitchingTime), places,
-                     kSwitchingTimePlacesPos);
-        formatPlaces(setMass, static_cast<double>(precursor.m_fSetMass), places, kSetMassPlacesPos);
-        formatPlaces(intensity, static_cast<double>(precursor.m_fIntensity), places, kIntensityPlacesPos);
-        *std::to_chars(charge, charge + sizeof charge - 1, precursor.m_nChargeState, 10).ptr = '\0';
-
-        LVITEMA item;
-        item.mask = LVIF_TEXT;
-        item.iItem = i;
-        item.iSubItem = 0;
-        item.pszText = switchingTime;
-        item.state = 0;
-        item.stateMask = 0;
-        item.iImage = 0;
-        item.lParam = 0;
-        m_listCtrl.InsertItem(&item);
-        m_listCtrl.SetItemText(i, 1, setMass);
-        m_listCtrl.SetItemText(i, 2, precursor.GetFunctionName().c_str());
-        m_listCtrl.SetItemText(i, 3, charge);
-        m_listCtrl.SetItemText(i, 4, intensity);
+        for (const PrecursorColumn column : kPrecursorColumns) {
+            const char* text = cellText(buffer, name, precursor, column, places);
+            if (column != kPrecursorColumns.front()) {
+                m_listCtrl.SetItemText(i, precursorColumnIndex(column), text);
+                continue;
+            }
+            LVITEMA item;
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.iSubItem = 0;
+            item.pszText = text;
+            item.state = 0;
+            item.stateMask = 0;
+            item.iImage = 0;
+            item.lParam = 0;
+            m_listCtrl.InsertItem(&item);
+        }
     }
 }
 
@@ -326,27 +342,15 @@ void CVarnexDlg::OnListDoubleClick(NMHDR*, LRESULT* pResult) {
         return; // nothing selected: there is no precursor to show
 
     const CPrecursor precursor = displayed.GetAt(row);
-    const std::string function = std::to_string(precursor.m_nFunction);
-    const std::string surveyScan = std::to_string(precursor.m_nSurveyScan);
-    const std::string firstScan = std::to_string(precursor.m_nFirstScan);
-    const std::string lastScan = std::to_string(precursor.m_nLastScan);
-    const std::array<std::string, 8> commands = {
-        "app.command[chrodisplay:clear]()",
-        "app.command[chrodisplay:add](TIC:" + function + ")",
-        "app.command[chrodisplay:add](TIC:1)",
-        "app.command[chrodisplay:setpointer](SCAN:" + surveyScan + ")",
-        "app.command[specdisplay:DDALaunch](" + path + ")",
-        "app.command[specdisplay:clear]()",
-        "app.command[specdisplay:combine](" + firstScan + ":" + lastScan + ":" + function + ":" + path + ")",
-        "app.command[specdisplay:add](" + std::string("1") + ":" + surveyScan + ")",
-    };
+    const auto commands = ShowPrecursorCommands(HostPrecursor{
+        precursor.m_nFunction, precursor.m_nSurveyScan, precursor.m_nFirstScan, precursor.m_nLastScan, path});
     if (!IsQuorixRunning()) {
         if (!std::exchange(m_toldHostMissing, true))
             AfxMessageBox(kNoHostMessage, MB_OK | MB_ICONINFORMATION);
         return;
     }
-    for (const std::string& command : commands)
-        SendHostCommand(command.c_str(), kHostCommandTimeoutMs);
+    for (const HostCommand& command : commands)
+        SendHostCommand(FormatHostCommand(command).c_str(), kHostCommandTimeoutMs);
 }
 
 void CVarnexDlg::OnSysCommand(UINT nID, LPARAM lParam) {
@@ -446,7 +450,7 @@ void CVarnexDlg::OnDisplayShowAll() {
 bool CVarnexDlg::ReportUnreadableDataSet(const std::string& path) {
     if (path.empty())
         return false; // nothing was named
-    const auto reason = unreadableReason(path);
+    const auto reason = UnreadableReason(path);
     if (!reason)
         return false;
     const std::string message =
@@ -525,8 +529,8 @@ void CVarnexDlg::dropEvent(QDropEvent* event) {
 
 bool CVarnexDlg::ExportDisplayed(const std::string& path, ExportFormat format, std::string& error) const {
     std::ostringstream table;
-    writePrecursors(table, DisplayedPrecursors(), format);
-    return writeFileAtomically(path, table.str(), error);
+    WritePrecursors(table, DisplayedPrecursors(), format);
+    return WriteFileAtomically(path, table.str(), error);
 }
 
 void CVarnexDlg::OnFileExport() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The precursor list window: a modal dialog over template 102 with one report-style list view. It owns
@@ -70,7 +71,8 @@ public:
     const PrecursorFilter& GetFilter() const { return m_filter; }
     void SetFilter(const PrecursorFilter& filter);
     // Writes the displayed precursors as varnex-list does, replacing `path` only once all is written.
-    bool ExportDisplayed(const std::string& path, ExportFormat format, std::string& error) const;
+    bool ExportDisplayed(const std::string& path, varnex::listio::ExportFormat format,
+                         std::string& error) const;
     // The line under the list: the data set's name and the count.
     QString DataSetLineText() const;
 

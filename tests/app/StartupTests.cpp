@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <string>
 #include <thread>
@@ -16,15 +17,15 @@
 #include "outside/LogonTestSupport.h"
 
 #include "app/VarnexApp.h"
-#include "hostlink/TestHost.h"
 #include "model/MzmlWriter.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
 #include "progress/ProgressDlg.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/SettingsTestSupport.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestApplication.h"
+#include "support/TestHost.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 #include "ui/VarnexDlg.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnex-list on hostile data files (written by fuzz/make_hostile.py): each run ends by itself, within a
 // memory and a time limit, with a clean exit status, and lists the sound part of the data set.
 
@@ -17,6 +18,8 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/TempDirectory.h"
 
 namespace {
 
@@ -117,19 +120,13 @@ std::multiset<long> SetMasses(const std::string& tsv) {
 class HostileFiles : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "varnex-hostile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         const std::string command = "python3 '" + std::string(VARNEX_SOURCE_DIR) +
                                     "/fuzz/make_hostile.py' '" + dir.string() + "' " + GetParam();
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
 
-    fs::path dir;
+    support::TempDirectory folder{"varnex-hostile"};
+    const fs::path dir = folder.Path();
 };
 
 TEST_P(HostileFiles, EndCleanlyWithinLimitsAndListTheSoundPart) {

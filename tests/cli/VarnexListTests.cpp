@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +10,8 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
+#include "support/TempDirectory.h"
 
 namespace {
 
@@ -57,16 +59,6 @@ std::vector<std::string> split(const std::string& line, char separator) {
 
 class VarnexList : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "varnex-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-
     // Runs the real executable; standard error is a file, so no progress line is drawn. A run that hangs
     // is stopped and reported as exit code 124.
     Outcome run(const std::vector<std::string>& arguments) const {
@@ -87,7 +79,8 @@ protected:
         return outcome;
     }
 
-    fs::path dir;
+    support::TempDirectory folder{"varnex-cli"};
+    const fs::path dir = folder.Path();
     const std::string sample = std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML";
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@
 #include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
 #include "hostlink/HostLink.h"
-#include "hostlink/TestHost.h"
+#include "support/TestHost.h"
 
 namespace {
 
@@ -92,8 +93,8 @@ TEST_F(HostDisplayServiceTest, MalformedCommandIsRefusedAndShownInTheStatusLine)
     HostDisplayService service;
     std::string error;
     ASSERT_TRUE(service.Start(error)) << error;
-    const auto result = hostlink::SendCommand("app.command[specdisplay:fly]()", 5000);
-    EXPECT_EQ(result.status, hostlink::SendStatus::Rejected);
+    const auto result = varnex::hostlink::SendCommand("app.command[specdisplay:fly]()", 5000);
+    EXPECT_EQ(result.status, varnex::hostlink::SendStatus::Rejected);
     ASSERT_TRUE(WaitUntilShown(service, 1));
     EXPECT_TRUE(service.Window()->statusBar()->currentMessage().contains(QStringLiteral("unknown command")));
 

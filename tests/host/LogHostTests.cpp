@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <sstream>
 #include <string>
 #include <thread>
@@ -7,11 +8,11 @@
 #include "host/LogHost.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/HostServer.h"
-#include "hostlink/TestHost.h"
+#include "support/TestHost.h"
 
 TEST(LogHost, PrintsEachCommandOnItsOwnLineInArrivalOrder) {
     ScopedRuntimeDirectory runtime;
-    hostlink::HostCommandServer server;
+    varnex::hostlink::HostCommandServer server;
     std::string error;
     ASSERT_TRUE(server.Listen(error)) << error;
     std::ostringstream out;

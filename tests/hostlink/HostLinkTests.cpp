@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -17,18 +18,18 @@
 #include "hostlink/Framing.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/HostServer.h"
-#include "hostlink/TestHost.h"
 #include "hostlink/UnixSocket.h"
+#include "support/TestHost.h"
 
 using namespace std::chrono_literals;
-using hostlink::SendStatus;
+using varnex::hostlink::SendStatus;
 
 namespace {
 
 // A listening socket at the endpoint that never accepts: connects succeed, nothing is ever answered.
-hostlink::UniqueFd ListenWithoutServing(const std::filesystem::path& path) {
-    hostlink::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const auto address = hostlink::MakeUnixAddress(path.string());
+varnex::hostlink::UniqueFd ListenWithoutServing(const std::filesystem::path& path) {
+    varnex::hostlink::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = varnex::hostlink::MakeUnixAddress(path.string());
     EXPECT_EQ(::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)), 0);
     EXPECT_EQ(::listen(fd.Get(), 4), 0);
     return fd;
@@ -36,14 +37,14 @@ hostlink::UniqueFd ListenWithoutServing(const std::filesystem::path& path) {
 
 // Leaves a socket file without a listener, as a crashed host does.
 void LeaveStaleSocket(const std::filesystem::path& path) {
-    hostlink::UniqueFd fd = ListenWithoutServing(path);
+    varnex::hostlink::UniqueFd fd = ListenWithoutServing(path);
     fd.Reset();
     ASSERT_TRUE(std::filesystem::exists(path));
 }
 
-hostlink::UniqueFd ConnectRaw(const std::filesystem::path& path) {
-    hostlink::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const auto address = hostlink::MakeUnixAddress(path.string());
+varnex::hostlink::UniqueFd ConnectRaw(const std::filesystem::path& path) {
+    varnex::hostlink::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto address = varnex::hostlink::MakeUnixAddress(path.string());
     EXPECT_EQ(::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)), 0);
     return fd;
 }
@@ -66,14 +67,14 @@ const std::vector<std::string> kEightCommands = {
 } // namespace
 
 TEST(FrameDecoder, ReassemblesFramesFedByteByByte) {
-    const std::string stream = hostlink::EncodeFrame("first") + hostlink::EncodeFrame("") +
-                               hostlink::EncodeFrame(std::string("with\0nul", 8));
-    hostlink::FrameDecoder decoder;
+    const std::string stream = varnex::hostlink::EncodeFrame("first") + varnex::hostlink::EncodeFrame("") +
+                               varnex::hostlink::EncodeFrame(std::string("with\0nul", 8));
+    varnex::hostlink::FrameDecoder decoder;
     std::vector<std::string> frames;
     std::string payload;
     for (const char byte : stream) {
         decoder.Feed(&byte, 1);
-        while (decoder.Next(payload) == hostlink::FrameDecoder::Status::Frame)
+        while (decoder.Next(payload) == varnex::hostlink::FrameDecoder::Status::Frame)
             frames.push_back(payload);
     }
     EXPECT_EQ(frames, (std::vector<std::string>{"first", "", std::string("with\0nul", 8)}));
@@ -81,11 +82,11 @@ TEST(FrameDecoder, ReassemblesFramesFedByteByByte) {
 }
 
 TEST(FrameDecoder, RejectsAnnouncedFrameAboveLimitBeforeItsBytesArrive) {
-    hostlink::FrameDecoder decoder(16);
-    const std::string header = hostlink::EncodeFrame(std::string(17, 'x')).substr(0, 4);
+    varnex::hostlink::FrameDecoder decoder(16);
+    const std::string header = varnex::hostlink::EncodeFrame(std::string(17, 'x')).substr(0, 4);
     decoder.Feed(header.data(), header.size());
     std::string payload;
-    EXPECT_EQ(decoder.Next(payload), hostlink::FrameDecoder::Status::Oversized);
+    EXPECT_EQ(decoder.Next(payload), varnex::hostlink::FrameDecoder::Status::Oversized);
 }
 
 class HostLinkTest : public ::testing::Test {
@@ -95,7 +96,7 @@ protected:
 
 TEST_F(HostLinkTest, NotRunningWithoutSocket) {
     EXPECT_FALSE(IsQuorixRunning());
-    const auto result = hostlink::SendCommand(kEightCommands[0], 1000);
+    const auto result = varnex::hostlink::SendCommand(kEightCommands[0], 1000);
     EXPECT_EQ(result.status, SendStatus::NoHost);
     EXPECT_EQ(SendHostCommand(kEightCommands[0].c_str(), 1000), 0);
 }
@@ -103,7 +104,8 @@ TEST_F(HostLinkTest, NotRunningWithoutSocket) {
 TEST_F(HostLinkTest, StaleSocketOfCrashedHostCountsAsNotRunning) {
     LeaveStaleSocket(runtime_.SocketPath());
     EXPECT_FALSE(IsQuorixRunning());
-    EXPECT_EQ(hostlink::SendCommand("app.command[chrodisplay:clear]()", 1000).status, SendStatus::NoHost);
+    EXPECT_EQ(varnex::hostlink::SendCommand("app.command[chrodisplay:clear]()", 1000).status,
+              SendStatus::NoHost);
 }
 
 TEST_F(HostLinkTest, NewHostReplacesStaleSocketAndIsSeenRunning) {
@@ -117,7 +119,7 @@ TEST_F(HostLinkTest, NewHostReplacesStaleSocketAndIsSeenRunning) {
 
 TEST_F(HostLinkTest, SecondHostRefusesToTakeOverLiveEndpoint) {
     ThreadedHost first;
-    hostlink::HostCommandServer second;
+    varnex::hostlink::HostCommandServer second;
     std::string error;
     EXPECT_FALSE(second.Listen(error));
     EXPECT_NE(error.find("already listening"), std::string::npos) << error;
@@ -128,7 +130,7 @@ TEST_F(HostLinkTest, HostRefusesToDeleteFileThatIsNotSocket) {
     std::FILE* file = std::fopen(runtime_.SocketPath().c_str(), "w");
     ASSERT_NE(file, nullptr);
     std::fclose(file);
-    hostlink::HostCommandServer server;
+    varnex::hostlink::HostCommandServer server;
     std::string error;
     EXPECT_FALSE(server.Listen(error));
     EXPECT_TRUE(std::filesystem::is_regular_file(runtime_.SocketPath()));
@@ -157,35 +159,36 @@ TEST_F(HostLinkTest, OddPathsArriveAsExactlyOneCommandEach) {
     std::vector<std::string> sent;
     for (const std::string& path : paths) {
         sent.push_back("app.command[specdisplay:combine](12:15:3:" + path + ")");
-        const auto result = hostlink::SendCommand(sent.back(), 10000);
+        const auto result = varnex::hostlink::SendCommand(sent.back(), 10000);
         EXPECT_EQ(result.status, SendStatus::Accepted) << result.reply;
     }
     const std::string withNul("app.command[specdisplay:DDALaunch](/a\0b)", 40);
     sent.push_back(withNul);
-    EXPECT_EQ(hostlink::SendCommand(withNul, 10000).status, SendStatus::Accepted);
+    EXPECT_EQ(varnex::hostlink::SendCommand(withNul, 10000).status, SendStatus::Accepted);
     EXPECT_EQ(host.Received(), sent);
 }
 
 TEST_F(HostLinkTest, CommandLongerThanFrameLimitIsNotSent) {
     ThreadedHost host;
-    const auto result = hostlink::SendCommand(std::string(hostlink::kMaxFrameBytes + 1, 'x'), 1000);
+    const auto result =
+        varnex::hostlink::SendCommand(std::string(varnex::hostlink::kMaxFrameBytes + 1, 'x'), 1000);
     EXPECT_EQ(result.status, SendStatus::Failed);
     EXPECT_TRUE(host.Received().empty());
 }
 
 TEST_F(HostLinkTest, HostRejectionIsReportedWithItsReason) {
     ThreadedHost host({}, [](std::string_view) { return std::string("error: unknown verb"); });
-    const auto result = hostlink::SendCommand("app.command[nodisplay:dance]()", 1000);
+    const auto result = varnex::hostlink::SendCommand("app.command[nodisplay:dance]()", 1000);
     EXPECT_EQ(result.status, SendStatus::Rejected);
     EXPECT_EQ(result.reply, "error: unknown verb");
     EXPECT_EQ(SendHostCommand("app.command[nodisplay:dance]()", 1000), 0);
 }
 
 TEST_F(HostLinkTest, HostThatNeverAcceptsCostsAtMostTheTimeout) {
-    hostlink::UniqueFd listener = ListenWithoutServing(runtime_.SocketPath());
+    varnex::hostlink::UniqueFd listener = ListenWithoutServing(runtime_.SocketPath());
     ASSERT_TRUE(IsQuorixRunning());
     const auto start = std::chrono::steady_clock::now();
-    const auto result = hostlink::SendCommand(kEightCommands[0], 300);
+    const auto result = varnex::hostlink::SendCommand(kEightCommands[0], 300);
     const double elapsedMs = ElapsedMs(start);
     EXPECT_EQ(result.status, SendStatus::TimedOut);
     EXPECT_GE(elapsedMs, 290.0);
@@ -197,7 +200,7 @@ TEST_F(HostLinkTest, HostThatStopsAnsweringCostsAtMostTheTimeoutPerCommand) {
     release.lock();
     ThreadedHost host({}, [&](std::string_view) {
         std::lock_guard<std::mutex> wait(release); // hangs until the test ends
-        return std::string(hostlink::kReplyOk);
+        return std::string(varnex::hostlink::kReplyOk);
     });
     for (int i = 0; i < 2; ++i) {
         const auto start = std::chrono::steady_clock::now();
@@ -222,15 +225,16 @@ TEST_F(HostLinkTest, HostDyingMidSequenceLeavesTheRestUndeliveredWithoutHanging)
 }
 
 TEST_F(HostLinkTest, HostClosingBeforeReadingDoesNotRaiseSigpipe) {
-    hostlink::UniqueFd listener = ListenWithoutServing(runtime_.SocketPath());
+    varnex::hostlink::UniqueFd listener = ListenWithoutServing(runtime_.SocketPath());
     std::thread rude([&] {
         for (int i = 0; i < 5; ++i)
-            hostlink::UniqueFd(::accept(listener.Get(), nullptr, nullptr)); // closed at once
+            varnex::hostlink::UniqueFd(::accept(listener.Get(), nullptr, nullptr)); // closed at once
     });
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(
-            hostlink::SendCommand(std::string(200000, 'x').substr(0, hostlink::kMaxFrameBytes), 2000).status,
-            SendStatus::Failed);
+        EXPECT_EQ(varnex::hostlink::SendCommand(
+                      std::string(200000, 'x').substr(0, varnex::hostlink::kMaxFrameBytes), 2000)
+                      .status,
+                  SendStatus::Failed);
     rude.join();
 }
 
@@ -238,7 +242,7 @@ TEST_F(HostLinkTest, RuntimeDirectoryOpenToOthersIsRefused) {
     ThreadedHost host;
     ASSERT_EQ(::chmod(runtime_.Path().c_str(), 0755), 0);
     EXPECT_FALSE(IsQuorixRunning());
-    EXPECT_EQ(hostlink::SendCommand("x", 1000).status, SendStatus::Failed);
+    EXPECT_EQ(varnex::hostlink::SendCommand("x", 1000).status, SendStatus::Failed);
     ASSERT_EQ(::chmod(runtime_.Path().c_str(), 0700), 0);
     EXPECT_TRUE(IsQuorixRunning());
 }
@@ -259,7 +263,7 @@ TEST_F(HostLinkTest, RuntimeDirectoryTakenByAnotherUserIsNamedInTheMessage) {
         if (::setgid(kOther) != 0 || ::setuid(kOther) != 0)
             ::_exit(100);
         std::string error;
-        const bool refused = !hostlink::EndpointPath(error);
+        const bool refused = !varnex::hostlink::EndpointPath(error);
         for (const std::string& part :
              {taken, std::string("another user"), std::string("XDG_RUNTIME_DIR is not set"),
               std::string("VARNEX_RUNTIME_DIR")}) {
@@ -287,11 +291,11 @@ TEST_F(HostLinkTest, RuntimeDirectoryThatIsSymlinkIsRefused) {
 }
 
 TEST_F(HostLinkTest, OversizedFrameDropsOnlyThatClient) {
-    hostlink::HostCommandServer::Limits limits;
+    varnex::hostlink::HostCommandServer::Limits limits;
     limits.maxFrameBytes = 1024;
     ThreadedHost host(limits);
-    hostlink::UniqueFd garbage = ConnectRaw(runtime_.SocketPath());
-    const std::string header = hostlink::EncodeFrame(std::string(1025, 'g')).substr(0, 4);
+    varnex::hostlink::UniqueFd garbage = ConnectRaw(runtime_.SocketPath());
+    const std::string header = varnex::hostlink::EncodeFrame(std::string(1025, 'g')).substr(0, 4);
     ASSERT_EQ(::send(garbage.Get(), header.data(), header.size(), MSG_NOSIGNAL), 4);
     char buffer[256];
     ssize_t total = 0;
@@ -304,14 +308,14 @@ TEST_F(HostLinkTest, OversizedFrameDropsOnlyThatClient) {
 }
 
 TEST_F(HostLinkTest, IdleClientsAreDroppedSoTheyCannotHoldEverySlot) {
-    hostlink::HostCommandServer::Limits limits;
+    varnex::hostlink::HostCommandServer::Limits limits;
     limits.maxClients = 3;
     limits.idleTimeoutMs = 200;
     ThreadedHost host(limits);
-    std::vector<hostlink::UniqueFd> idle;
+    std::vector<varnex::hostlink::UniqueFd> idle;
     for (int i = 0; i < 3; ++i)
         idle.push_back(ConnectRaw(runtime_.SocketPath()));
-    const std::string partial = hostlink::EncodeFrame("never finished").substr(0, 7);
+    const std::string partial = varnex::hostlink::EncodeFrame("never finished").substr(0, 7);
     ASSERT_EQ(::send(idle[0].Get(), partial.data(), partial.size(), MSG_NOSIGNAL), 7);
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(SendHostCommand("served once the idle clients are gone", 2000), 1);
@@ -322,17 +326,17 @@ TEST_F(HostLinkTest, IdleClientsAreDroppedSoTheyCannotHoldEverySlot) {
 // client out. A new client now displaces the one that has gone longest without a whole frame, and a
 // client that trickles its frame is dropped when the frame outlasts its time, however busy it looks.
 TEST_F(HostLinkTest, ClientsHoldingEveryPlaceCannotLockOutNewOnes) {
-    hostlink::HostCommandServer::Limits limits;
+    varnex::hostlink::HostCommandServer::Limits limits;
     limits.frameTimeoutMs = 300;
     ThreadedHost host(limits);
-    std::vector<hostlink::UniqueFd> holders;
+    std::vector<varnex::hostlink::UniqueFd> holders;
     for (std::size_t i = 0; i < limits.maxClients; ++i)
         holders.push_back(ConnectRaw(runtime_.SocketPath()));
     EXPECT_EQ(SendHostCommand("served while every place is taken", 2000), 1);
     EXPECT_EQ(host.Received(), std::vector<std::string>{"served while every place is taken"});
 
-    hostlink::UniqueFd trickler = ConnectRaw(runtime_.SocketPath());
-    const std::string frame = hostlink::EncodeFrame("trickled");
+    varnex::hostlink::UniqueFd trickler = ConnectRaw(runtime_.SocketPath());
+    const std::string frame = varnex::hostlink::EncodeFrame("trickled");
     for (std::size_t k = 0; k < 8; ++k) {
         ::send(trickler.Get(), frame.data() + k, 1, MSG_NOSIGNAL);
         std::this_thread::sleep_for(100ms);
@@ -344,15 +348,15 @@ TEST_F(HostLinkTest, ClientsHoldingEveryPlaceCannotLockOutNewOnes) {
 
 TEST_F(HostLinkTest, FloodOfPipelinedCommandsIsServedInOrder) {
     ThreadedHost host;
-    hostlink::UniqueFd client = ConnectRaw(runtime_.SocketPath());
+    varnex::hostlink::UniqueFd client = ConnectRaw(runtime_.SocketPath());
     std::string burst;
     std::vector<std::string> sent;
     for (int i = 0; i < 2000; ++i) {
         sent.push_back("app.command[chrodisplay:add](TIC:" + std::to_string(i) + ")");
-        burst += hostlink::EncodeFrame(sent.back());
+        burst += varnex::hostlink::EncodeFrame(sent.back());
     }
     std::thread reader([&] {
-        hostlink::FrameDecoder decoder;
+        varnex::hostlink::FrameDecoder decoder;
         std::string reply;
         std::size_t replies = 0;
         char buffer[4096];
@@ -361,7 +365,7 @@ TEST_F(HostLinkTest, FloodOfPipelinedCommandsIsServedInOrder) {
             if (got <= 0)
                 break;
             decoder.Feed(buffer, static_cast<std::size_t>(got));
-            while (decoder.Next(reply) == hostlink::FrameDecoder::Status::Frame)
+            while (decoder.Next(reply) == varnex::hostlink::FrameDecoder::Status::Frame)
                 ++replies;
         }
         EXPECT_EQ(replies, sent.size());

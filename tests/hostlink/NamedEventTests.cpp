@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "hostlink/TestHost.h"
+#include "support/TestHost.h"
 #include "system/NamedEvent.h"
 
 namespace {

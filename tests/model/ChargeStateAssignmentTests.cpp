@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -10,7 +11,7 @@
 #include "model/SpectrumPoints.h"
 #include "numeric/ChargeState.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 // The nearest-point rule on its own.
 

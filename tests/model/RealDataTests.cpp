@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -7,7 +8,7 @@
 
 #include "model/PrecursorList.h"
 #include "model/SampleTruth.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 TEST(SampleDataSet, BuildMatchesTheGroundTruthRunForRun) {
     const auto truth = ReadSampleTruth();

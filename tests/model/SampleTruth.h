@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The ground truth of the bundled sample (data/sample.truth.tsv), one row per precursor run, read by the

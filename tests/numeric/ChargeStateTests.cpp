@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -616,7 +617,7 @@ TEST(ChargeStateInput, SparseCentroidEnvelopeWithRegularSpacingIsNotTakenForProf
     SyntheticSpectrum spectrum;
     const double setMass = spectrum.AddEnvelope(MonoMz(2800.0, 1), 1, 1e6);
     for (int i = 1; i <= 8; ++i) {
-        spectrum.AddPeak(setMass - 12.0 + 1.0033 * i, 500.0);
+        spectrum.AddPeak(setMass - 12.0 + test_spectra::kCarbon13Step * i, 500.0);
     }
     std::vector<float> masses, intensities;
     spectrum.Centroid(masses, intensities);

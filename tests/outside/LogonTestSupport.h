@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Tests of the logon framework and of start-up: a base that answers every message box (recording its
@@ -12,7 +13,7 @@
 
 #include "outside/SecurityApp.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 #include "system/Registry.h"
 
 class MessageRecordingTest : public ::testing::Test {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <string>
 #include <vector>
 
@@ -13,9 +14,9 @@
 #include "outside/DisplayAbout.h"
 #include "outside/SecurityApp.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestApplication.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 

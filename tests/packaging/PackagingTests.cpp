@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -9,7 +10,7 @@
 #include "platform/Dialog.h"
 #include "platform/DialogUnits.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 
 namespace {
 

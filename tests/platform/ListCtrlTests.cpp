@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +13,7 @@
 
 #include "platform/Dialog.h"
 #include "platform/ListCtrl.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 
 namespace {
 

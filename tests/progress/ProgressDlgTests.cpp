@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "model/PrecursorList.h"
-#include "platform/TestApplication.h"
 #include "progress/ProgressDlg.h"
+#include "support/TestApplication.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The array decoder against a plain reference (character-by-character base64, zlib's streaming inflate,
 // the Numpress library with the largest buffer its format permits): identical arrays on every real file
 // and on damaged text, and declared lengths that bound every codec.
@@ -17,7 +18,7 @@
 
 #include "rawdata/BinaryDecode.h"
 #include "rawdata/HandMadeMzml.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::ArrayEncoding;
 using varnex::rawdata::DecodeArray;

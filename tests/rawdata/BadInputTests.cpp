@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bad input fails cleanly or damages only itself: files that cannot be read, files that are not mzML,
 // truncation at any byte, corrupted bytes, stale indexes, broken XML or compressed data in one
 // spectrum, lying lengths, absurd numbers and entity expansion.
@@ -19,7 +20,7 @@
 #include "rawdata/HandMadeMzml.h"
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 

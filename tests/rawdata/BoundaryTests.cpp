@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The records and operations the builder uses: layouts, 1-based numbering in the records and scan
 // functions against 0-based numbering in CRawDatafile, paths of any length, out-of-range reads, the
 // TIC trace, and reopening through the caches.
@@ -16,7 +17,7 @@
 #include "rawdata/HandMadeMzml.h"
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 

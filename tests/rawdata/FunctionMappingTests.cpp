@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How real and generated data sets map onto functions and scans: function counts, scan counts,
 // retention times in minutes and set masses, checked against values read off the XML by hand.
 
@@ -16,7 +17,7 @@
 
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 using varnex::rawdata::ScanInfo;

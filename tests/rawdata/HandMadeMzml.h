@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Small mzML documents written by hand for the tests: encoded arrays of every kind we read, and

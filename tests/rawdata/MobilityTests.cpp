@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Trapped-ion-mobility survey frames: every mobility scan's points in one spectrum, each with its inverse
 // reduced mobility, and MS/MS scans that give the precursor's mobility window. The reader keeps GetScan
 // as it is and reads a frame through a precursor's window on request.
@@ -11,7 +12,7 @@
 
 #include "rawdata/HandMadeMzml.h"
 #include "rawdata/RawData.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An indexed file's headers are read on several threads: the run must come out exactly as one thread
 // reads it, on every real data set and on copies damaged at the edges of the threads' blocks.
 
@@ -9,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "rawdata/MsRun.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 using varnex::rawdata::ScanInfo;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The same data reads the same whichever way it is stored: through the index or by a sequential scan,
 // plain or gzip-compressed, mzML or mzXML; and every array encoding decodes to its values.
 
@@ -13,7 +14,7 @@
 
 #include "rawdata/HandMadeMzml.h"
 #include "rawdata/MsRun.h"
-#include "rawdata/RawTestFiles.h"
+#include "support/RawTestFiles.h"
 
 using varnex::rawdata::MsRun;
 using varnex::rawdata::ScanInfo;

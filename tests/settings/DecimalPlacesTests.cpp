@@ -1,11 +1,13 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "SettingsTestSupport.h"
+#include "model/PrecursorColumn.h"
 #include "settings/DecimalPlaces.h"
+#include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 
@@ -50,9 +52,9 @@ TEST_F(DecimalPlacesStore, EnsureKeepsAStoredValue) {
 TEST_F(DecimalPlacesStore, ShortTextLeavesTheMissingSettingsEmpty) {
     StoreText("3:1");
     const std::string text = ReadDecimalPlaces();
-    EXPECT_EQ(DecimalPlacesAt(text, kSwitchingTimePlacesPos), "3");
-    EXPECT_EQ(DecimalPlacesAt(text, kSetMassPlacesPos), "1");
-    EXPECT_EQ(DecimalPlacesAt(text, kIntensityPlacesPos), "");
+    EXPECT_EQ(DecimalPlacesAt(text, precursorColumnDecimalsPosition(PrecursorColumn::SwitchingTime)), "3");
+    EXPECT_EQ(DecimalPlacesAt(text, precursorColumnDecimalsPosition(PrecursorColumn::SetMass)), "1");
+    EXPECT_EQ(DecimalPlacesAt(text, precursorColumnDecimalsPosition(PrecursorColumn::Intensity)), "");
 }
 
 TEST_F(DecimalPlacesStore, PlainStringTypeIsReadLikeExpandableString) {

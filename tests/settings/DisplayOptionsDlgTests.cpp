@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <functional>
 #include <string>
 
@@ -13,10 +14,10 @@
 
 #include "SettingsTestSupport.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
-#include "system/RegistryTestSupport.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestApplication.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <string>
 #include <vector>
 
@@ -5,8 +6,8 @@
 
 #include "settings/DecimalPlaces.h"
 #include "settings/ListWindowSettings.h"
+#include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 

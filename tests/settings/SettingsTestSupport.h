@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Direct access to the decimal-places value, to set up and inspect the store beside the code under test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "support/TempDirectory.h"
 #include "system/RegisteredMessage.h"
 
 using namespace std::chrono_literals;
@@ -20,19 +22,8 @@ namespace {
 
 class WindowEndpoint : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnex-endpoint-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-        ::setenv("VARNEX_RUNTIME_DIR", directory.c_str(), 1);
-        ASSERT_TRUE(endpoint.Open());
-    }
-    void TearDown() override {
-        endpoint.Close();
-        ::unsetenv("VARNEX_RUNTIME_DIR");
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
-    }
+    void SetUp() override { ASSERT_TRUE(endpoint.Open()); }
+    void TearDown() override { endpoint.Close(); }
 
     // A sender that connects and then sends nothing.
     int ConnectSilently() const {
@@ -54,7 +45,8 @@ protected:
         }
     }
 
-    std::string directory;
+    support::TempDirectory directory{"varnex-endpoint"};
+    support::ScopedEnvironment runtime{"VARNEX_RUNTIME_DIR", directory.Path().string()};
     RegisteredMessageEndpoint endpoint;
     std::vector<std::uint64_t> received;
     int served = 0;

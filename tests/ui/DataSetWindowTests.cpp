@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list window as a day's work uses it: opening data sets (menu, drop, recent list), filtering,
 // copying and exporting rows, and finding the window as it was left.
 
@@ -33,16 +34,18 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
-#include "hostlink/TestHost.h"
 #include "listio/PrecursorExport.h"
 #include "outside/LogonTestSupport.h"
 #include "platform/MessageBox.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/ListWindowSettings.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestHost.h"
 #include "system/Registry.h"
-#include "system/RegistryTestSupport.h"
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
+
+using varnex::listio::ExportFormat;
 
 namespace {
 

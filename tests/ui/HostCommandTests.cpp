@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <memory>
 #include <string>
@@ -10,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
-#include "hostlink/TestHost.h"
 #include "platform/MessageBox.h"
 #include "settings/DecimalPlaces.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestHost.h"
 #include "system/NamedEvent.h"
-#include "system/RegistryTestSupport.h"
 
 namespace {
 

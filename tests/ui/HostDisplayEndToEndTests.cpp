@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A double-click in the list window over the bundled sample, carried through the host link to a running
 // host display: what the displays then hold is checked against the data set, read here on its own, and
 // against the sample's ground truth.
@@ -22,10 +23,10 @@
 #include "UiTestSupport.h"
 #include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
-#include "hostlink/TestHost.h"
 #include "model/SampleTruth.h"
 #include "rawdata/MsRun.h"
-#include "system/RegistryTestSupport.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestHost.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <array>
 #include <cstdio>
 #include <string>
@@ -20,12 +21,12 @@
 
 #include "UiTestSupport.h"
 #include "platform/MessageBox.h"
-#include "platform/TestApplication.h"
 #include "platform/WinApp.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/DisplayOptionsDlg.h"
 #include "settings/SettingsTestSupport.h"
-#include "system/RegistryTestSupport.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestApplication.h"
 #include "ui/Resource.h"
 
 namespace {

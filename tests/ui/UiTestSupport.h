@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Running the precursor list window in tests: a window over precursors made in the test (no data set),
@@ -11,7 +12,7 @@
 #include <QTimer>
 
 #include "model/Precursor.h"
-#include "platform/TestApplication.h"
+#include "support/TestApplication.h"
 #include "ui/VarnexDlg.h"
 
 namespace ui_test {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -15,11 +16,11 @@
 #include <unistd.h>
 
 #include "UiTestSupport.h"
-#include "hostlink/TestHost.h"
 #include "platform/SystemMenu.h"
 #include "settings/DecimalPlaces.h"
+#include "support/RegistryTestSupport.h"
+#include "support/TestHost.h"
 #include "system/RegisteredMessage.h"
-#include "system/RegistryTestSupport.h"
 #include "ui/Resource.h"
 
 namespace {

@@ -1,4 +1,5 @@
-#include "listio/AtomicFile.h"
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "system/AtomicFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,16 +8,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool writeFileAtomically(const std::string& target, const std::string& contents, std::string& error) {
-    std::string temporary = target + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
+namespace {
+
+mode_t NewFilePermissions() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::string& target, std::string_view contents, std::string& error,
+                         const AtomicWriteOptions& options) {
+    std::string temporary = target + std::string(options.temporaryInfix) + "XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, 0666 & ~mask) == 0;
+    bool ok = ::fchmod(fd, options.permissions.value_or(NewFilePermissions())) == 0;
     std::size_t written = 0;
     while (ok && written < contents.size()) {
         const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);

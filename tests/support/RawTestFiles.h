@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Files for the reader tests: real shared data, the bundled sample, data sets written by the DDA

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Test support for code that uses the registry: a private store file per test, and running a check as an
@@ -14,23 +15,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/TempDirectory.h"
+
 namespace registry_test {
 
 // A temporary folder holding the store file that VARNEX_REGISTRY_FILE points to while this lives.
 class TempStore final {
 public:
-    TempStore() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnex-registry-XXXXXX").string();
-        directory_ = ::mkdtemp(pattern.data());
-        file_ = directory_ + "/registry";
-        ::setenv("VARNEX_REGISTRY_FILE", file_.c_str(), 1);
-    }
-    ~TempStore() {
-        ::unsetenv("VARNEX_REGISTRY_FILE");
-        ::chmod(directory_.c_str(), 0700);
-        std::error_code ignored;
-        std::filesystem::remove_all(directory_, ignored);
-    }
+    TempStore() = default;
     TempStore(const TempStore&) = delete;
     TempStore& operator=(const TempStore&) = delete;
 
@@ -53,8 +45,10 @@ public:
     }
 
 private:
-    std::string directory_;
-    std::string file_;
+    support::TempDirectory folder_{"varnex-registry"};
+    std::string directory_ = folder_.Path().string();
+    std::string file_ = folder_.File("registry");
+    support::ScopedEnvironment variable_{"VARNEX_REGISTRY_FILE", file_};
 };
 
 // Runs `check` in a child process, as user "nobody" when this process is root, and returns its exit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The one QApplication of a test executable (offscreen), created on first use on the main thread. It

@@ -1,8 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "host/HostCommand.h"
+#include "hostlink/HostCommand.h"
+
+using namespace varnex::hostlink;
 
 namespace {
 
@@ -88,4 +92,37 @@ TEST(HostCommandParsing, MalformedTextIsRejectedWithAReason) {
     Rejection("app.command[specdisplay:add](1)");
     Rejection("app.command[specdisplay:add](1:2:3)");
     Rejection(std::string("app.command[specdisplay:add](1:\0)", 33));
+}
+
+// The window formats what the host parses: every command of a double-click comes back as it was sent,
+// whatever the data set's path holds.
+TEST(HostCommandText, TheEightCommandsOfAPrecursorRoundTrip) {
+    const HostPrecursor precursor{3, 152, 12, 15, "D:\\data\\sample01"};
+    const std::vector<std::string> expected = {
+        "app.command[chrodisplay:clear]()",
+        "app.command[chrodisplay:add](TIC:3)",
+        "app.command[chrodisplay:add](TIC:1)",
+        "app.command[chrodisplay:setpointer](SCAN:152)",
+        "app.command[specdisplay:DDALaunch](D:\\data\\sample01)",
+        "app.command[specdisplay:clear]()",
+        "app.command[specdisplay:combine](12:15:3:D:\\data\\sample01)",
+        "app.command[specdisplay:add](1:152)",
+    };
+    std::vector<std::string> texts;
+    for (const HostCommand& command : ShowPrecursorCommands(precursor)) {
+        texts.push_back(FormatHostCommand(command));
+        EXPECT_EQ(Parsed(texts.back()), command) << texts.back();
+        EXPECT_EQ(FormatHostCommand(Parsed(texts.back())), texts.back());
+    }
+    EXPECT_EQ(texts, expected);
+}
+
+TEST(HostCommandText, OddPathsAndSurveyScanZeroRoundTrip) {
+    for (const std::string path :
+         {"/data/my run:2/a b:c.mzML", "/odd)/name](x).mzML", "12:15:3:/nested", ":"}) {
+        for (const HostCommand& command : ShowPrecursorCommands(HostPrecursor{2, 0, 1, 4, path})) {
+            const std::string text = FormatHostCommand(command);
+            EXPECT_EQ(Parsed(text), command) << text;
+        }
+    }
 }

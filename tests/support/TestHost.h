@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Fixtures for tests that talk through the host link: a private runtime directory per test, and a
@@ -19,38 +20,25 @@
 
 #include "hostlink/HostLink.h"
 #include "hostlink/HostServer.h"
+#include "support/TempDirectory.h"
 
 // Points VARNEX_RUNTIME_DIR at a fresh 0700 directory for the lifetime of the object.
 class ScopedRuntimeDirectory final {
 public:
-    ScopedRuntimeDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnex-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-        ::setenv("VARNEX_RUNTIME_DIR", path_.c_str(), 1);
-    }
-    ~ScopedRuntimeDirectory() {
-        ::unsetenv("VARNEX_RUNTIME_DIR");
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScopedRuntimeDirectory(const ScopedRuntimeDirectory&) = delete;
-    ScopedRuntimeDirectory& operator=(const ScopedRuntimeDirectory&) = delete;
-
-    const std::filesystem::path& Path() const { return path_; }
-    std::filesystem::path SocketPath() const { return path_ / hostlink::kSocketFileName; }
+    const std::filesystem::path& Path() const { return folder_.Path(); }
+    std::filesystem::path SocketPath() const { return folder_.Path() / varnex::hostlink::kSocketFileName; }
 
 private:
-    std::filesystem::path path_;
+    support::TempDirectory folder_;
+    support::ScopedEnvironment variable_{"VARNEX_RUNTIME_DIR", folder_.Path().string()};
 };
 
 // A host on its own thread. The default handler records each command and accepts it.
 class ThreadedHost final {
 public:
-    using Handler = hostlink::HostCommandServer::Handler;
+    using Handler = varnex::hostlink::HostCommandServer::Handler;
 
-    explicit ThreadedHost(hostlink::HostCommandServer::Limits limits = {}, Handler handler = {})
+    explicit ThreadedHost(varnex::hostlink::HostCommandServer::Limits limits = {}, Handler handler = {})
         : server_(limits), handler_(std::move(handler)) {
         std::string error;
         if (!server_.Listen(error))
@@ -62,7 +50,7 @@ public:
                     received_.emplace_back(command);
                 }
                 changed_.notify_all();
-                return handler_ ? handler_(command) : std::string(hostlink::kReplyOk);
+                return handler_ ? handler_(command) : std::string(varnex::hostlink::kReplyOk);
             });
         });
     }
@@ -84,10 +72,10 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
     }
-    hostlink::HostCommandServer& Server() { return server_; }
+    varnex::hostlink::HostCommandServer& Server() { return server_; }
 
 private:
-    hostlink::HostCommandServer server_;
+    varnex::hostlink::HostCommandServer server_;
     Handler handler_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDirectory.h"
+#include "system/AtomicFile.h"
+
+namespace {
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Names in the folder other than `kept`: what a write left behind.
+int otherEntries(const std::string& directory, const std::string& kept) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        count += entry.path().filename() != kept ? 1 : 0;
+    return count;
+}
+
+mode_t permissionsOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+} // namespace
+
+TEST(AtomicFileWrite, ReplacesTheFileWholeAndLeavesNoTemporary) {
+    const support::TempDirectory folder;
+    const std::string target = folder.Path().string() + "/list.tsv";
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(target, "old\n", error)) << error;
+    const std::string bigger(1 << 20, 'x');
+    ASSERT_TRUE(WriteFileAtomically(target, bigger, error)) << error;
+    EXPECT_EQ(contentsOf(target), bigger);
+    EXPECT_EQ(otherEntries(folder.Path().string(), "list.tsv"), 0);
+}
+
+TEST(AtomicFileWrite, AFailedRenameKeepsTheOldFileRemovesTheTemporaryAndSaysWhy) {
+    const support::TempDirectory folder;
+    // A folder in the target's place cannot be renamed over, but the temporary beside it is created.
+    const std::string target = folder.Path().string() + "/occupied";
+    std::filesystem::create_directory(target);
+    std::filesystem::create_directory(target + "/inside");
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomically(target, "text", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(target + "/inside"));
+    EXPECT_EQ(otherEntries(folder.Path().string(), "occupied"), 0);
+}
+
+TEST(AtomicFileWrite, AMissingFolderIsAFailureWithTheSystemsReason) {
+    const support::TempDirectory folder;
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomically(folder.Path().string() + "/no/such/folder/list.tsv", "text", error));
+    EXPECT_EQ(error, std::strerror(ENOENT));
+}
+
+TEST(AtomicFileWrite, PermissionsAsAskedOrAsForANewFile) {
+    const support::TempDirectory folder;
+    const std::string target = folder.Path().string() + "/store";
+    std::string error;
+    ASSERT_TRUE(WriteFileAtomically(target, "a", error, {".tmp.", 0600})) << error;
+    EXPECT_EQ(permissionsOf(target), 0600u);
+    const mode_t mask = ::umask(022);
+    ASSERT_TRUE(WriteFileAtomically(target, "b", error)) << error;
+    ::umask(mask);
+    EXPECT_EQ(permissionsOf(target), 0644u);
+    EXPECT_EQ(contentsOf(target), "b");
+}

@@ -31,6 +31,8 @@
 #include "rawdata/RawData.h"
 #include "system/AtomicFile.h"
 
+using varnex::system::WriteFileAtomically;
+
 using varnex::listio::ExportFormat;
 using varnex::listio::UnreadableReason;
 using varnex::listio::WritePrecursors;

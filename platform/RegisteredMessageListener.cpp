@@ -8,6 +8,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+using varnex::system::RegisteredMessageFrame;
+
 namespace {
 
 // How long a sender has from its connection to send its frame.

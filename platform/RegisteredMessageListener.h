@@ -28,7 +28,7 @@ public:
 private:
     void ServicePending();
 
-    RegisteredMessageEndpoint endpoint_;
+    varnex::system::RegisteredMessageEndpoint endpoint_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* retry_ = nullptr;
     Dispatch dispatch_;

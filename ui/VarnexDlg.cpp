@@ -39,6 +39,8 @@
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 
+using varnex::system::WriteFileAtomically;
+
 using varnex::hostlink::FormatHostCommand;
 using varnex::hostlink::HostCommand;
 using varnex::hostlink::HostPrecursor;

@@ -19,6 +19,8 @@
 #include "support/RegistryTestSupport.h"
 #include "support/TestApplication.h"
 
+using varnex::settings::kDisplaySettingsNotSavedMessage;
+
 namespace {
 
 using settings_test::ReadStoredValue;

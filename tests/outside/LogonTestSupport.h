@@ -30,7 +30,8 @@ protected:
     // Stores the user list `users` as the policy value `valueName`.
     static void SetPolicy(const char* valueName, const std::string& users) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, varnex::outside::kSecurityPolicyKey, &key),
+                  ERROR_SUCCESS);
         RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(users.c_str()),
                        static_cast<DWORD>(users.size() + 1));
         RegCloseKey(key);

@@ -33,6 +33,10 @@
 
 using varnex::system::WriteFileAtomically;
 
+using varnex::cli::BatchTable;
+using varnex::cli::DefaultJobCount;
+using varnex::cli::ListDataSets;
+
 using varnex::listio::ExportFormat;
 using varnex::listio::UnreadableReason;
 using varnex::listio::WritePrecursors;

@@ -10,6 +10,8 @@
 
 using varnex::system::RegisteredMessageFrame;
 
+namespace varnex::platform {
+
 namespace {
 
 // How long a sender has from its connection to send its frame.
@@ -51,3 +53,5 @@ void RegisteredMessageListener::ServicePending() {
         retry_->stop();
     }
 }
+
+} // namespace varnex::platform

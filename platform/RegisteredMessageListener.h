@@ -16,6 +16,8 @@
 class QSocketNotifier;
 class QTimer;
 
+namespace varnex::platform {
+
 class RegisteredMessageListener final : public QObject {
 public:
     using Dispatch = std::function<LRESULT(UINT message, WPARAM wParam, LPARAM lParam)>;
@@ -33,3 +35,5 @@ private:
     QTimer* retry_ = nullptr;
     Dispatch dispatch_;
 };
+
+} // namespace varnex::platform

@@ -39,6 +39,8 @@
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 
+using varnex::platform::RegisteredMessageListener;
+
 using varnex::settings::AddRecentDataSet;
 using varnex::settings::ReadRecentDataSets;
 using varnex::settings::ReadSortColumn;

@@ -20,12 +20,12 @@ class MessageRecordingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        SetMessageBoxObserver([this](QMessageBox& box) {
+        varnex::platform::SetMessageBoxObserver([this](QMessageBox& box) {
             messages.push_back(box.text().toStdString());
             box.accept();
         });
     }
-    void TearDown() override { SetMessageBoxObserver({}); }
+    void TearDown() override { varnex::platform::SetMessageBoxObserver({}); }
 
     // Stores the user list `users` as the policy value `valueName`.
     static void SetPolicy(const char* valueName, const std::string& users) {

@@ -13,7 +13,7 @@
 namespace {
 
 int PlacesAt(const std::string& text, PrecursorColumn column) {
-    return std::atoi(DecimalPlacesAt(text, precursorColumnDecimalsPosition(column)).c_str());
+    return std::atoi(DecimalPlacesAt(text, PrecursorColumnDecimalsPosition(column)).c_str());
 }
 
 } // namespace

@@ -14,7 +14,7 @@ namespace {
 
 using varnex::rawdata::EncodeBase64;
 
-std::string arrays(const std::string& masses, const std::string& intensities) {
+std::string Arrays(const std::string& masses, const std::string& intensities) {
     const auto array = [](const std::string& encoded, const char* precision, const char* kind) {
         return "<binaryDataArray encodedLength=\"" + std::to_string(encoded.size()) +
                "\"><cvParam cvRef=\"MS\" accession=\"" + precision +
@@ -38,9 +38,9 @@ bool WriteManySpectraDataSet(const std::string& path, long long spectra) {
                                               501.2732, 501.7748, 650.3,  900.4};
     const std::vector<float> surveyHeights = {2e4f, 3e4f, 1e6f, 8e5f, 4e5f, 1.5e5f, 5e4f, 1e4f};
     const std::string survey =
-        arrays(EncodeBase64(surveyMasses.data(), surveyMasses.size() * sizeof(double)),
+        Arrays(EncodeBase64(surveyMasses.data(), surveyMasses.size() * sizeof(double)),
                EncodeBase64(surveyHeights.data(), surveyHeights.size() * sizeof(float)));
-    const std::string empty = arrays("", "");
+    const std::string empty = Arrays("", "");
     gzprintf(out,
              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<mzML xmlns=\"http://psi.hupo.org/ms/mzml\" "
              "version=\"1.1.0\"><cvList count=\"1\"><cv id=\"MS\" fullName=\"PSI-MS\"/></cvList>"

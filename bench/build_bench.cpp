@@ -44,18 +44,18 @@ namespace {
 
 using Figures = std::map<std::string, double>;
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
+double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double cpuSeconds() {
+double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-double peakRssMegabytes() {
+double PeakRssMegabytes() {
     std::FILE* status = std::fopen("/proc/self/status", "r");
     if (status == nullptr) {
         return -1.0;
@@ -74,7 +74,7 @@ double peakRssMegabytes() {
 int repeatCount = 3;
 
 // Runs `measure` in a child process and returns the figures it reported.
-Figures inChildOnce(const std::function<Figures()>& measure) {
+Figures InChildOnce(const std::function<Figures()>& measure) {
     int fds[2];
     if (pipe(fds) != 0) {
         return {};
@@ -110,10 +110,10 @@ Figures inChildOnce(const std::function<Figures()>& measure) {
 }
 
 // The run with the lowest `timeKey` of repeatCount runs.
-Figures inChild(const std::function<Figures()>& measure, const std::string& timeKey) {
+Figures InChild(const std::function<Figures()>& measure, const std::string& timeKey) {
     Figures best;
     for (int run = 0; run < repeatCount; ++run) {
-        Figures figures = inChildOnce(measure);
+        Figures figures = InChildOnce(measure);
         if (best.empty() || figures[timeKey] < best[timeKey]) {
             best = std::move(figures);
         }
@@ -121,7 +121,7 @@ Figures inChild(const std::function<Figures()>& measure, const std::string& time
     return best;
 }
 
-double readWholeFile(const std::string& path) {
+double ReadWholeFile(const std::string& path) {
     const auto start = std::chrono::steady_clock::now();
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0) {
@@ -131,34 +131,34 @@ double readWholeFile(const std::string& path) {
     while (::read(fd, buffer.data(), buffer.size()) > 0) {
     }
     ::close(fd);
-    return secondsSince(start);
+    return SecondsSince(start);
 }
 
-Figures measureHandOver(const std::string& path) {
+Figures MeasureHandOver(const std::string& path) {
     CPrecursorList list;
     list.SetRawPath(path);
     const auto start = std::chrono::steady_clock::now();
     list.CreatePrecursorRuns();
-    return {{"handover_s", secondsSince(start)},
-            {"handover_cpu_s", cpuSeconds()},
-            {"handover_rss_mb", peakRssMegabytes()}};
+    return {{"handover_s", SecondsSince(start)},
+            {"handover_cpu_s", CpuSeconds()},
+            {"handover_rss_mb", PeakRssMegabytes()}};
 }
 
 // The complete build on one thread: what the pool of the charge-state pass gains.
-Figures measureOneThreadBuild(const std::string& path) {
+Figures MeasureOneThreadBuild(const std::string& path) {
     CPrecursorList list;
     list.SetRawPath(path);
     list.SetWorkerThreads(1);
     varnex::rawdata::MsRun::SetMetadataThreads(1);
     const auto start = std::chrono::steady_clock::now();
     list.CreatePrecursorList();
-    return {{"one_thread_s", secondsSince(start)},
-            {"one_thread_cpu_s", cpuSeconds()},
-            {"one_thread_rss_mb", peakRssMegabytes()}};
+    return {{"one_thread_s", SecondsSince(start)},
+            {"one_thread_cpu_s", CpuSeconds()},
+            {"one_thread_rss_mb", PeakRssMegabytes()}};
 }
 
 // varnex-list FILE > /dev/null as a whole process: start-up, build, output and exit.
-Figures measureVarnexList(const std::string& path) {
+Figures MeasureVarnexList(const std::string& path) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -170,7 +170,7 @@ Figures measureVarnexList(const std::string& path) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    const double wall = secondsSince(start);
+    const double wall = SecondsSince(start);
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
     return {{"list_s", wall},
             {"list_cpu_s", seconds(usage.ru_utime) + seconds(usage.ru_stime)},
@@ -179,10 +179,10 @@ Figures measureVarnexList(const std::string& path) {
 }
 
 // The best of repeatCount whole-process runs of varnex-list.
-Figures bestVarnexList(const std::string& path) {
+Figures BestVarnexList(const std::string& path) {
     Figures best;
     for (int run = 0; run < repeatCount; ++run) {
-        Figures figures = measureVarnexList(path);
+        Figures figures = MeasureVarnexList(path);
         if (best.empty() || figures["list_s"] < best["list_s"]) {
             best = std::move(figures);
         }
@@ -192,7 +192,7 @@ Figures bestVarnexList(const std::string& path) {
 
 // The window started on the data set until its list shows, best of repeatCount starts, under Xvfb;
 // empty when the window program is not built or the script cannot run.
-std::string launchTime(const std::string& path) {
+std::string LaunchTime(const std::string& path) {
 #ifdef VARNEX_WINDOW_PROGRAM
     const std::string command = "VARNEX_WINDOW_PROGRAM='" VARNEX_WINDOW_PROGRAM "' '" VARNEX_LAUNCH_SCRIPT
                                 "' --repeat " +
@@ -221,14 +221,14 @@ std::string launchTime(const std::string& path) {
 }
 
 // The complete build, then the sorts on its list. Also reports the survey spectra the build needed.
-Figures measureBuildAndSort(const std::string& path, std::vector<long long>& neededSurveyIndexes) {
+Figures MeasureBuildAndSort(const std::string& path, std::vector<long long>& neededSurveyIndexes) {
     CPrecursorList list;
     list.SetRawPath(path);
     const auto start = std::chrono::steady_clock::now();
     list.CreatePrecursorList();
-    Figures figures = {{"build_s", secondsSince(start)},
-                       {"build_cpu_s", cpuSeconds()},
-                       {"build_rss_mb", peakRssMegabytes()},
+    Figures figures = {{"build_s", SecondsSince(start)},
+                       {"build_cpu_s", CpuSeconds()},
+                       {"build_rss_mb", PeakRssMegabytes()},
                        {"precursors", list.m_Precursors.GetSize()}};
     std::set<long long> needed;
     int undetermined = 0;
@@ -249,15 +249,15 @@ Figures measureBuildAndSort(const std::string& path, std::vector<long long>& nee
     double worstSort = 0.0;
     double worstReverse = 0.0;
     for (const PrecursorColumn column : kPrecursorColumns) {
-        const int key = precursorColumnIndex(column);
+        const int key = PrecursorColumnIndex(column);
         auto sortStart = std::chrono::steady_clock::now();
         list.SortByColumn(key);
-        worstSort = std::max(worstSort, secondsSince(sortStart));
+        worstSort = std::max(worstSort, SecondsSince(sortStart));
         CPrecursor* records = list.m_Precursors.GetData();
         std::reverse(records, records + list.m_Precursors.GetSize());
         sortStart = std::chrono::steady_clock::now();
         list.SortByColumn(key);
-        const double reverse = secondsSince(sortStart);
+        const double reverse = SecondsSince(sortStart);
         figures["sort_reverse_s_key" + std::to_string(key)] = reverse;
         worstReverse = std::max(worstReverse, reverse);
     }
@@ -267,7 +267,7 @@ Figures measureBuildAndSort(const std::string& path, std::vector<long long>& nee
 }
 
 // What no build can avoid: every scan's statistics once, and each needed survey spectrum decoded once.
-Figures measureFloor(const std::string& path, const std::vector<long long>& neededSurveyIndexes) {
+Figures MeasureFloor(const std::string& path, const std::vector<long long>& neededSurveyIndexes) {
     const auto start = std::chrono::steady_clock::now();
     int functionCount = 0;
     {
@@ -291,7 +291,7 @@ Figures measureFloor(const std::string& path, const std::vector<long long>& need
             checksum += stats.GetFloat(ScanStatsRecord::kOffsetSetMass);
         }
     }
-    const double statsSeconds = secondsSince(start);
+    const double statsSeconds = SecondsSince(start);
     const auto decodeStart = std::chrono::steady_clock::now();
     CRawDatafile reader;
     reader.Open(path.c_str(), 0);
@@ -306,30 +306,30 @@ Figures measureFloor(const std::string& path, const std::vector<long long>& need
         delete[] intensities;
     }
     return {{"floor_stats_s", statsSeconds},
-            {"floor_decode_s", secondsSince(decodeStart)},
-            {"floor_s", secondsSince(start)},
-            {"floor_cpu_s", cpuSeconds()},
+            {"floor_decode_s", SecondsSince(decodeStart)},
+            {"floor_s", SecondsSince(start)},
+            {"floor_cpu_s", CpuSeconds()},
             {"floor_spectra", static_cast<double>(neededSurveyIndexes.size())},
             {"checksum", checksum}};
 }
 
-void benchmark(const std::string& path) {
+void Benchmark(const std::string& path) {
     std::error_code error;
     const auto bytes = std::filesystem::file_size(path, error);
     if (error) {
         std::printf("%s: %s\n\n", path.c_str(), error.message().c_str());
         return;
     }
-    readWholeFile(path);
-    const double catSeconds = readWholeFile(path);
+    ReadWholeFile(path);
+    const double catSeconds = ReadWholeFile(path);
     std::printf("%s (%.2f GB)\n", path.c_str(), static_cast<double>(bytes) / 1e9);
     std::printf("  cat FILE > /dev/null                %8.3f s\n", catSeconds);
 
-    const Figures handOver = inChild([&] { return measureHandOver(path); }, "handover_s");
+    const Figures handOver = InChild([&] { return MeasureHandOver(path); }, "handover_s");
     std::vector<long long> needed;
-    Figures build = inChild(
+    Figures build = InChild(
         [&] {
-            Figures figures = measureBuildAndSort(path, needed);
+            Figures figures = MeasureBuildAndSort(path, needed);
             for (std::size_t i = 0; i < needed.size(); ++i) {
                 figures["needed_" + std::to_string(i)] = static_cast<double>(needed[i]);
             }
@@ -341,10 +341,10 @@ void benchmark(const std::string& path) {
             needed.push_back(static_cast<long long>(value));
         }
     }
-    const Figures floor = inChild([&] { return measureFloor(path, needed); }, "floor_s");
+    const Figures floor = InChild([&] { return MeasureFloor(path, needed); }, "floor_s");
 
-    const Figures oneThread = inChild([&] { return measureOneThreadBuild(path); }, "one_thread_s");
-    const Figures wholeProcess = bestVarnexList(path);
+    const Figures oneThread = InChild([&] { return MeasureOneThreadBuild(path); }, "one_thread_s");
+    const Figures wholeProcess = BestVarnexList(path);
 
     const auto get = [](const Figures& figures, const char* name) {
         const auto found = figures.find(name);
@@ -384,7 +384,7 @@ void benchmark(const std::string& path) {
                 ratio(get(wholeProcess, "list_s"), buildSeconds),
                 get(wholeProcess, "list_exit") == 0 ? "" : "   (exit status not 0)");
     if (path.find('\'') == std::string::npos) {
-        const std::string launch = launchTime(path);
+        const std::string launch = LaunchTime(path);
         if (!launch.empty()) {
             std::printf("  window until the list shows, Xvfb    %s   target <= 1.5 s on run60\n",
                         launch.c_str());
@@ -401,7 +401,7 @@ void benchmark(const std::string& path) {
 }
 
 // The build's time and memory on 1M and 2M spectra of mostly MS/MS (about 0.9 precursors a spectrum).
-void benchmarkScale() {
+void BenchmarkScale() {
     const std::vector<std::pair<long long, std::string>> sets = {
         {1'000'000, VARNEX_BENCH_DATA_DIR "/spectra-1M.mzML.gz"},
         {2'000'000, VARNEX_BENCH_DATA_DIR "/spectra-2M.mzML.gz"}};
@@ -418,8 +418,8 @@ void benchmarkScale() {
             std::filesystem::rename(part, path);
         }
         std::vector<long long> needed;
-        const Figures build = inChild([&] { return measureBuildAndSort(path, needed); }, "build_s");
-        const Figures wholeProcess = bestVarnexList(path);
+        const Figures build = InChild([&] { return MeasureBuildAndSort(path, needed); }, "build_s");
+        const Figures wholeProcess = BestVarnexList(path);
         seconds.push_back(build.at("build_s"));
         cpu.push_back(build.at("build_cpu_s"));
         std::printf("%s: %lld spectra, %.0f precursors\n", path.c_str(), spectra, build.at("precursors"));
@@ -450,14 +450,14 @@ int main(int argc, char** argv) {
         }
     }
     if (scale) {
-        benchmarkScale();
+        BenchmarkScale();
         return 0;
     }
     if (paths.empty()) {
         paths = {VARNEX_BENCH_DATA_DIR "/run60.mzML", VARNEX_BENCH_DATA_DIR "/run60-profile.mzML"};
     }
     for (const auto& path : paths) {
-        benchmark(path);
+        Benchmark(path);
     }
     return 0;
 }

@@ -324,10 +324,11 @@ bool PeakPresent(const FloatSpectrum& survey, bool centroid, double mz) {
     const auto end = std::upper_bound(begin, survey.masses.end(), mz + 1.0);
     const int from = static_cast<int>(begin - survey.masses.begin());
     const int to = static_cast<int>(end - survey.masses.begin());
-    std::vector<numeric::Peak> peaks;
-    numeric::CollectPeaks(survey.masses.data(), survey.intensities.data(), from, to, !centroid, peaks);
+    std::vector<varnex::numeric::Peak> peaks;
+    varnex::numeric::CollectPeaks(survey.masses.data(), survey.intensities.data(), from, to, !centroid,
+                                  peaks);
     return std::any_of(peaks.begin(), peaks.end(),
-                       [&](const numeric::Peak& peak) { return std::fabs(peak.mz - mz) <= reach; });
+                       [&](const varnex::numeric::Peak& peak) { return std::fabs(peak.mz - mz) <= reach; });
 }
 
 // The survey scan as the program reads it for the MS/MS scan `msms`: on ion-mobility data the points

@@ -64,8 +64,9 @@ std::vector<Precursor> PickPrecursors(const varnex::rawdata::MsRun& run, std::si
         all.push_back({scan.function, scan.scanNumber, scan.scanNumber, surveyScan, scan.SetMass()});
     }
     std::vector<Precursor> picked;
-    for (std::size_t k = 0; k < count && !all.empty(); ++k)
+    for (std::size_t k = 0; k < count && !all.empty(); ++k) {
         picked.push_back(all[(k * all.size()) / count + all.size() / (2 * count)]);
+    }
     return picked;
 }
 
@@ -85,16 +86,19 @@ std::vector<std::string> Commands(const Precursor& p, const std::string& path) {
 
 bool WaitShown(HostDisplayService& service, unsigned long long revision, double* carriedOutMs = nullptr,
                std::chrono::steady_clock::time_point start = {}) {
-    if (!service.WaitForRevision(revision, std::chrono::minutes(5)))
+    if (!service.WaitForRevision(revision, std::chrono::minutes(5))) {
         return false;
-    if (carriedOutMs)
+    }
+    if (carriedOutMs) {
         *carriedOutMs =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    }
     for (;;) {
         QApplication::processEvents();
         const auto shown = service.Window()->ShownState();
-        if (shown && shown->revision >= revision)
+        if (shown && shown->revision >= revision) {
             return true;
+        }
     }
 }
 
@@ -113,26 +117,30 @@ struct XicTimes {
 double MeasureColdXic(const std::string& path, double mz, unsigned threadCount,
                       std::shared_ptr<const SurveyIonIndex>& index) {
     const auto run = varnex::rawdata::MsRun::OpenUncached(path);
-    if (!run)
+    if (!run) {
         return -1.0;
+    }
     const auto start = Clock::now();
     index = SurveyIonIndex::Build(*run, kMaxIndexedSurveyPoints, threadCount);
-    if (!index)
+    if (!index) {
         return -1.0;
+    }
     index->Extract(mz);
     return MsSince(start);
 }
 
 XicTimes MeasureXic(const std::string& path, const std::vector<Precursor>& precursors) {
     XicTimes times;
-    if (precursors.empty())
+    if (precursors.empty()) {
         return times;
+    }
     std::shared_ptr<const SurveyIonIndex> index;
     times.coldOneThreadMs = MeasureColdXic(path, precursors.front().setMass, 1, index);
     index.reset();
     times.coldMs = MeasureColdXic(path, precursors.front().setMass, 0, index);
-    if (times.coldMs < 0.0)
+    if (times.coldMs < 0.0) {
         return times;
+    }
     times.points = index->PointCount();
     for (const Precursor& precursor : precursors) {
         const auto start = Clock::now();
@@ -148,10 +156,11 @@ int main(int argc, char** argv) {
     std::size_t precursorCount = 20;
     std::string path = VARNEX_BENCH_DATA_DIR "/run60.mzML";
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--precursors") == 0 && i + 1 < argc)
+        if (std::strcmp(argv[i], "--precursors") == 0 && i + 1 < argc) {
             precursorCount = static_cast<std::size_t>(std::max(1, std::atoi(argv[++i])));
-        else
+        } else {
             path = argv[i];
+        }
     }
     if (!std::filesystem::exists(path)) {
         std::fprintf(stderr, "host_bench: %s not found (bench/make-data.sh writes it)\n", path.c_str());
@@ -159,8 +168,9 @@ int main(int argc, char** argv) {
     }
     // A private endpoint, so that the benchmark never talks to a host the user runs.
     char runtime[] = "/tmp/varnex-host-bench-XXXXXX";
-    if (!::mkdtemp(runtime))
+    if (!::mkdtemp(runtime)) {
         return 1;
+    }
     ::setenv("VARNEX_RUNTIME_DIR", runtime, 1);
 
     QApplication app(argc, argv);
@@ -188,8 +198,9 @@ int main(int argc, char** argv) {
     std::vector<double> carriedOutMs;
     for (const Precursor& precursor : precursors) {
         const auto start = Clock::now();
-        for (const std::string& command : Commands(precursor, path))
+        for (const std::string& command : Commands(precursor, path)) {
             SendHostCommand(command.c_str(), 10000);
+        }
         revision += 8;
         double modelMs = 0.0;
         if (!WaitShown(service, revision, &modelMs, start)) {
@@ -198,8 +209,9 @@ int main(int argc, char** argv) {
         }
         timesMs.push_back(MsSince(start));
         carriedOutMs.push_back(modelMs);
-        if (service.LatestState()->lastCommandFailed)
+        if (service.LatestState()->lastCommandFailed) {
             std::fprintf(stderr, "host_bench: %s\n", service.LatestState()->status.c_str());
+        }
     }
     service.Stop();
     std::filesystem::remove_all(runtime);

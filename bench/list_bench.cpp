@@ -31,15 +31,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double millisecondsSince(Clock::time_point start) {
+double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-std::size_t heapInUse() {
+std::size_t HeapInUse() {
     return mallinfo2().uordblks;
 }
 
-void addPrecursors(CPrecursorList& list, int count) {
+void AddPrecursors(CPrecursorList& list, int count) {
     const std::vector<std::string> functions = {"FTMS + p NSI d Full ms2 HCD", "ITMS + c NSI d Full ms2 CID",
                                                 "TOF MSMS 50.0-2000.0 ES+", "MS/MS function 5"};
     for (int i = 0; i < count; ++i) {
@@ -58,9 +58,10 @@ void addPrecursors(CPrecursorList& list, int count) {
     }
 }
 
-void settle() {
-    for (int i = 0; i < 3; ++i)
+void Settle() {
+    for (int i = 0; i < 3; ++i) {
         QCoreApplication::processEvents();
+    }
 }
 
 constexpr int kFilterPrecursors = 34000;
@@ -68,25 +69,25 @@ constexpr int kFilterRounds = 5;
 
 // The slower of applying a filter (a set-mass window and two charge states, about a fifth of the rows
 // pass) and lifting it again, median over the rounds.
-double measureFilterMs() {
+double MeasureFilterMs() {
     CVarnexDlg dialog;
-    addPrecursors(dialog.m_precursorList, kFilterPrecursors);
+    AddPrecursors(dialog.m_precursorList, kFilterPrecursors);
     PrecursorFilter filter;
     filter.minSetMass = 500.0f;
     filter.maxSetMass = 1100.0f;
     filter.chargeStates = std::set<int>{2, 3};
     std::vector<double> times;
     QTimer::singleShot(0, &dialog, [&] {
-        settle();
+        Settle();
         for (int i = 0; i < kFilterRounds; ++i) {
             auto start = Clock::now();
             dialog.SetFilter(filter);
-            settle();
-            const double applyMs = millisecondsSince(start);
+            Settle();
+            const double applyMs = MillisecondsSince(start);
             start = Clock::now();
             dialog.SetFilter(PrecursorFilter{});
-            settle();
-            times.push_back(std::max(applyMs, millisecondsSince(start)));
+            Settle();
+            times.push_back(std::max(applyMs, MillisecondsSince(start)));
         }
         dialog.EndDialog(IDOK);
     });
@@ -99,12 +100,14 @@ double measureFilterMs() {
 
 int main(int argc, char* argv[]) {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
     char storeTemplate[] = "/tmp/varnex-list-bench-XXXXXX";
     const int storeFd = mkstemp(storeTemplate);
-    if (storeFd < 0)
+    if (storeFd < 0) {
         return 1;
+    }
     close(storeFd);
     unlink(storeTemplate);
     setenv("VARNEX_REGISTRY_FILE", storeTemplate, 1);
@@ -112,7 +115,7 @@ int main(int argc, char* argv[]) {
     EnsureDecimalPlaces();
 
     CVarnexDlg dialog;
-    addPrecursors(dialog.m_precursorList, count);
+    AddPrecursors(dialog.m_precursorList, count);
     double fillMs = 0.0;
     double resizeMs = 0.0;
     double listMegabytes = 0.0;
@@ -120,25 +123,25 @@ int main(int argc, char* argv[]) {
     constexpr int kResizes = 50;
 
     QTimer::singleShot(0, &dialog, [&] {
-        settle();
+        Settle();
         // Heap of the filled list against the same list emptied.
         dialog.m_listCtrl.DeleteAllItems();
-        settle();
+        Settle();
         malloc_trim(0);
-        const std::size_t emptyHeap = heapInUse();
+        const std::size_t emptyHeap = HeapInUse();
         dialog.FillRows();
-        settle();
+        Settle();
         listMegabytes =
-            static_cast<double>(heapInUse() - std::min(heapInUse(), emptyHeap)) / (1024.0 * 1024.0);
+            static_cast<double>(HeapInUse() - std::min(HeapInUse(), emptyHeap)) / (1024.0 * 1024.0);
 
         std::vector<double> fills;
         for (int i = 0; i < kFills; ++i) {
             dialog.m_listCtrl.DeleteAllItems();
-            settle();
+            Settle();
             const auto start = Clock::now();
             dialog.FillRows();
-            settle(); // the view takes the new rows
-            fills.push_back(millisecondsSince(start));
+            Settle(); // the view takes the new rows
+            fills.push_back(MillisecondsSince(start));
         }
         std::sort(fills.begin(), fills.end());
         fillMs = fills[fills.size() / 2];
@@ -147,24 +150,24 @@ int main(int argc, char* argv[]) {
         const auto start = Clock::now();
         for (int i = 0; i < kResizes; ++i) {
             dialog.resize(width + (i % 2 == 0 ? 37 : -23) + i, dialog.height());
-            settle();
+            Settle();
         }
-        resizeMs = millisecondsSince(start);
+        resizeMs = MillisecondsSince(start);
         dialog.EndDialog(IDOK);
     });
     dialog.DoModal();
     unlink(storeTemplate);
 
     const bool rowsShown = dialog.m_listCtrl.GetItemCount() == count;
-    const double filterMs = measureFilterMs();
+    const double filterMs = MeasureFilterMs();
     double keepListMs = 0.0;
     {
         CPrecursorList list;
-        addPrecursors(list, kFilterPrecursors);
+        AddPrecursors(list, kFilterPrecursors);
         CPrecursorArray kept;
         const auto start = Clock::now();
         FilterPrecursors(list.m_Precursors, PrecursorFilter{}, kept);
-        keepListMs = millisecondsSince(start);
+        keepListMs = MillisecondsSince(start);
     }
     std::printf("precursors            %d\n", count);
     std::printf("FillRows (median of %d) %8.1f ms   target <= 100 ms   %s\n", kFills, fillMs,

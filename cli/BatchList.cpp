@@ -34,7 +34,7 @@ DataSetOutcome ListOne(const std::string& path, ExportFormat format, PrecursorCo
             outcome.message = std::move(*failure);
             return outcome;
         }
-        list.SortByColumn(precursorColumnIndex(sortColumn));
+        list.SortByColumn(PrecursorColumnIndex(sortColumn));
         std::ostringstream rows;
         WritePrecursorRows(rows, list.m_Precursors, format, path);
         outcome.rows = std::move(rows).str();

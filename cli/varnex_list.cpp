@@ -91,8 +91,8 @@ void PrintHelp(std::ostream& out) {
 
 std::optional<PrecursorColumn> ParseColumn(std::string_view text) {
     for (const PrecursorColumn column : kPrecursorColumns) {
-        if (text == precursorColumnKey(column) || text == precursorColumnHeader(column) ||
-            text == std::to_string(precursorColumnIndex(column))) {
+        if (text == PrecursorColumnKey(column) || text == PrecursorColumnHeader(column) ||
+            text == std::to_string(PrecursorColumnIndex(column))) {
             return column;
         }
     }
@@ -246,7 +246,7 @@ BatchTable ListSingle(const Options& options, CPrecursorList& list, bool keepTex
         listing.messages.push_back(std::move(*failure));
         return listing;
     }
-    list.SortByColumn(precursorColumnIndex(options.sortColumn));
+    list.SortByColumn(PrecursorColumnIndex(options.sortColumn));
     if (keepText) {
         std::ostringstream table;
         WritePrecursors(table, list.m_Precursors, options.format);

@@ -16,8 +16,9 @@ CommandExecutor::~CommandExecutor() {
 bool CommandExecutor::Enqueue(std::string commandText) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ || queue_.size() >= maxQueued_)
+        if (stopping_ || queue_.size() >= maxQueued_) {
             return false;
+        }
         queue_.push_back(std::move(commandText));
     }
     changed_.notify_all();
@@ -44,8 +45,9 @@ void CommandExecutor::Stop() {
         stopping_ = true;
     }
     changed_.notify_all();
-    if (worker_.joinable())
+    if (worker_.joinable()) {
         worker_.join();
+    }
 }
 
 void CommandExecutor::Work() {
@@ -54,8 +56,9 @@ void CommandExecutor::Work() {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (stopping_)
+            if (stopping_) {
                 return;
+            }
             command = std::move(queue_.front());
             queue_.pop_front();
         }
@@ -63,8 +66,9 @@ void CommandExecutor::Work() {
         {
             // A burst of commands (a double-click sends eight) is shown once, after its last one.
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!queue_.empty() && !stopping_)
+            if (!queue_.empty() && !stopping_) {
                 continue;
+            }
         }
         auto snapshot = std::make_shared<const HostDisplayState>(model_.State());
         {
@@ -72,7 +76,8 @@ void CommandExecutor::Work() {
             latest_ = snapshot;
         }
         changed_.notify_all();
-        if (observer_)
+        if (observer_) {
             observer_(std::move(snapshot));
+        }
     }
 }

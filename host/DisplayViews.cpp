@@ -67,17 +67,20 @@ void ChromatogramView::Show(const ChromatogramState& state) {
                                    ? 0.0
                                    : *std::max_element(shown.intensity.begin(), shown.intensity.end());
         QVector<double> percent(shown.intensity);
-        if (maximum > 0.0)
-            for (double& value : percent)
+        if (maximum > 0.0) {
+            for (double& value : percent) {
                 value *= 100.0 / maximum;
+            }
+        }
         QCPGraph* graph = addGraph();
         graph->setName(tr("%1, 100% = %2").arg(shown.label).arg(maximum, 0, 'g', 3));
         graph->setPen(QPen(TraceColour(traces_.size()), 1.2));
         graph->setData(shown.rtMinutes, percent, true);
         traces_.push_back(std::move(shown));
     }
-    if (state.xic)
+    if (state.xic) {
         ShowExtractedIon(*state.xic);
+    }
     ApplyHomeRanges();
     if (state.pointer) {
         const QColor colour(200, 0, 0);
@@ -98,8 +101,9 @@ void ChromatogramView::ShowExtractedIon(const ExtractedIonTrace& xic) {
         shown.intensity.isEmpty() ? 0.0 : *std::max_element(shown.intensity.begin(), shown.intensity.end());
     const double scale = maximum > 0.0 ? 100.0 / maximum : 0.0;
     QVector<double> percent(shown.intensity);
-    for (double& value : percent)
+    for (double& value : percent) {
         value *= scale;
+    }
     const QColor colour(230, 120, 0);
     QCPGraph* graph = addGraph();
     graph->setName(tr("%1, 100% = %2").arg(shown.label).arg(maximum, 0, 'g', 3));
@@ -123,14 +127,16 @@ void ChromatogramView::ShowExtractedIon(const ExtractedIonTrace& xic) {
 }
 
 QString ChromatogramView::HoverText(const QPointF& pixel) const {
-    if (traces_.isEmpty() || !axisRect()->rect().contains(pixel.toPoint()))
+    if (traces_.isEmpty() || !axisRect()->rect().contains(pixel.toPoint())) {
         return QString();
+    }
     const double rtMinutes = xAxis->pixelToCoord(pixel.x());
     QString text = tr("RT %1 min").arg(rtMinutes, 0, 'f', 2);
     for (const Trace& trace : traces_) {
         const long long index = NearestIndex(trace.rtMinutes, rtMinutes);
-        if (index >= 0)
+        if (index >= 0) {
             text += QStringLiteral("   %1: %2").arg(trace.label).arg(trace.intensity[index], 0, 'g', 4);
+        }
     }
     return text;
 }
@@ -191,14 +197,16 @@ void SpectrumView::ApplyHomeRanges() {
 }
 
 void SpectrumView::UpdatePeakLabels() {
-    for (QCPAbstractItem* label : std::as_const(peakLabels_))
+    for (QCPAbstractItem* label : std::as_const(peakLabels_)) {
         removeItem(label);
+    }
     peakLabels_.clear();
     const QCPRange visible = xAxis->range();
     const auto first = std::lower_bound(mz_.begin(), mz_.end(), visible.lower) - mz_.begin();
     const auto last = std::upper_bound(mz_.begin(), mz_.end(), visible.upper) - mz_.begin();
-    if (first >= last)
+    if (first >= last) {
         return;
+    }
     PeakData shown;
     shown.mz.assign(mz_.begin() + first, mz_.begin() + last);
     shown.intensity.assign(intensity_.begin() + first, intensity_.begin() + last);
@@ -209,10 +217,12 @@ void SpectrumView::UpdatePeakLabels() {
     };
     // Candidates beyond the count stand in for labels that the precursor's label would cover.
     for (const std::size_t index : StrongestPeaks(shown, 2 * kLabelledPeaks, exclusion)) {
-        if (peakLabels_.size() >= kLabelledPeaks)
+        if (peakLabels_.size() >= kLabelledPeaks) {
             break;
-        if (markerMz_ && std::abs(shown.mz[index] - *markerMz_) < exclusion)
+        }
+        if (markerMz_ && std::abs(shown.mz[index] - *markerMz_) < exclusion) {
             continue; // the marker's label names it already
+        }
         auto* label = new QCPItemText(this);
         label->position->setCoords(shown.mz[index], shown.intensity[index]);
         label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
@@ -228,10 +238,12 @@ void SpectrumView::UpdatePeakLabels() {
 }
 
 QString SpectrumView::HoverText(const QPointF& pixel) const {
-    if (mz_.isEmpty() || !axisRect()->rect().contains(pixel.toPoint()))
+    if (mz_.isEmpty() || !axisRect()->rect().contains(pixel.toPoint())) {
         return QString();
+    }
     const long long index = NearestIndex(mz_, xAxis->pixelToCoord(pixel.x()));
-    if (std::abs(xAxis->coordToPixel(mz_[index]) - pixel.x()) > kHoverPixels)
+    if (std::abs(xAxis->coordToPixel(mz_[index]) - pixel.x()) > kHoverPixels) {
         return tr("m/z %1").arg(xAxis->pixelToCoord(pixel.x()), 0, 'f', 4);
+    }
     return tr("m/z %1   intensity %2").arg(mz_[index], 0, 'f', 4).arg(intensity_[index], 0, 'g', 5);
 }

@@ -26,8 +26,9 @@ constexpr std::size_t kMaxAddedPanels = 8;
 constexpr std::size_t kCachedSurveyFunctions = 2;
 
 template <typename T> void KeepNewest(std::vector<T>& items, std::size_t count) {
-    if (items.size() > count)
+    if (items.size() > count) {
         items.erase(items.begin(), items.end() - static_cast<std::ptrdiff_t>(count));
+    }
 }
 
 std::string FormatNumber(const char* format, double value) {
@@ -39,10 +40,11 @@ std::string FormatNumber(const char* format, double value) {
 std::string FunctionLabel(const MsRun& run, int function) {
     std::string label = "TIC function " + std::to_string(function);
     const std::string& description = run.FunctionDescription(function);
-    if (!description.empty())
+    if (!description.empty()) {
         label += " (" + description + ")";
-    else if (function == 1)
+    } else if (function == 1) {
         label += " (survey)";
+    }
     return label;
 }
 
@@ -81,21 +83,24 @@ bool HostDisplayModel::Execute(const HostCommand& command) {
     case HostVerb::ChromatogramAddTic: {
         state_.chromatogram.requestedFunctions.push_back(command.function);
         KeepNewest(state_.chromatogram.requestedFunctions, kMaxTraces);
-        if (!run_)
+        if (!run_) {
             return Succeed("TIC of function " + std::to_string(command.function) +
                            " will be shown when a data set is launched");
+        }
         std::string error;
         auto trace = ComputeTic(command.function, error);
-        if (!trace)
+        if (!trace) {
             return Fail(error);
+        }
         state_.chromatogram.traces.push_back(std::move(*trace));
         KeepNewest(state_.chromatogram.traces, kMaxTraces);
         return Succeed("Added " + state_.chromatogram.traces.back().label);
     }
     case HostVerb::ChromatogramSetPointer:
         state_.chromatogram.requestedPointerScan = command.scan;
-        if (!run_)
+        if (!run_) {
             return Succeed("Pointer will be placed when a data set is launched");
+        }
         return PlacePointer();
     case HostVerb::SpectrumLaunch:
         return Launch(command.path);
@@ -112,21 +117,25 @@ bool HostDisplayModel::Execute(const HostCommand& command) {
 }
 
 bool HostDisplayModel::Launch(const std::string& path) {
-    if (!EnsureDataSet(path))
+    if (!EnsureDataSet(path)) {
         return false;
+    }
     RecomputeChromatogram();
-    if (state_.lastCommandFailed)
+    if (state_.lastCommandFailed) {
         return false;
+    }
     return Succeed("Data set " + path);
 }
 
 bool HostDisplayModel::EnsureDataSet(const std::string& path) {
-    if (run_ && path == state_.spectrum.dataSetPath)
+    if (run_ && path == state_.spectrum.dataSetPath) {
         return true;
+    }
     std::string error;
     auto run = MsRun::Open(path, &error);
-    if (!run)
+    if (!run) {
         return Fail("Cannot open " + path + (error.empty() ? "" : ": " + error));
+    }
     run_ = std::move(run);
     SurveyIndexOfRun(); // starts decoding the survey function for the first chromatogram
     ticCache_.clear();
@@ -138,8 +147,9 @@ bool HostDisplayModel::EnsureDataSet(const std::string& path) {
 }
 
 std::optional<ChromatogramTrace> HostDisplayModel::ComputeTic(int function, std::string& error) const {
-    if (const auto cached = ticCache_.find(function); cached != ticCache_.end())
+    if (const auto cached = ticCache_.find(function); cached != ticCache_.end()) {
         return cached->second;
+    }
     const auto& indexes = run_->ScansOfFunction(function);
     if (indexes.empty()) {
         error = "Function " + std::to_string(function) + " has no scans";
@@ -172,29 +182,34 @@ void HostDisplayModel::RecomputeChromatogram() {
     std::string failures;
     for (const int function : chromatogram.requestedFunctions) {
         std::string error;
-        if (auto trace = ComputeTic(function, error))
+        if (auto trace = ComputeTic(function, error)) {
             chromatogram.traces.push_back(std::move(*trace));
-        else
+        } else {
             failures += (failures.empty() ? "" : "; ") + error;
+        }
     }
-    if (chromatogram.requestedPointerScan >= 0 && !PlacePointer())
+    if (chromatogram.requestedPointerScan >= 0 && !PlacePointer()) {
         failures += (failures.empty() ? "" : "; ") + state_.status;
-    if (failures.empty())
+    }
+    if (failures.empty()) {
         Succeed("Chromatogram display updated");
-    else
+    } else {
         Fail(failures);
+    }
 }
 
 bool HostDisplayModel::PlacePointer() {
     ChromatogramState& chromatogram = state_.chromatogram;
     chromatogram.pointer.reset();
     const int scan = chromatogram.requestedPointerScan;
-    if (scan == 0)
+    if (scan == 0) {
         return Succeed("No survey scan before this switch: no pointer");
+    }
     const auto& survey = run_->ScansOfFunction(1);
-    if (scan < 1 || static_cast<std::size_t>(scan) > survey.size())
+    if (scan < 1 || static_cast<std::size_t>(scan) > survey.size()) {
         return Fail("Survey scan " + std::to_string(scan) + " does not exist (" +
                     std::to_string(survey.size()) + " survey scans)");
+    }
     const double rtMinutes = run_->Scans()[survey[static_cast<std::size_t>(scan) - 1]].rtMinutes;
     chromatogram.pointer = ChromatogramPointer{scan, rtMinutes};
     return Succeed("Pointer at survey scan " + std::to_string(scan) + ", " + FormatNumber("%.2f", rtMinutes) +
@@ -219,21 +234,25 @@ std::optional<PeakData> HostDisplayModel::ReadScan(int function, int scan, std::
 }
 
 bool HostDisplayModel::Combine(const HostCommand& command) {
-    if (!EnsureDataSet(command.path))
+    if (!EnsureDataSet(command.path)) {
         return false;
-    if (command.lastScan - command.firstScan >= kMaxCombinedScans)
+    }
+    if (command.lastScan - command.firstScan >= kMaxCombinedScans) {
         return Fail("Too many scans to combine (at most " + std::to_string(kMaxCombinedScans) + ")");
+    }
     std::vector<PeakData> scans;
     for (int scan = command.firstScan; scan <= command.lastScan; ++scan) {
         std::string error;
         auto peaks = ReadScan(command.function, scan, error);
-        if (!peaks)
+        if (!peaks) {
             return Fail(error);
+        }
         scans.push_back(std::move(*peaks));
     }
     std::vector<const PeakData*> pointers;
-    for (const PeakData& scan : scans)
+    for (const PeakData& scan : scans) {
         pointers.push_back(&scan);
+    }
 
     SpectrumPanel panel;
     panel.function = command.function;
@@ -243,9 +262,10 @@ bool HostDisplayModel::Combine(const HostCommand& command) {
     panel.precursorMz = run_->Scans()[firstIndex].SetMass();
     panel.peaks = CombineScans(pointers, tolerance_);
     state_.chromatogram.xic.reset();
-    if (panel.precursorMz > 0.0)
+    if (panel.precursorMz > 0.0) {
         state_.chromatogram.xic =
             ExtractIon(panel.precursorMz, command.function, command.firstScan, command.lastScan);
+    }
     const std::string scanText = command.firstScan == command.lastScan
                                      ? "Scan " + std::to_string(command.firstScan)
                                      : "Combined scans " + std::to_string(command.firstScan) + "\u2013" +
@@ -258,14 +278,17 @@ bool HostDisplayModel::Combine(const HostCommand& command) {
 }
 
 bool HostDisplayModel::AddScan(const HostCommand& command) {
-    if (!run_)
+    if (!run_) {
         return Fail("No data set launched");
-    if (command.scan == 0)
+    }
+    if (command.scan == 0) {
         return Fail("No survey scan before this switch: nothing to add");
+    }
     std::string error;
     auto peaks = ReadScan(command.function, command.scan, error);
-    if (!peaks)
+    if (!peaks) {
         return Fail(error);
+    }
     const std::size_t index = run_->ScansOfFunction(command.function)[command.scan - 1];
     SpectrumPanel panel;
     panel.function = command.function;
@@ -275,8 +298,9 @@ bool HostDisplayModel::AddScan(const HostCommand& command) {
                                          : "Scan " + std::to_string(command.scan) + " of function " +
                                                std::to_string(command.function)) +
                   ", RT " + FormatNumber("%.2f", run_->Scans()[index].rtMinutes) + " min";
-    if (state_.spectrum.combined && state_.spectrum.combined->precursorMz > 0.0)
+    if (state_.spectrum.combined && state_.spectrum.combined->precursorMz > 0.0) {
         panel.markerMz = state_.spectrum.combined->precursorMz;
+    }
     state_.spectrum.added.push_back(std::move(panel));
     KeepNewest(state_.spectrum.added, kMaxAddedPanels);
     return Succeed("Added " + state_.spectrum.added.back().title);
@@ -291,12 +315,14 @@ SurveyIonIndexBuild& HostDisplayModel::SurveyIndexOfRun() {
             ++it;
             continue;
         }
-        if (run)
+        if (run) {
             build = std::move(it->index);
+        }
         it = surveyCache_.erase(it);
     }
-    if (!build)
+    if (!build) {
         build = std::make_unique<SurveyIonIndexBuild>(run_, kMaxIndexedSurveyPoints);
+    }
     surveyCache_.push_back({run_, std::move(build)});
     KeepNewest(surveyCache_, kCachedSurveyFunctions);
     return *surveyCache_.back().index;
@@ -305,10 +331,12 @@ SurveyIonIndexBuild& HostDisplayModel::SurveyIndexOfRun() {
 std::optional<ExtractedIonTrace> HostDisplayModel::ExtractIon(double mz, int function, int firstScan,
                                                               int lastScan) {
     std::shared_ptr<const SurveyIonIndex> index = SurveyIndexOfRun().Index();
-    if (!index)
+    if (!index) {
         index = SurveyIonIndex::BuildAround(*run_, mz);
-    if (!index)
+    }
+    if (!index) {
         return std::nullopt; // no survey scans
+    }
     ExtractedIonTrace trace;
     trace.mz = mz;
     trace.label = "XIC m/z " + FormatNumber("%.4f", mz) + " " + index->Window().Text() + " (survey)";
@@ -316,7 +344,8 @@ std::optional<ExtractedIonTrace> HostDisplayModel::ExtractIon(double mz, int fun
     trace.intensity = index->Extract(mz);
     const auto& scans = run_->ScansOfFunction(function);
     for (int scan = std::max(1, firstScan);
-         scan <= lastScan && static_cast<std::size_t>(scan) <= scans.size(); ++scan)
+         scan <= lastScan && static_cast<std::size_t>(scan) <= scans.size(); ++scan) {
         trace.markedRtMinutes.push_back(run_->Scans()[scans[static_cast<std::size_t>(scan) - 1]].rtMinutes);
+    }
     return trace;
 }

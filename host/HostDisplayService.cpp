@@ -20,8 +20,9 @@ HostDisplayService::~HostDisplayService() {
 }
 
 bool HostDisplayService::Start(std::string& error) {
-    if (!server_.Listen(error))
+    if (!server_.Listen(error)) {
         return false;
+    }
     serverThread_ =
         std::thread([this] { server_.Run([this](std::string_view command) { return Answer(command); }); });
     return true;
@@ -29,8 +30,9 @@ bool HostDisplayService::Start(std::string& error) {
 
 void HostDisplayService::Stop() {
     server_.Stop();
-    if (serverThread_.joinable())
+    if (serverThread_.joinable()) {
         serverThread_.join();
+    }
     executor_.Stop();
 }
 
@@ -40,16 +42,18 @@ void HostDisplayService::Launch(const std::string& path) {
 
 std::string HostDisplayService::Answer(std::string_view command) {
     const HostCommandParse parsed = ParseHostCommand(command);
-    if (!executor_.Enqueue(std::string(command)))
+    if (!executor_.Enqueue(std::string(command))) {
         return std::string(varnex::hostlink::kReplyErrorPrefix) + "the host is busy";
+    }
     return parsed.command ? std::string(varnex::hostlink::kReplyOk)
                           : varnex::hostlink::kReplyErrorPrefix + parsed.error;
 }
 
 // Renders on the window's thread, once for however many states arrived meanwhile.
 void HostDisplayService::ScheduleRender() {
-    if (renderPending_.exchange(true))
+    if (renderPending_.exchange(true)) {
         return;
+    }
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -40,8 +40,9 @@ HostWindow::HostWindow(QWidget* parent) : QMainWindow(parent) {
     hover_ = new QLabel(this);
     statusBar()->addPermanentWidget(hover_);
     statusBar()->showMessage(tr("Waiting for commands"));
-    for (PlotView* plot : {static_cast<PlotView*>(chromatogram_), static_cast<PlotView*>(combined_)})
-        connect(plot, &PlotView::hoverTextChanged, hover_, &QLabel::setText);
+    for (PlotView* plot : {static_cast<PlotView*>(chromatogram_), static_cast<PlotView*>(combined_)}) {
+        connect(plot, &PlotView::HoverTextChanged, hover_, &QLabel::setText);
+    }
     BuildMenus();
 }
 
@@ -52,8 +53,9 @@ QString HostWindow::SpectrumDisplayTitle() const {
 void HostWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&Export Display..."), QKeySequence::Save, this, [this] {
-        if (PlotView* plot = FocusedPlot())
+        if (PlotView* plot = FocusedPlot()) {
             plot->ExportInteractively(QString());
+        }
     });
     file->addAction(tr("Export &All Displays..."), QKeySequence(tr("Ctrl+Shift+S")), this,
                     &HostWindow::ExportAll);
@@ -62,34 +64,40 @@ void HostWindow::BuildMenus() {
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     edit->addAction(tr("&Copy Display"), QKeySequence::Copy, this, [this] {
-        if (PlotView* plot = FocusedPlot())
+        if (PlotView* plot = FocusedPlot()) {
             plot->CopyToClipboard();
+        }
     });
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(tr("&Reset Zoom"), QKeySequence(Qt::Key_Home), this, [this] {
-        if (PlotView* plot = FocusedPlot())
+        if (PlotView* plot = FocusedPlot()) {
             plot->ResetZoom();
+        }
     });
     view->addAction(tr("Reset Zoom of All Displays"), QKeySequence(tr("Ctrl+0")), this, [this] {
         chromatogram_->ResetZoom();
         combined_->ResetZoom();
-        for (SpectrumView* panel : std::as_const(added_))
+        for (SpectrumView* panel : std::as_const(added_)) {
             panel->ResetZoom();
+        }
     });
 }
 
 PlotView* HostWindow::FocusedPlot() const {
-    for (QWidget* widget = QApplication::focusWidget(); widget; widget = widget->parentWidget())
-        if (auto* plot = qobject_cast<PlotView*>(widget))
+    for (QWidget* widget = QApplication::focusWidget(); widget; widget = widget->parentWidget()) {
+        if (auto* plot = qobject_cast<PlotView*>(widget)) {
             return plot;
+        }
+    }
     return combined_;
 }
 
 void HostWindow::ExportAll() {
     const QString directory = QFileDialog::getExistingDirectory(this, tr("Export All Displays"));
-    if (directory.isEmpty())
+    if (directory.isEmpty()) {
         return;
+    }
     chromatogram_->SavePng(directory + QLatin1String("/chromatogram.png"));
     chromatogram_->SaveSvg(directory + QLatin1String("/chromatogram.svg"));
     combined_->SavePng(directory + QLatin1String("/combined.png"));
@@ -109,8 +117,9 @@ bool SameChromatogram(const HostDisplayState& a, const HostDisplayState& b) {
     };
     const auto functions = [](const ChromatogramState& c) {
         std::vector<int> list;
-        for (const ChromatogramTrace& trace : c.traces)
+        for (const ChromatogramTrace& trace : c.traces) {
             list.push_back(trace.function);
+        }
         return list;
     };
     const auto xic = [](const ChromatogramState& c) {
@@ -131,14 +140,16 @@ bool SamePanel(const SpectrumPanel& a, const SpectrumPanel& b) {
 } // namespace
 
 void HostWindow::ShowState(std::shared_ptr<const HostDisplayState> state) {
-    if (!state || (shown_ && state->revision <= shown_->revision))
+    if (!state || (shown_ && state->revision <= shown_->revision)) {
         return;
+    }
     const std::shared_ptr<const HostDisplayState> previous = std::move(shown_);
     shown_ = std::move(state);
     const bool sameDataSet = previous && previous->spectrum.dataSetPath == shown_->spectrum.dataSetPath;
 
-    if (!previous || !SameChromatogram(*previous, *shown_))
+    if (!previous || !SameChromatogram(*previous, *shown_)) {
         chromatogram_->Show(shown_->chromatogram);
+    }
     const SpectrumState& spectrum = shown_->spectrum;
     spectrumTitle_->setText(spectrum.dataSetPath.empty()
                                 ? tr("Spectrum display: no data set")
@@ -150,26 +161,29 @@ void HostWindow::ShowState(std::shared_ptr<const HostDisplayState> state) {
     const auto& before = previous ? previous->spectrum.combined : std::optional<SpectrumPanel>();
     if (!sameDataSet || before.has_value() != spectrum.combined.has_value() ||
         (before && !SamePanel(*before, *spectrum.combined))) {
-        if (spectrum.combined)
+        if (spectrum.combined) {
             combined_->Show(*spectrum.combined);
-        else
+        } else {
             combined_->ShowEmpty(tr("No combined spectrum"));
+        }
     }
 
     // One panel per added scan; panels are reused so that repeated double-clicks do not churn widgets.
     while (added_.size() < static_cast<int>(spectrum.added.size())) {
         auto* panel = new SpectrumView(this);
-        connect(panel, &PlotView::hoverTextChanged, hover_, &QLabel::setText);
+        connect(panel, &PlotView::HoverTextChanged, hover_, &QLabel::setText);
         addedLayout_->addWidget(panel);
         added_.push_back(panel);
     }
-    while (added_.size() > static_cast<int>(spectrum.added.size()))
+    while (added_.size() > static_cast<int>(spectrum.added.size())) {
         delete added_.takeLast();
+    }
     for (std::size_t i = 0; i < spectrum.added.size(); ++i) {
         const bool unchanged = sameDataSet && i < previous->spectrum.added.size() &&
                                SamePanel(previous->spectrum.added[i], spectrum.added[i]);
-        if (!unchanged)
+        if (!unchanged) {
             added_[static_cast<int>(i)]->Show(spectrum.added[i]);
+        }
     }
 
     statusBar()->showMessage((shown_->lastCommandFailed ? tr("Error: ") : QString()) +

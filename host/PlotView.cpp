@@ -46,8 +46,9 @@ bool PlotView::SaveSvg(const QString& path) {
     generator.setViewBox(rect());
     generator.setTitle(windowTitle());
     QCPPainter painter;
-    if (!painter.begin(&generator))
+    if (!painter.begin(&generator)) {
         return false;
+    }
     toPainter(&painter, width(), height());
     return painter.end();
 }
@@ -55,18 +56,20 @@ bool PlotView::SaveSvg(const QString& path) {
 void PlotView::ExportInteractively(const QString& suggestedName) {
     const QString path = QFileDialog::getSaveFileName(this, tr("Export Display"), suggestedName,
                                                       tr("PNG image (*.png);;SVG drawing (*.svg)"));
-    if (path.isEmpty())
+    if (path.isEmpty()) {
         return;
-    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
+    }
+    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
         SaveSvg(path);
-    else
+    } else {
         SavePng(path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? path
                                                                           : path + QLatin1String(".png"));
+    }
 }
 
 void PlotView::mouseMoveEvent(QMouseEvent* event) {
     QCustomPlot::mouseMoveEvent(event);
-    emit hoverTextChanged(HoverText(event->position()));
+    emit HoverTextChanged(HoverText(event->position()));
 }
 
 void PlotView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -76,7 +79,7 @@ void PlotView::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void PlotView::leaveEvent(QEvent* event) {
     QCustomPlot::leaveEvent(event);
-    emit hoverTextChanged(QString());
+    emit HoverTextChanged(QString());
 }
 
 void PlotView::keyPressEvent(QKeyEvent* event) {
@@ -100,13 +103,16 @@ void PlotView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 long long NearestIndex(const QVector<double>& x, double value) {
-    if (x.isEmpty())
+    if (x.isEmpty()) {
         return -1;
+    }
     const auto upper = std::lower_bound(x.begin(), x.end(), value);
-    if (upper == x.begin())
+    if (upper == x.begin()) {
         return 0;
-    if (upper == x.end())
+    }
+    if (upper == x.end()) {
         return x.size() - 1;
+    }
     const auto lower = upper - 1;
     return (value - *lower <= *upper - value ? lower : upper) - x.begin();
 }

@@ -25,7 +25,7 @@ public:
 
 Q_SIGNALS:
     // The read-out for the point under the mouse; empty when there is none.
-    void hoverTextChanged(const QString& text);
+    void HoverTextChanged(const QString& text);
 
 protected:
     // The read-out for a mouse position in pixels.

@@ -31,9 +31,10 @@ constexpr std::size_t kScansPerBlock = 16;
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 constexpr std::size_t kPieceFloats = 16 * kHugePageBytes / sizeof(float);
 
-double median(std::vector<double> values) {
-    if (values.empty())
+double Median(std::vector<double> values) {
+    if (values.empty()) {
         return -1.0;
+    }
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
     std::nth_element(values.begin(), middle, values.end());
     return *middle;
@@ -47,25 +48,31 @@ double XicWindow::HalfWidthAt(double mz) const {
 
 std::string XicWindow::Text() const {
     char text[32];
-    if (highResolution)
+    if (highResolution) {
         std::snprintf(text, sizeof text, "\u00b1 %g ppm", kHighResolutionXicPpm);
-    else
+    } else {
         std::snprintf(text, sizeof text, "\u00b1 %g m/z", kLowResolutionXicMz);
+    }
     return text;
 }
 
 double RelativeSpacingPpm(const std::vector<double>& mz, bool centroid) {
-    if (mz.size() < kMinPointsForSpacing)
+    if (mz.size() < kMinPointsForSpacing) {
         return -1.0;
+    }
     std::vector<double> gaps;
     gaps.reserve(mz.size() - 1);
-    for (std::size_t i = 1; i < mz.size(); ++i)
-        if (mz[i] > mz[i - 1] && mz[i - 1] > 0.0)
+    for (std::size_t i = 1; i < mz.size(); ++i) {
+        if (mz[i] > mz[i - 1] && mz[i - 1] > 0.0) {
             gaps.push_back((mz[i] - mz[i - 1]) / mz[i - 1] * 1e6);
-    if (gaps.empty())
+        }
+    }
+    if (gaps.empty()) {
         return -1.0;
-    if (!centroid)
-        return median(std::move(gaps));
+    }
+    if (!centroid) {
+        return Median(std::move(gaps));
+    }
     const auto percentile = gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 100);
     std::nth_element(gaps.begin(), percentile, gaps.end());
     return *percentile;
@@ -79,8 +86,9 @@ public:
         if (floats > left_) {
             const std::size_t pieceFloats = std::max(floats, kPieceFloats);
             void* memory = nullptr;
-            if (::posix_memalign(&memory, kHugePageBytes, pieceFloats * sizeof(float)) != 0)
+            if (::posix_memalign(&memory, kHugePageBytes, pieceFloats * sizeof(float)) != 0) {
                 throw std::bad_alloc();
+            }
             ::madvise(memory, pieceFloats * sizeof(float), MADV_HUGEPAGE); // a hint; ordinary pages do too
             pieces_.emplace_back(static_cast<float*>(memory));
             next_ = pieces_.back().get();
@@ -124,12 +132,14 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
                                                                    Range range, unsigned threadCount,
                                                                    const std::atomic<bool>* cancelled) {
     const std::vector<std::size_t>& scans = run.ScansOfFunction(1);
-    if (scans.empty())
+    if (scans.empty()) {
         return nullptr;
+    }
     std::shared_ptr<SurveyIonIndex> index(new SurveyIonIndex);
     index->rtMinutes_.reserve(scans.size());
-    for (const std::size_t scan : scans)
+    for (const std::size_t scan : scans) {
         index->rtMinutes_.push_back(run.Scans()[scan].rtMinutes);
+    }
     index->blocks_.resize((scans.size() + kScansPerBlock - 1) / kScansPerBlock);
 
     // The resolution sample: every sampleStep-th scan, its spacing (negative: none) and kind.
@@ -156,13 +166,15 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
             std::vector<float> intensity;
             block.scanStart.reserve(end - begin + 1);
             for (std::size_t k = begin; k < end; ++k) {
-                if (stopped())
+                if (stopped()) {
                     return;
+                }
                 block.scanStart.push_back(static_cast<std::uint32_t>(mz.size()));
                 // A scan that cannot be decoded contributes nothing, as an empty one would.
                 const auto spectrum = run.Decode(scans[k]);
-                if (!spectrum)
+                if (!spectrum) {
                     continue;
+                }
                 const auto first = std::lower_bound(spectrum->mz.begin(), spectrum->mz.end(), range.lowMz);
                 const auto last = std::upper_bound(first, spectrum->mz.end(), range.highMz);
                 const auto offset = static_cast<std::size_t>(first - spectrum->mz.begin());
@@ -199,8 +211,9 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
                 }
             }
             block.scanStart.push_back(static_cast<std::uint32_t>(mz.size()));
-            if (mz.empty())
+            if (mz.empty()) {
                 return; // a block without points has no room in the store
+            }
             float* stored = index->points_->Take(2 * mz.size());
             std::memcpy(stored, mz.data(), mz.size() * sizeof(float));
             std::memcpy(stored + mz.size(), intensity.data(), intensity.size() * sizeof(float));
@@ -213,23 +226,28 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndex::BuildInRange(const MsRun& 
     // A compressed data set goes back to a snapshot for every read out of file order: one thread.
     {
         WorkerPool pool(run.SeeksCheaply() ? threadCount : 1);
-        for (std::size_t blockIndex = 0; blockIndex < index->blocks_.size() && !stopped(); ++blockIndex)
+        for (std::size_t blockIndex = 0; blockIndex < index->blocks_.size() && !stopped(); ++blockIndex) {
             pool.Submit([&decodeBlock, blockIndex] { decodeBlock(blockIndex); });
+        }
     }
-    if (stopped())
+    if (stopped()) {
         return nullptr;
+    }
     index->pointCount_ = pointCount.load();
 
     std::vector<double> profileSpacings;
     std::vector<double> centroidSpacings;
-    for (const Sample& sample : samples)
-        if (sample.spacingPpm >= 0.0)
+    for (const Sample& sample : samples) {
+        if (sample.spacingPpm >= 0.0) {
             (sample.centroid ? centroidSpacings : profileSpacings).push_back(sample.spacingPpm);
+        }
+    }
     // The kind most scans are decides; a run without enough points anywhere counts as low-resolution.
-    if (profileSpacings.size() > centroidSpacings.size())
-        index->window_.highResolution = median(std::move(profileSpacings)) < kProfileHighResolutionPpm;
-    else if (!centroidSpacings.empty())
-        index->window_.highResolution = median(std::move(centroidSpacings)) < kCentroidHighResolutionPpm;
+    if (profileSpacings.size() > centroidSpacings.size()) {
+        index->window_.highResolution = Median(std::move(profileSpacings)) < kProfileHighResolutionPpm;
+    } else if (!centroidSpacings.empty()) {
+        index->window_.highResolution = Median(std::move(centroidSpacings)) < kCentroidHighResolutionPpm;
+    }
     return index;
 }
 
@@ -245,8 +263,9 @@ std::vector<double> SurveyIonIndex::Extract(double mz) const {
         const float* first = block.mz + block.scanStart[inBlock];
         const float* last = block.mz + block.scanStart[inBlock + 1];
         double sum = 0.0;
-        for (const float* it = std::lower_bound(first, last, low); it != last && *it <= high; ++it)
+        for (const float* it = std::lower_bound(first, last, low); it != last && *it <= high; ++it) {
             sum += static_cast<double>(block.intensity[it - block.mz]);
+        }
         intensity[scan] = sum;
     }
     return intensity;
@@ -261,12 +280,14 @@ SurveyIonIndexBuild::SurveyIonIndexBuild(std::shared_ptr<const MsRun> run, std::
 
 SurveyIonIndexBuild::~SurveyIonIndexBuild() {
     cancelled_ = true;
-    if (thread_.joinable())
+    if (thread_.joinable()) {
         thread_.join();
+    }
 }
 
 std::shared_ptr<const SurveyIonIndex> SurveyIonIndexBuild::Index() {
-    if (thread_.joinable())
+    if (thread_.joinable()) {
         thread_.join();
+    }
     return index_;
 }

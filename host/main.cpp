@@ -29,8 +29,9 @@ varnex::hostlink::HostCommandServer* logServer = nullptr;
 int signalPipe[2] = {-1, -1};
 
 extern "C" void StopLogHost(int) {
-    if (logServer)
+    if (logServer) {
         logServer->Stop();
+    }
 }
 
 extern "C" void WakeDisplayHost(int) {
@@ -70,8 +71,9 @@ int RunDisplay(int argc, char** argv, const char* dataSet) {
         std::signal(SIGINT, WakeDisplayHost);
         std::signal(SIGTERM, WakeDisplayHost);
     }
-    if (dataSet)
+    if (dataSet) {
         service.Launch(dataSet);
+    }
     service.Window()->show();
     const int code = app.exec();
     service.Stop();

@@ -31,7 +31,7 @@ std::string Number(std::string_view text) {
 }
 
 std::string ColumnText(const CPrecursor& precursor, PrecursorColumn column) {
-    return std::visit([](auto value) { return Number(value); }, precursorColumnValue(precursor, column));
+    return std::visit([](auto value) { return Number(value); }, ColumnValueOf(precursor, column));
 }
 
 // CSV quotes what needs it; TSV has no quoting, so separators inside a name become spaces.
@@ -86,7 +86,7 @@ void WritePrecursorHeader(std::ostream& out, ExportFormat format, bool withDataS
         line.Add("File");
     }
     for (const PrecursorColumn column : kPrecursorColumns) {
-        line.Add(precursorColumnHeader(column));
+        line.Add(PrecursorColumnHeader(column));
     }
     for (const std::string_view header : kExtraHeaders) {
         line.Add(header);

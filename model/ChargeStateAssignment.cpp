@@ -25,7 +25,7 @@ struct Assignment {
     float intensity = 0.0f;
 };
 
-bool isDecoded(const QXSpectrum& spectrum) {
+bool IsDecoded(const QXSpectrum& spectrum) {
     return spectrum.m_pMasses != nullptr && spectrum.m_pIntensities != nullptr;
 }
 
@@ -35,9 +35,9 @@ struct SurveySpectrum {
 };
 
 // The first attempt: the survey scan at or before the run.
-Assignment firstAttempt(const SurveySpectrum& survey, float setMass) {
+Assignment FirstAttempt(const SurveySpectrum& survey, float setMass) {
     const QXSpectrum& spectrum = survey.spectrum;
-    if (!isDecoded(spectrum)) {
+    if (!IsDecoded(spectrum)) {
         return {};
     }
     Assignment result;
@@ -50,14 +50,14 @@ Assignment firstAttempt(const SurveySpectrum& survey, float setMass) {
     } else {
         result.chargeState = 0;
     }
-    result.intensity = nearestPointIntensity(spectrum.m_pMasses, spectrum.m_pIntensities, spectrum.m_nPoints,
+    result.intensity = NearestPointIntensity(spectrum.m_pMasses, spectrum.m_pIntensities, spectrum.m_nPoints,
                                              setMass, survey.massesAscending);
     return result;
 }
 
 // The second attempt, one survey scan earlier: charge and the routine's peak height replace the first.
-Assignment secondAttempt(const QXSpectrum& spectrum, float setMass) {
-    if (!isDecoded(spectrum)) {
+Assignment SecondAttempt(const QXSpectrum& spectrum, float setMass) {
+    if (!IsDecoded(spectrum)) {
         return {};
     }
     float massOut = 0.0f;
@@ -73,7 +73,7 @@ Assignment secondAttempt(const QXSpectrum& spectrum, float setMass) {
 // On ion-mobility data, the survey frame as the precursor's own mobility window sees it (the whole frame
 // when its MS/MS scan gives no window), points of one m/z merged: the frame summed over every mobility
 // scan buries the precursor's envelope under its neighbours'. False when the frame has no mobilities.
-bool readInMobilityWindow(CRawDatafile& reader, long long scanIndex, const QXSpectrum& survey,
+bool ReadInMobilityWindow(CRawDatafile& reader, long long scanIndex, const QXSpectrum& survey,
                           const CPrecursor& precursor, SurveySpectrum& windowed) {
     double lower = 1.0;
     double upper = 0.0;
@@ -84,7 +84,7 @@ bool readInMobilityWindow(CRawDatafile& reader, long long scanIndex, const QXSpe
     float* masses = nullptr;
     float* intensities = nullptr;
     int count = 0;
-    if (!isDecoded(survey) ||
+    if (!IsDecoded(survey) ||
         !reader.GetSurveyScanInMobilityWindow(scanIndex, lower, upper, masses, intensities, count)) {
         return false;
     }
@@ -127,15 +127,15 @@ bool CPrecursorList::AssignChargeStates() {
     record.Zero();
     ConvertPathToTarnFile(record, m_strRawPath.c_str());
     ScanStatsRecord stats{};
-    const SurveyScanTimes survey = SurveyScanTimes::read(record, stats);
-    const auto surveyCount = static_cast<long long>(survey.count());
+    const SurveyScanTimes survey = SurveyScanTimes::Read(record, stats);
+    const auto surveyCount = static_cast<long long>(survey.Count());
 
     // The first attempt reads the last survey scan at or before the run (as a reader index, from 0);
     // a run after the last survey scan gets the last one, like every other run gets its own.
     std::vector<long long> firstScanIndex(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const auto later =
-            static_cast<long long>(survey.firstStrictlyLater(m_Precursors.ElementAt(i).m_fRetentionTime));
+            static_cast<long long>(survey.FirstStrictlyLater(m_Precursors.ElementAt(i).m_fRetentionTime));
         firstScanIndex[static_cast<std::size_t>(i)] = later <= surveyCount ? later - 2 : surveyCount - 1;
     }
     // Precursors grouped by that scan, so that each survey spectrum is decoded once for all of them.
@@ -188,7 +188,7 @@ bool CPrecursorList::AssignChargeStates() {
             return;
         }
         firstSurvey.massesAscending =
-            massesAscending(firstSurvey.spectrum.m_pMasses, firstSurvey.spectrum.m_nPoints);
+            MassesAscending(firstSurvey.spectrum.m_pMasses, firstSurvey.spectrum.m_nPoints);
         // Ion-mobility frames are read again per precursor through its own window, by this task's reader.
         std::optional<CRawDatafile> mobilityReader;
         if (mobility) {
@@ -204,8 +204,8 @@ bool CPrecursorList::AssignChargeStates() {
             SurveySpectrum firstWindowed;
             const bool firstInWindow =
                 mobilityReader &&
-                readInMobilityWindow(*mobilityReader, first, firstSurvey.spectrum, precursor, firstWindowed);
-            Assignment assignment = firstAttempt(firstInWindow ? firstWindowed : firstSurvey, setMass);
+                ReadInMobilityWindow(*mobilityReader, first, firstSurvey.spectrum, precursor, firstWindowed);
+            Assignment assignment = FirstAttempt(firstInWindow ? firstWindowed : firstSurvey, setMass);
             if (assignment.chargeState == -1) {
                 if (!earlierRead) {
                     if (!ReadScanOfSelectedFunction(earlierSurvey, scanIndex(first - 1))) {
@@ -216,10 +216,10 @@ bool CPrecursorList::AssignChargeStates() {
                 }
                 SurveySpectrum earlierWindowed;
                 const bool earlierInWindow =
-                    mobilityReader && readInMobilityWindow(*mobilityReader, first - 1, earlierSurvey,
+                    mobilityReader && ReadInMobilityWindow(*mobilityReader, first - 1, earlierSurvey,
                                                            precursor, earlierWindowed);
                 assignment =
-                    secondAttempt(earlierInWindow ? earlierWindowed.spectrum : earlierSurvey, setMass);
+                    SecondAttempt(earlierInWindow ? earlierWindowed.spectrum : earlierSurvey, setMass);
             }
             assignments[i] = assignment;
         }

@@ -25,7 +25,7 @@ public:
     explicit Fenwick(int size) : size_(size), tree_(static_cast<std::size_t>(size) + 1, 0) {}
 
     // Every slot holding 1, built in linear time.
-    static Fenwick allOnes(int size) {
+    static Fenwick AllOnes(int size) {
         Fenwick fenwick(size);
         for (int i = 1; i <= size; ++i) {
             fenwick.tree_[static_cast<std::size_t>(i)] = i & -i;
@@ -33,14 +33,14 @@ public:
         return fenwick;
     }
 
-    void add(int index, int delta) {
+    void Add(int index, int delta) {
         for (int i = index + 1; i <= size_; i += i & -i) {
             tree_[static_cast<std::size_t>(i)] += delta;
         }
     }
 
     // Sum over [0, count).
-    int prefix(int count) const {
+    int Prefix(int count) const {
         int sum = 0;
         for (int i = count; i > 0; i -= i & -i) {
             sum += tree_[static_cast<std::size_t>(i)];
@@ -49,7 +49,7 @@ public:
     }
 
     // The index at which the running sum reaches `rank` (from 1); the values must be 0 or 1.
-    int findRank(int rank) const {
+    int FindRank(int rank) const {
         int position = 0;
         int step = 1;
         while (step * 2 <= size_) {
@@ -76,7 +76,7 @@ private:
 // whether element a counts as smaller than element b; it must be a strict weak order over the elements
 // for which `unordered` is false.
 template <typename Less, typename Unordered>
-std::vector<int> exchangeSortOrder(int count, Less less, Unordered unordered) {
+std::vector<int> ExchangeSortOrder(int count, Less less, Unordered unordered) {
     using exchange_sort_detail::Fenwick;
     std::vector<int> movable;
     movable.reserve(static_cast<std::size_t>(count));
@@ -111,25 +111,25 @@ std::vector<int> exchangeSortOrder(int count, Less less, Unordered unordered) {
         for (int t = 0; t < groupSize; ++t) {
             const int position = memberAt(groupBegin + t);
             const int next = t + 1 < groupSize ? memberAt(groupBegin + t + 1) : movableCount;
-            const int smallerBehind = smallerPlaced.prefix(next) - smallerPlaced.prefix(position + 1);
+            const int smallerBehind = smallerPlaced.Prefix(next) - smallerPlaced.Prefix(position + 1);
             const int queueSize = t + 1;
             insertAt[static_cast<std::size_t>(t)] = front;
             front = (front + 1) % queueSize;
             front = (front + smallerBehind % queueSize) % queueSize;
         }
         // Later insertions shift earlier ones: place them last to first into the free slots.
-        Fenwick freeSlots = Fenwick::allOnes(groupSize);
+        Fenwick freeSlots = Fenwick::AllOnes(groupSize);
         line.assign(static_cast<std::size_t>(groupSize), 0);
         for (int t = groupSize - 1; t >= 0; --t) {
-            const int slot = freeSlots.findRank(insertAt[static_cast<std::size_t>(t)] + 1);
+            const int slot = freeSlots.FindRank(insertAt[static_cast<std::size_t>(t)] + 1);
             line[static_cast<std::size_t>(slot)] = memberAt(groupBegin + t);
-            freeSlots.add(slot, -1);
+            freeSlots.Add(slot, -1);
         }
         for (int u = 0; u < groupSize; ++u) {
             arranged.push_back(line[static_cast<std::size_t>((front + u) % groupSize)]);
         }
         for (int g = groupBegin; g < groupEnd; ++g) {
-            smallerPlaced.add(memberAt(g), 1);
+            smallerPlaced.Add(memberAt(g), 1);
         }
         groupBegin = groupEnd;
     }

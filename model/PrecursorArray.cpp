@@ -9,23 +9,23 @@
 
 namespace {
 
-CPrecursor* allocateSlots(int count) {
+CPrecursor* AllocateSlots(int count) {
     return static_cast<CPrecursor*>(::operator new(sizeof(CPrecursor) * static_cast<std::size_t>(count)));
 }
 
-void freeSlots(CPrecursor* slots) {
+void FreeSlots(CPrecursor* slots) {
     ::operator delete(slots);
 }
 
 } // namespace
 
 CPrecursorArray::~CPrecursorArray() {
-    destroyAll();
+    DestroyAll();
 }
 
-void CPrecursorArray::destroyAll() {
+void CPrecursorArray::DestroyAll() {
     std::destroy_n(storage_, size_);
-    freeSlots(storage_);
+    FreeSlots(storage_);
     storage_ = nullptr;
     size_ = 0;
     capacity_ = 0;
@@ -37,11 +37,11 @@ void CPrecursorArray::SetSize(int newSize, int growBy) {
     }
     newSize = std::max(newSize, 0);
     if (newSize == 0) {
-        destroyAll();
+        DestroyAll();
         return;
     }
     if (storage_ == nullptr) {
-        storage_ = allocateSlots(newSize);
+        storage_ = AllocateSlots(newSize);
         std::uninitialized_value_construct_n(storage_, newSize);
         size_ = newSize;
         capacity_ = newSize;
@@ -62,11 +62,11 @@ void CPrecursorArray::SetSize(int newSize, int growBy) {
     }
     const long long wanted = std::max<long long>(newSize, static_cast<long long>(capacity_) + step);
     const int newCapacity = static_cast<int>(std::min<long long>(wanted, std::numeric_limits<int>::max()));
-    CPrecursor* grown = allocateSlots(newCapacity);
+    CPrecursor* grown = AllocateSlots(newCapacity);
     std::uninitialized_move_n(storage_, size_, grown);
     std::destroy_n(storage_, size_);
     std::uninitialized_value_construct_n(grown + size_, newSize - size_);
-    freeSlots(storage_);
+    FreeSlots(storage_);
     storage_ = grown;
     size_ = newSize;
     capacity_ = newCapacity;

@@ -34,7 +34,7 @@ public:
     CPrecursor& ElementAt(int index) { return storage_[index]; }
 
 private:
-    void destroyAll();
+    void DestroyAll();
 
     CPrecursor* storage_ = nullptr; // raw slots; only [0, size_) hold constructed records
     int size_ = 0;

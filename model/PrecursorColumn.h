@@ -39,37 +39,37 @@ inline constexpr std::array<PrecursorColumn, 5> kPrecursorColumns = {
     PrecursorColumn::SwitchingTime, PrecursorColumn::SetMass, PrecursorColumn::FunctionName,
     PrecursorColumn::ChargeState, PrecursorColumn::Intensity};
 
-constexpr int precursorColumnIndex(PrecursorColumn column) {
+constexpr int PrecursorColumnIndex(PrecursorColumn column) {
     return static_cast<int>(column);
 }
 
-constexpr const PrecursorColumnInfo& precursorColumnInfo(PrecursorColumn column) {
+constexpr const PrecursorColumnInfo& ColumnInfoOf(PrecursorColumn column) {
     return kPrecursorColumnInfo[static_cast<std::size_t>(column)];
 }
 
-constexpr std::optional<PrecursorColumn> precursorColumnFromIndex(int index) {
+constexpr std::optional<PrecursorColumn> PrecursorColumnFromIndex(int index) {
     if (index < 0 || index >= static_cast<int>(kPrecursorColumns.size())) {
         return std::nullopt;
     }
     return kPrecursorColumns[static_cast<std::size_t>(index)];
 }
 
-constexpr std::string_view precursorColumnHeader(PrecursorColumn column) {
-    return precursorColumnInfo(column).header;
+constexpr std::string_view PrecursorColumnHeader(PrecursorColumn column) {
+    return ColumnInfoOf(column).header;
 }
-constexpr std::string_view precursorColumnKey(PrecursorColumn column) {
-    return precursorColumnInfo(column).key;
+constexpr std::string_view PrecursorColumnKey(PrecursorColumn column) {
+    return ColumnInfoOf(column).key;
 }
 // Where the decimal-places text keeps the places of `column`, one of the columns printed as decimals.
-constexpr std::size_t precursorColumnDecimalsPosition(PrecursorColumn column) {
-    return static_cast<std::size_t>(precursorColumnInfo(column).decimalsPosition.value());
+constexpr std::size_t PrecursorColumnDecimalsPosition(PrecursorColumn column) {
+    return static_cast<std::size_t>(ColumnInfoOf(column).decimalsPosition.value());
 }
 
 // What `column` holds for `precursor`, as stored: the decimal columns as float, the charge state as int,
 // the function name as text that lives as long as `precursor`. The list and the exports print it each
 // their own way.
 using PrecursorColumnValue = std::variant<float, int, std::string_view>;
-inline PrecursorColumnValue precursorColumnValue(const CPrecursor& precursor, PrecursorColumn column) {
+inline PrecursorColumnValue ColumnValueOf(const CPrecursor& precursor, PrecursorColumn column) {
     switch (column) {
     case PrecursorColumn::SwitchingTime:
         return precursor.m_fSwitchingTime;
@@ -88,7 +88,7 @@ inline PrecursorColumnValue precursorColumnValue(const CPrecursor& precursor, Pr
 static_assert([] {
     for (std::size_t i = 0; i < kPrecursorColumnInfo.size(); ++i) {
         if (kPrecursorColumnInfo[i].column != kPrecursorColumns[i] ||
-            precursorColumnIndex(kPrecursorColumns[i]) != static_cast<int>(i)) {
+            PrecursorColumnIndex(kPrecursorColumns[i]) != static_cast<int>(i)) {
             return false;
         }
     }

@@ -12,7 +12,7 @@
 
 namespace {
 
-RawPathRecord recordForPath(const std::string& path) {
+RawPathRecord RecordForPath(const std::string& path) {
     RawPathRecord record;
     record.Zero();
     ConvertPathToTarnFile(record, path.c_str());
@@ -21,17 +21,17 @@ RawPathRecord recordForPath(const std::string& path) {
 
 // Places a run against the survey scans: the last survey scan acquired at or before its first MS/MS
 // scan, and that scan's time as the switching time.
-void placeOnSurveyScan(CPrecursor& precursor, const SurveyScanTimes& survey) {
-    const std::size_t surveyCount = survey.count();
-    const std::size_t stop = survey.firstNotAtOrBefore(precursor.m_fRetentionTime);
+void PlaceOnSurveyScan(CPrecursor& precursor, const SurveyScanTimes& survey) {
+    const std::size_t surveyCount = survey.Count();
+    const std::size_t stop = survey.FirstNotAtOrBefore(precursor.m_fRetentionTime);
     if (stop <= surveyCount) {
         // A survey scan at time 0.0 is a real placement, so its time stays 0.0.
-        precursor.m_fSwitchingTime = stop > 1 ? survey.rtMinutes(stop - 1) : -1.0f;
+        precursor.m_fSwitchingTime = stop > 1 ? survey.RtMinutes(stop - 1) : -1.0f;
         precursor.m_nSurveyScan = static_cast<int>(stop - 1);
         return;
     }
     // After the last survey scan; with no survey scans at all the run lies before every one of them.
-    precursor.m_fSwitchingTime = surveyCount > 0 ? survey.rtMinutes(surveyCount) : -1.0f;
+    precursor.m_fSwitchingTime = surveyCount > 0 ? survey.RtMinutes(surveyCount) : -1.0f;
     precursor.m_nSurveyScan = static_cast<int>(surveyCount);
 }
 
@@ -86,7 +86,7 @@ bool CPrecursorList::FindSwitchingEvents() {
 }
 
 bool CPrecursorList::FindRunsOnSurveyScans() {
-    RawPathRecord record = recordForPath(m_strRawPath);
+    RawPathRecord record = RecordForPath(m_strRawPath);
     ScanStatsRecord stats{};
     // The runs are collected first, so that the list is sized once for all of them: adding a million
     // records one by one under the array's capped growth step would copy the list over and over.
@@ -158,11 +158,11 @@ bool CPrecursorList::FindSurveyScans() {
     if (count == 0) {
         return true;
     }
-    RawPathRecord record = recordForPath(m_strRawPath);
+    RawPathRecord record = RecordForPath(m_strRawPath);
     ScanStatsRecord stats{};
-    const SurveyScanTimes survey = SurveyScanTimes::read(record, stats);
+    const SurveyScanTimes survey = SurveyScanTimes::Read(record, stats);
     for (int i = 0; i < count; ++i) {
-        placeOnSurveyScan(m_Precursors.ElementAt(i), survey);
+        PlaceOnSurveyScan(m_Precursors.ElementAt(i), survey);
     }
     return true;
 }

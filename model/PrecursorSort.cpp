@@ -12,12 +12,12 @@
 namespace {
 
 template <typename Field>
-std::vector<int> orderByNumber(const CPrecursor* records, int count, Field CPrecursor::*field) {
+std::vector<int> OrderByNumber(const CPrecursor* records, int count, Field CPrecursor::*field) {
     std::vector<Field> keys(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         keys[static_cast<std::size_t>(i)] = records[i].*field;
     }
-    return exchangeSortOrder(
+    return ExchangeSortOrder(
         count,
         [&](int a, int b) { return keys[static_cast<std::size_t>(a)] < keys[static_cast<std::size_t>(b)]; },
         [&](int i) {
@@ -31,8 +31,8 @@ std::vector<int> orderByNumber(const CPrecursor* records, int count, Field CPrec
 }
 
 // Names compare as C strings of unsigned bytes, case-sensitive: "Z" before "a", "10" before "2".
-std::vector<int> orderByName(const CPrecursor* records, int count) {
-    return exchangeSortOrder(
+std::vector<int> OrderByName(const CPrecursor* records, int count) {
+    return ExchangeSortOrder(
         count,
         [&](int a, int b) {
             return std::strcmp(records[a].m_strFunctionName.c_str(), records[b].m_strFunctionName.c_str()) <
@@ -44,7 +44,7 @@ std::vector<int> orderByName(const CPrecursor* records, int count) {
 } // namespace
 
 bool CPrecursorList::SortByColumn(int column) {
-    const auto key = precursorColumnFromIndex(column);
+    const auto key = PrecursorColumnFromIndex(column);
     const int count = m_Precursors.GetSize();
     if (!key || count < 2) {
         return true;
@@ -53,19 +53,19 @@ bool CPrecursorList::SortByColumn(int column) {
     std::vector<int> order;
     switch (*key) {
     case PrecursorColumn::SwitchingTime:
-        order = orderByNumber(records, count, &CPrecursor::m_fSwitchingTime);
+        order = OrderByNumber(records, count, &CPrecursor::m_fSwitchingTime);
         break;
     case PrecursorColumn::SetMass:
-        order = orderByNumber(records, count, &CPrecursor::m_fSetMass);
+        order = OrderByNumber(records, count, &CPrecursor::m_fSetMass);
         break;
     case PrecursorColumn::FunctionName:
-        order = orderByName(records, count);
+        order = OrderByName(records, count);
         break;
     case PrecursorColumn::ChargeState:
-        order = orderByNumber(records, count, &CPrecursor::m_nChargeState);
+        order = OrderByNumber(records, count, &CPrecursor::m_nChargeState);
         break;
     case PrecursorColumn::Intensity:
-        order = orderByNumber(records, count, &CPrecursor::m_fIntensity);
+        order = OrderByNumber(records, count, &CPrecursor::m_fIntensity);
         break;
     }
     std::vector<CPrecursor> arranged;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-bool massesAscending(const float* masses, int count) {
+bool MassesAscending(const float* masses, int count) {
     for (int i = 0; i < count; ++i) {
         if (std::isnan(masses[i]) || (i > 0 && masses[i] < masses[i - 1])) {
             return false;
@@ -13,7 +13,7 @@ bool massesAscending(const float* masses, int count) {
     return true;
 }
 
-float nearestPointIntensity(const float* masses, const float* intensities, int count, float setMass,
+float NearestPointIntensity(const float* masses, const float* intensities, int count, float setMass,
                             bool ascending) {
     if (count <= 0 || masses == nullptr || intensities == nullptr) {
         return 0.0f;

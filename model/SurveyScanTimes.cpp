@@ -22,7 +22,7 @@ SurveyScanTimes::SurveyScanTimes(std::vector<float> rtMinutes)
     }
 }
 
-SurveyScanTimes SurveyScanTimes::read(RawPathRecord& record, ScanStatsRecord& stats) {
+SurveyScanTimes SurveyScanTimes::Read(RawPathRecord& record, ScanStatsRecord& stats) {
     record.SetInt16(RawPathRecord::kOffsetFunction, 1);
     record.SetInt32(RawPathRecord::kOffsetProcess, 1);
     const std::uint32_t scanCount = DmRawScansInFunction(record);
@@ -36,7 +36,7 @@ SurveyScanTimes SurveyScanTimes::read(RawPathRecord& record, ScanStatsRecord& st
     return SurveyScanTimes(std::move(times));
 }
 
-std::size_t SurveyScanTimes::firstStrictlyLater(float rtMinutes) const {
+std::size_t SurveyScanTimes::FirstStrictlyLater(float rtMinutes) const {
     if (std::isnan(rtMinutes)) {
         return rtMinutes_.size() + 1;
     }
@@ -45,12 +45,12 @@ std::size_t SurveyScanTimes::firstStrictlyLater(float rtMinutes) const {
     return static_cast<std::size_t>(later - runningMaximum_.begin()) + 1;
 }
 
-std::size_t SurveyScanTimes::firstNotAtOrBefore(float rtMinutes) const {
+std::size_t SurveyScanTimes::FirstNotAtOrBefore(float rtMinutes) const {
     if (rtMinutes_.empty()) {
         return 1;
     }
     if (std::isnan(rtMinutes)) {
         return 1;
     }
-    return std::min(firstStrictlyLater(rtMinutes), firstNanScan_);
+    return std::min(FirstStrictlyLater(rtMinutes), firstNanScan_);
 }

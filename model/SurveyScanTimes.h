@@ -15,18 +15,18 @@ public:
 
     // Counts function 1's scans with `record` (which must already be filled from the data-set path) and
     // reads every survey scan's statistics through `stats`, which keeps its contents between reads.
-    static SurveyScanTimes read(RawPathRecord& record, ScanStatsRecord& stats);
+    static SurveyScanTimes Read(RawPathRecord& record, ScanStatsRecord& stats);
 
-    std::size_t count() const { return rtMinutes_.size(); }
+    std::size_t Count() const { return rtMinutes_.size(); }
     // `scan` from 1.
-    float rtMinutes(std::size_t scan) const { return rtMinutes_[scan - 1]; }
+    float RtMinutes(std::size_t scan) const { return rtMinutes_[scan - 1]; }
 
     // The first survey scan (from 1) whose time is later than `rtMinutes` or not comparable with it
     // (NaN on either side); count() + 1 when every survey scan lies at or before it.
-    std::size_t firstNotAtOrBefore(float rtMinutes) const;
+    std::size_t FirstNotAtOrBefore(float rtMinutes) const;
     // The first survey scan (from 1) whose time is strictly later than `rtMinutes`; a NaN on either side
     // never is. count() + 1 when there is none.
-    std::size_t firstStrictlyLater(float rtMinutes) const;
+    std::size_t FirstStrictlyLater(float rtMinutes) const;
 
 private:
     std::vector<float> rtMinutes_;

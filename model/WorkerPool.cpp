@@ -16,7 +16,7 @@ WorkerPool::WorkerPool(unsigned threadCount)
     }
     threads_.reserve(threadCount_);
     for (unsigned i = 0; i < threadCount_; ++i) {
-        threads_.emplace_back([this] { run(); });
+        threads_.emplace_back([this] { Run(); });
     }
 }
 
@@ -50,7 +50,7 @@ void WorkerPool::Wait() {
     spaceOrDone_.wait(lock, [this] { return queue_.empty() && running_ == 0; });
 }
 
-void WorkerPool::run() {
+void WorkerPool::Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
         workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });

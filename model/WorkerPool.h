@@ -34,7 +34,7 @@ public:
     void Wait();
 
 private:
-    void run();
+    void Run();
 
     unsigned threadCount_;
     std::size_t queueLimit_;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace numeric {
+namespace varnex::numeric {
 
 namespace {
 constexpr double kFirstIsotopeStep = 1.00286;
@@ -82,4 +82,4 @@ const float* TabulatedAveragine(double neutralMass) {
     return table.abundances[entry];
 }
 
-} // namespace numeric
+} // namespace varnex::numeric

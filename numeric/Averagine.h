@@ -3,7 +3,7 @@
 
 // Isotope patterns of peptides from the averagine model (C4.9384 H7.7583 N1.3577 O1.4773 S0.0417).
 
-namespace numeric {
+namespace varnex::numeric {
 
 // Mean m/z distance, times the charge, between isotope peak `index` of a peptide envelope and its
 // monoisotopic peak. The first step is wider than the later ones: it is mostly 13C, while two-neutron
@@ -22,4 +22,4 @@ constexpr int kTabulatedIsotopes = 16;
 // kTabulatedIsotopes abundances, tallest 1. The table is built on first use.
 const float* TabulatedAveragine(double neutralMass);
 
-} // namespace numeric
+} // namespace varnex::numeric

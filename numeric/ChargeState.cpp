@@ -11,7 +11,7 @@
 
 namespace {
 
-using numeric::Peak;
+using varnex::numeric::Peak;
 
 constexpr double kElectronMass = 0.000548579909;
 // Spacing of a peptide envelope's isotopes times the charge, Da: where a charge's isotope steps are
@@ -20,7 +20,7 @@ constexpr double kIsotopeStepDa = 1.00235;
 constexpr int kMaxCharge = 8;
 // The selected peak may be up to this isotope of its envelope (the tallest one of heavy peptides).
 constexpr int kMaxSelectedIsotope = 5;
-constexpr int kMaxIsotopes = numeric::kTabulatedIsotopes;
+constexpr int kMaxIsotopes = varnex::numeric::kTabulatedIsotopes;
 // Window around the set mass, m/z: room for the selected peak as isotope 5 of a singly charged
 // envelope below it, and for ten isotopes above it.
 constexpr double kWindowBelowMz = 7.0;
@@ -279,7 +279,7 @@ struct ChargeView {
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
                     double detectionLevel, const PeakDensity& density, const Matching& matching,
                     double& singlePartnerScore) {
-    const double monoMz = selectedMz - numeric::IsotopeOffset(isotope) / charge;
+    const double monoMz = selectedMz - varnex::numeric::IsotopeOffset(isotope) / charge;
     const double neutralMass = charge * (monoMz - protonMass);
     if (neutralMass < 50.0) {
         return -1.0;
@@ -294,7 +294,7 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
         if (scaleStep > kPatternScaleSteps && patternMass > kLightPatternMaxMass) {
             break;
         }
-        const float* expected = numeric::TabulatedAveragine(patternMass);
+        const float* expected = varnex::numeric::TabulatedAveragine(patternMass);
         if (expected[isotope] < (isotope == 0 ? 0.05f : kMinSelectedIsotope)) {
             continue;
         }
@@ -410,7 +410,7 @@ double CentroidPrecision(const std::vector<Peak>& peaks, const Peak& selected) {
     double best = 0.3;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
         for (int direction = -1; direction <= 1; direction += 2) {
-            const double mz = selected.mz + numeric::IsotopeOffset(direction) / charge;
+            const double mz = selected.mz + varnex::numeric::IsotopeOffset(direction) / charge;
             const double reach = 0.3 / charge;
             auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - reach,
                                        [](const Peak& peak, double value) { return peak.mz < value; });
@@ -474,7 +474,7 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
     const double tolerance = std::min(limit, precision);
     for (int r = -ChargeView::kBelow; r < kMaxIsotopes; ++r) {
         const int slot = r + ChargeView::kBelow;
-        const double mz = selected.mz + numeric::IsotopeOffset(r) / charge;
+        const double mz = selected.mz + varnex::numeric::IsotopeOffset(r) / charge;
         // Isotope steps vary by a few mDa with composition; allow for it farther out. The selected
         // peak's own apex may be displaced as well.
         const double reach = std::min(limit, tolerance + 0.001 * std::abs(r) / charge + selected.shiftMz);
@@ -646,9 +646,9 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     }
 
     Workspace& work = ThreadWorkspace();
-    const bool profile = numeric::LooksLikeProfile(masses, intensities, begin, stop, work.scratch);
+    const bool profile = varnex::numeric::LooksLikeProfile(masses, intensities, begin, stop, work.scratch);
     work.peaks.clear();
-    numeric::CollectPeaks(masses, intensities, begin, stop, profile, work.peaks);
+    varnex::numeric::CollectPeaks(masses, intensities, begin, stop, profile, work.peaks);
     const std::vector<Peak>& peaks = work.peaks;
     const double tolerance = std::fabs(static_cast<double>(relativeTolerance)) * setMass;
     const int selectedIndex = SelectPeak(peaks, setMass, tolerance);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace numeric {
+namespace varnex::numeric {
 
 namespace {
 constexpr int kMinSpacingsForProfile = 16;
@@ -179,4 +179,4 @@ void CollectPeaks(const float* masses, const float* intensities, int begin, int 
     }
 }
 
-} // namespace numeric
+} // namespace varnex::numeric

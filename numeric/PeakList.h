@@ -7,7 +7,7 @@
 // picking. Spectra arrive as bare arrays with no centroid/profile flag, so the kind is told from the
 // sampling itself.
 
-namespace numeric {
+namespace varnex::numeric {
 
 struct Peak {
     double mz = 0.0;
@@ -35,4 +35,4 @@ bool LooksLikeProfile(const float* masses, const float* intensities, int begin, 
 void CollectPeaks(const float* masses, const float* intensities, int begin, int end, bool profile,
                   std::vector<Peak>& peaks);
 
-} // namespace numeric
+} // namespace varnex::numeric

@@ -16,7 +16,7 @@ using varnex::settings::kDisplaySettingsNotSavedMessage;
 namespace {
 
 int PlacesAt(const std::string& text, PrecursorColumn column) {
-    return std::atoi(DecimalPlacesAt(text, precursorColumnDecimalsPosition(column)).c_str());
+    return std::atoi(DecimalPlacesAt(text, PrecursorColumnDecimalsPosition(column)).c_str());
 }
 
 } // namespace

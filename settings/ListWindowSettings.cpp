@@ -78,14 +78,14 @@ std::optional<int> ReadSortColumn() {
     const auto text = ReadText(kSortColumnValue);
     // One digit, the number of a column of the list.
     if (!text || text->size() != 1 || (*text)[0] < '0' || (*text)[0] > '9' ||
-        !precursorColumnFromIndex((*text)[0] - '0')) {
+        !PrecursorColumnFromIndex((*text)[0] - '0')) {
         return std::nullopt;
     }
     return (*text)[0] - '0';
 }
 
 bool WriteSortColumn(int column) {
-    if (!precursorColumnFromIndex(column)) {
+    if (!PrecursorColumnFromIndex(column)) {
         return false;
     }
     return WriteText(kSortColumnValue, std::to_string(column));

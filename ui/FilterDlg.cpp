@@ -20,11 +20,11 @@ namespace {
 
 constexpr int kAllFunctions = -1; // the function list's first entry
 
-QString boundText(const std::optional<float>& bound) {
+QString BoundText(const std::optional<float>& bound) {
     return bound ? QString::number(static_cast<double>(*bound), 'g', 9) : QString();
 }
 
-QString chargeText(int charge) {
+QString ChargeText(int charge) {
     return charge < 0 ? QStringLiteral("undetermined") : QString::number(charge);
 }
 
@@ -41,25 +41,27 @@ CFilterDlg::CFilterDlg(const PrecursorFilter& current, const CPrecursorArray& pr
         functions.emplace(precursor.m_nFunction, precursor.m_strFunctionName);
     }
     // A charge the filter asks for stays on offer even when this data set has none of it.
-    if (current.chargeStates)
+    if (current.chargeStates) {
         charges.insert(current.chargeStates->begin(), current.chargeStates->end());
+    }
     m_chargeStates.assign(charges.begin(), charges.end());
-    for (const auto& [function, name] : functions)
+    for (const auto& [function, name] : functions) {
         m_functions.push_back({function, name});
+    }
 }
 
 CFilterDlg::~CFilterDlg() = default;
 
 BOOL CFilterDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    m_ui->minSetMassEdit->setText(boundText(m_filter.minSetMass));
-    m_ui->maxSetMassEdit->setText(boundText(m_filter.maxSetMass));
-    m_ui->minSwitchingTimeEdit->setText(boundText(m_filter.minSwitchingTimeMinutes));
-    m_ui->maxSwitchingTimeEdit->setText(boundText(m_filter.maxSwitchingTimeMinutes));
+    m_ui->minSetMassEdit->setText(BoundText(m_filter.minSetMass));
+    m_ui->maxSetMassEdit->setText(BoundText(m_filter.maxSetMass));
+    m_ui->minSwitchingTimeEdit->setText(BoundText(m_filter.minSwitchingTimeMinutes));
+    m_ui->maxSwitchingTimeEdit->setText(BoundText(m_filter.maxSwitchingTimeMinutes));
 
     m_ui->chargeList->clear();
     for (const int charge : m_chargeStates) {
-        auto* item = new QListWidgetItem(chargeText(charge), m_ui->chargeList);
+        auto* item = new QListWidgetItem(ChargeText(charge), m_ui->chargeList);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         const bool wanted = !m_filter.chargeStates || m_filter.chargeStates->count(charge) != 0;
         item->setCheckState(wanted ? Qt::Checked : Qt::Unchecked);
@@ -69,8 +71,9 @@ BOOL CFilterDlg::OnInitDialog() {
     m_ui->functionCombo->addItem(QStringLiteral("All functions"), kAllFunctions);
     for (const FunctionChoice& choice : m_functions) {
         QString text = QStringLiteral("%1").arg(choice.function);
-        if (!choice.name.empty())
+        if (!choice.name.empty()) {
             text += QStringLiteral(": ") + QString::fromStdString(choice.name);
+        }
         m_ui->functionCombo->addItem(text, choice.function);
     }
     const int selected = m_filter.function ? m_ui->functionCombo->findData(*m_filter.function) : 0;
@@ -90,8 +93,9 @@ std::optional<PrecursorFilter> CFilterDlg::ReadFields() {
     // Numbers as a program writes them (a point for the decimals), whatever the desktop's language.
     const auto bound = [&valid](QLineEdit* edit, const char* what) -> std::optional<float> {
         const QString text = edit->text().trimmed();
-        if (!valid || text.isEmpty())
+        if (!valid || text.isEmpty()) {
             return std::nullopt;
+        }
         bool ok = false;
         const double value = QLocale::c().toDouble(text, &ok);
         if (!ok || !std::isfinite(value) || std::abs(value) > 1e30) {
@@ -123,18 +127,23 @@ std::optional<PrecursorFilter> CFilterDlg::ReadFields() {
     filter.maxSwitchingTimeMinutes = bound(m_ui->maxSwitchingTimeEdit, "switching time");
     ordered(filter.minSwitchingTimeMinutes, filter.maxSwitchingTimeMinutes, m_ui->maxSwitchingTimeEdit,
             "switching time");
-    if (!valid)
+    if (!valid) {
         return std::nullopt;
+    }
 
     std::set<int> charges;
-    for (int row = 0; row < m_ui->chargeList->count(); ++row)
-        if (m_ui->chargeList->item(row)->checkState() == Qt::Checked)
+    for (int row = 0; row < m_ui->chargeList->count(); ++row) {
+        if (m_ui->chargeList->item(row)->checkState() == Qt::Checked) {
             charges.insert(m_chargeStates[static_cast<std::size_t>(row)]);
-    if (charges.size() != m_chargeStates.size())
+        }
+    }
+    if (charges.size() != m_chargeStates.size()) {
         filter.chargeStates = std::move(charges);
+    }
 
     const int function = m_ui->functionCombo->currentData().toInt();
-    if (function != kAllFunctions)
+    if (function != kAllFunctions) {
         filter.function = function;
+    }
     return filter;
 }

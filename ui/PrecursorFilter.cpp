@@ -3,7 +3,7 @@
 
 namespace {
 
-bool inRange(float value, const std::optional<float>& low, const std::optional<float>& high) {
+bool InRange(float value, const std::optional<float>& low, const std::optional<float>& high) {
     return (!low || value >= *low) && (!high || value <= *high);
 }
 
@@ -15,8 +15,8 @@ bool PrecursorFilter::IsActive() const {
 }
 
 bool PrecursorFilter::Matches(const CPrecursor& precursor) const {
-    return inRange(precursor.m_fSetMass, minSetMass, maxSetMass) &&
-           inRange(precursor.m_fSwitchingTime, minSwitchingTimeMinutes, maxSwitchingTimeMinutes) &&
+    return InRange(precursor.m_fSetMass, minSetMass, maxSetMass) &&
+           InRange(precursor.m_fSwitchingTime, minSwitchingTimeMinutes, maxSwitchingTimeMinutes) &&
            (!chargeStates || chargeStates->count(precursor.m_nChargeState) != 0) &&
            (!function || precursor.m_nFunction == *function);
 }
@@ -25,12 +25,15 @@ void FilterPrecursors(const CPrecursorArray& all, const PrecursorFilter& filter,
     shown.RemoveAll();
     const int count = all.GetSize();
     int passing = 0;
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         passing += filter.Matches(all.ElementAt(i)) ? 1 : 0;
+    }
     // One allocation for the whole result rather than the array's stepwise growth.
     shown.SetSize(passing);
     int next = 0;
-    for (int i = 0; i < count; ++i)
-        if (filter.Matches(all.ElementAt(i)))
+    for (int i = 0; i < count; ++i) {
+        if (filter.Matches(all.ElementAt(i))) {
             shown.ElementAt(next++) = all.ElementAt(i);
+        }
+    }
 }

@@ -11,6 +11,7 @@ const StringTable& VarnexStringTable() {
 
 void RegisterVarnexStrings() {
     const StringTable* installed = AfxSetStringTable(&VarnexStringTable());
-    if (installed != nullptr)
+    if (installed != nullptr) {
         AfxSetStringTable(installed);
+    }
 }

@@ -65,7 +65,7 @@ namespace {
 constexpr int kColumnCount = static_cast<int>(kPrecursorColumns.size());
 
 // Each column's width when inserted, in pixels; the layout then spreads the list's width over them.
-constexpr int insertWidth(PrecursorColumn column) {
+constexpr int InsertWidth(PrecursorColumn column) {
     return column == PrecursorColumn::FunctionName ? 180 : 120;
 }
 
@@ -79,11 +79,12 @@ constexpr int kMarginBottom = 40;
 // "%.<c>f" prints it: a missing character gives "%.f", no places. A character that is not a digit
 // (which the options dialog never writes) also prints without places rather than as an undefined
 // format. The text is written to `buffer`, NUL-terminated, and also returned.
-std::string_view formatPlaces(char (&buffer)[64], double value, const std::string& setting,
+std::string_view FormatPlaces(char (&buffer)[64], double value, const std::string& setting,
                               std::size_t position) {
     int places = 0;
-    if (position < setting.size() && setting[position] >= '0' && setting[position] <= '9')
+    if (position < setting.size() && setting[position] >= '0' && setting[position] <= '9') {
         places = setting[position] - '0';
+    }
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer - 1, value, std::chars_format::fixed, places);
     *result.ptr = '\0';
@@ -92,13 +93,14 @@ std::string_view formatPlaces(char (&buffer)[64], double value, const std::strin
 
 // The text of one cell as the list shows it, the decimal columns with the places the setting gives.
 // Returned NUL-terminated, in `buffer` or, for the function name, in `name`.
-const char* cellText(char (&buffer)[64], std::string& name, const CPrecursor& precursor,
+const char* CellText(char (&buffer)[64], std::string& name, const CPrecursor& precursor,
                      PrecursorColumn column, const std::string& places) {
-    const PrecursorColumnValue value = precursorColumnValue(precursor, column);
-    if (const float* decimal = std::get_if<float>(&value))
-        return formatPlaces(buffer, static_cast<double>(*decimal), places,
-                            precursorColumnDecimalsPosition(column))
+    const PrecursorColumnValue value = ColumnValueOf(precursor, column);
+    if (const float* decimal = std::get_if<float>(&value)) {
+        return FormatPlaces(buffer, static_cast<double>(*decimal), places,
+                            PrecursorColumnDecimalsPosition(column))
             .data();
+    }
     if (const int* integer = std::get_if<int>(&value)) {
         *std::to_chars(buffer, buffer + sizeof buffer - 1, *integer, 10).ptr = '\0';
         return buffer;
@@ -112,28 +114,29 @@ constexpr const char* kDataSetFileFilter = "Data sets (*.mzML *.mzML.gz *.mzXML)
 constexpr const char* kTsvFileFilter = "Tab-separated values (*.tsv)";
 constexpr const char* kCsvFileFilter = "Comma-separated values (*.csv)";
 
-QString fileNameOf(const std::string& path) {
+QString FileNameOf(const std::string& path) {
     return QFileInfo(QString::fromStdString(path)).fileName();
 }
 
 // Icon 128: the drawing, with hand-checked renderings for the small sizes.
-QIcon loadProgramIcon() {
+QIcon LoadProgramIcon() {
     QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256})
+    for (int size : {16, 32, 48, 64, 128, 256}) {
         icon.addFile(QStringLiteral(":/icons/varnex-%1.png").arg(size), QSize(size, size));
+    }
     return icon;
 }
 
 } // namespace
 
 // The resources are compiled into this library, which a static link would otherwise drop.
-static void initResources() {
+static void InitResources() {
     Q_INIT_RESOURCE(varnex);
 }
 
 CVarnexDlg::CVarnexDlg(QWidget* pParent)
     : CDialog(IDD_VARNEX_DIALOG, pParent), m_ui(std::make_unique<Ui::VarnexDlg>()) {
-    initResources();
+    InitResources();
     RegisterVarnexStrings();
     LoadTemplate(*m_ui);
     SetMenuBar(m_ui->menu129);
@@ -149,10 +152,11 @@ CVarnexDlg::CVarnexDlg(QWidget* pParent)
     m_dataSetLine->setObjectName(QStringLiteral("dataSetLine"));
     setAcceptDrops(true);
     m_listCtrl.SetNotifyHandler([this](NMHDR* pNMHDR) { OnNotify(pNMHDR); });
-    m_hIcon = loadProgramIcon();
+    m_hIcon = LoadProgramIcon();
     // The program's icon is also that of its other windows (progress, options, About).
-    if (QApplication::windowIcon().isNull())
+    if (QApplication::windowIcon().isNull()) {
         QApplication::setWindowIcon(m_hIcon);
+    }
 }
 
 CVarnexDlg::~CVarnexDlg() = default;
@@ -210,12 +214,12 @@ void CVarnexDlg::SetupColumns() {
     DeleteAllColumns();
     m_listCtrl.SetExtendedStyle(m_listCtrl.GetExtendedStyle() | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     for (const PrecursorColumn precursorColumn : kPrecursorColumns) {
-        const int i = precursorColumnIndex(precursorColumn);
+        const int i = PrecursorColumnIndex(precursorColumn);
         LVCOLUMNA column;
         column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = insertWidth(precursorColumn);
-        column.pszText = precursorColumnHeader(precursorColumn).data(); // a NUL-terminated literal
+        column.cx = InsertWidth(precursorColumn);
+        column.pszText = PrecursorColumnHeader(precursorColumn).data(); // a NUL-terminated literal
         column.iSubItem = i;
         m_listCtrl.InsertColumn(i, &column);
         m_columnPercents[static_cast<std::size_t>(i)] = 20.0f;
@@ -225,13 +229,15 @@ void CVarnexDlg::SetupColumns() {
 
 void CVarnexDlg::DeleteAllColumns() {
     m_listCtrl.DeleteAllItems();
-    for (int n = m_listCtrl.GetHeaderItemCount(); n > 0; --n)
+    for (int n = m_listCtrl.GetHeaderItemCount(); n > 0; --n) {
         m_listCtrl.DeleteColumn(0);
+    }
 }
 
 void CVarnexDlg::LayoutList() {
-    if (!m_listCtrl.HasWindow())
+    if (!m_listCtrl.HasWindow()) {
         return; // size notifications arrive before the controls are bound
+    }
     const QRect client = GetClientRect();
     const int left = client.left() + kMarginLeft;
     const int top = client.top() + kMarginTop;
@@ -246,21 +252,26 @@ void CVarnexDlg::ComputeColumnPercents() {
     const int listWidth = m_listCtrl.GetClientRect().width();
     // A list without width (a window too small for the margins) has no proportions to measure: the
     // last percentages stay.
-    if (listWidth <= 0)
+    if (listWidth <= 0) {
         return;
+    }
     const float onePercent = static_cast<float>(listWidth) * 0.01f;
-    for (int i = 0; i < kColumnCount; ++i)
+    for (int i = 0; i < kColumnCount; ++i) {
         m_columnPercents[static_cast<std::size_t>(i)] =
             static_cast<float>(m_listCtrl.GetColumnWidth(i)) / onePercent;
+    }
     double sum = 0.0;
-    for (float percent : m_columnPercents)
+    for (float percent : m_columnPercents) {
         sum += percent;
-    if (sum > 99.9)
+    }
+    if (sum > 99.9) {
         return; // the columns fill the list or overflow it, and keep their proportions
+    }
     // Spread the unfilled share evenly, in the precision of the sum.
     const double increment = (100.0 - sum) * 0.2f;
-    for (float& percent : m_columnPercents)
+    for (float& percent : m_columnPercents) {
         percent = static_cast<float>(percent + increment);
+    }
 }
 
 void CVarnexDlg::ApplyColumnPercents() {
@@ -289,9 +300,9 @@ void CVarnexDlg::FillRows() {
     for (int i = 0; i < count; ++i) {
         const CPrecursor precursor = displayed.GetAt(i);
         for (const PrecursorColumn column : kPrecursorColumns) {
-            const char* text = cellText(buffer, name, precursor, column, places);
+            const char* text = CellText(buffer, name, precursor, column, places);
             if (column != kPrecursorColumns.front()) {
-                m_listCtrl.SetItemText(i, precursorColumnIndex(column), text);
+                m_listCtrl.SetItemText(i, PrecursorColumnIndex(column), text);
                 continue;
             }
             LVITEMA item;
@@ -315,21 +326,24 @@ void CVarnexDlg::OnSize(UINT nType, int cx, int cy) {
 }
 
 void CVarnexDlg::OnNotify(NMHDR* pNMHDR) {
-    if (pNMHDR == nullptr || pNMHDR->idFrom != static_cast<UINT_PTR>(IDC_PRECURSOR_LIST))
+    if (pNMHDR == nullptr || pNMHDR->idFrom != static_cast<UINT_PTR>(IDC_PRECURSOR_LIST)) {
         return;
+    }
     LRESULT result = 0;
     // Enter on a row shows it as a double-click does.
-    if (pNMHDR->code == NM_DBLCLK || pNMHDR->code == NM_RETURN)
+    if (pNMHDR->code == NM_DBLCLK || pNMHDR->code == NM_RETURN) {
         OnListDoubleClick(pNMHDR, &result);
-    else if (pNMHDR->code == LVN_COLUMNCLICK)
+    } else if (pNMHDR->code == LVN_COLUMNCLICK) {
         OnColumnClick(pNMHDR, &result);
+    }
 }
 
 void CVarnexDlg::OnColumnClick(NMHDR* pNMHDR, LRESULT* pResult) {
     const auto* notification = reinterpret_cast<const NMLISTVIEW*>(pNMHDR);
     m_precursorList.SortByColumn(notification->iSubItem);
-    if (notification->iSubItem >= 0 && notification->iSubItem < kColumnCount)
+    if (notification->iSubItem >= 0 && notification->iSubItem < kColumnCount) {
         m_sortColumn = notification->iSubItem;
+    }
     FilterDisplayed();
     SetupColumns();
     *pResult = 0;
@@ -343,25 +357,29 @@ void CVarnexDlg::OnListDoubleClick(NMHDR*, LRESULT* pResult) {
     // handle is enough to keep it alive, so the previous one is given back.
     HANDLE previousEvent = m_combineEvent;
     m_combineEvent = CreateEventA(nullptr, FALSE, FALSE, kCombineEventName);
-    if (previousEvent != nullptr)
+    if (previousEvent != nullptr) {
         CloseHandle(previousEvent);
+    }
 
     std::string path;
     m_precursorList.GetRawPath(path);
     const CPrecursorArray& displayed = DisplayedPrecursors();
-    if (row < 0 || row >= displayed.GetSize())
+    if (row < 0 || row >= displayed.GetSize()) {
         return; // nothing selected: there is no precursor to show
+    }
 
     const CPrecursor precursor = displayed.GetAt(row);
     const auto commands = ShowPrecursorCommands(HostPrecursor{
         precursor.m_nFunction, precursor.m_nSurveyScan, precursor.m_nFirstScan, precursor.m_nLastScan, path});
     if (!IsQuorixRunning()) {
-        if (!std::exchange(m_toldHostMissing, true))
+        if (!std::exchange(m_toldHostMissing, true)) {
             AfxMessageBox(kNoHostMessage, MB_OK | MB_ICONINFORMATION);
+        }
         return;
     }
-    for (const HostCommand& command : commands)
+    for (const HostCommand& command : commands) {
         SendHostCommand(FormatHostCommand(command).c_str(), kHostCommandTimeoutMs);
+    }
 }
 
 void CVarnexDlg::OnSysCommand(UINT nID, LPARAM lParam) {
@@ -406,14 +424,16 @@ void CVarnexDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 LRESULT CVarnexDlg::OnRegisteredMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == g_nVarnexCommandMessage)
+    if (message == g_nVarnexCommandMessage) {
         return OnVarnexCommand(wParam, lParam);
+    }
     return 0;
 }
 
 LRESULT CVarnexDlg::OnVarnexCommand(WPARAM wParam, LPARAM) {
-    if (wParam == kVarnexCommandClose)
+    if (wParam == kVarnexCommandClose) {
         CDialog::OnOK();
+    }
     return 0;
 }
 
@@ -423,17 +443,19 @@ const CPrecursorArray& CVarnexDlg::DisplayedPrecursors() const {
 
 // The last sort column the user chose, on top of the order by switching time.
 void CVarnexDlg::SortByRememberedColumn() {
-    if (m_sortColumn != 0)
+    if (m_sortColumn != 0) {
         m_precursorList.SortByColumn(m_sortColumn);
+    }
     FilterDisplayed();
 }
 
 // The precursors that pass the filter, in the list's order; the rows are not touched.
 void CVarnexDlg::FilterDisplayed() {
-    if (m_filter.IsActive())
+    if (m_filter.IsActive()) {
         FilterPrecursors(m_precursorList.m_Precursors, m_filter, m_filteredPrecursors);
-    else
+    } else {
         m_filteredPrecursors.RemoveAll();
+    }
 }
 
 void CVarnexDlg::RefillRows() {
@@ -450,8 +472,9 @@ void CVarnexDlg::SetFilter(const PrecursorFilter& filter) {
 
 void CVarnexDlg::OnDisplayFilter() {
     CFilterDlg dialog(m_filter, m_precursorList.m_Precursors);
-    if (dialog.DoModal() == IDOK)
+    if (dialog.DoModal() == IDOK) {
         SetFilter(dialog.GetFilter());
+    }
 }
 
 void CVarnexDlg::OnDisplayShowAll() {
@@ -459,13 +482,15 @@ void CVarnexDlg::OnDisplayShowAll() {
 }
 
 bool CVarnexDlg::ReportUnreadableDataSet(const std::string& path) {
-    if (path.empty())
+    if (path.empty()) {
         return false; // nothing was named
+    }
     const auto reason = UnreadableReason(path);
-    if (!reason)
+    if (!reason) {
         return false;
+    }
     const std::string message =
-        "Cannot read the data set \"" + fileNameOf(path).toStdString() + "\": " + *reason + ".\n\n" + path;
+        "Cannot read the data set \"" + FileNameOf(path).toStdString() + "\": " + *reason + ".\n\n" + path;
     AfxMessageBox(message.c_str(), MB_OK | MB_ICONEXCLAMATION);
     return true;
 }
@@ -499,8 +524,9 @@ void CVarnexDlg::OnFileOpen() {
     const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open Data Set"),
                                                       QFileInfo(QString::fromStdString(current)).path(),
                                                       QString::fromLatin1(kDataSetFileFilter));
-    if (!path.isEmpty())
+    if (!path.isEmpty()) {
         OpenDataSet(path.toStdString());
+    }
 }
 
 void CVarnexDlg::FillRecentMenu() {
@@ -510,28 +536,31 @@ void CVarnexDlg::FillRecentMenu() {
     int number = 0;
     for (const std::string& path : paths) {
         ++number;
-        QAction* action = menu->addAction(QStringLiteral("&%1 %2").arg(number).arg(fileNameOf(path)));
+        QAction* action = menu->addAction(QStringLiteral("&%1 %2").arg(number).arg(FileNameOf(path)));
         action->setToolTip(QString::fromStdString(path));
         action->setStatusTip(QString::fromStdString(path));
         // Queued: the menu closes before the progress dialog opens.
         connect(action, &QAction::triggered, this,
                 [this, path] { QTimer::singleShot(0, this, [this, path] { OpenDataSet(path); }); });
     }
-    if (paths.empty())
+    if (paths.empty()) {
         menu->addAction(QStringLiteral("(none)"))->setEnabled(false);
+    }
     menu->setToolTipsVisible(true);
 }
 
 void CVarnexDlg::dragEnterEvent(QDragEnterEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && urls.front().isLocalFile())
+    if (urls.size() == 1 && urls.front().isLocalFile()) {
         event->acceptProposedAction();
+    }
 }
 
 void CVarnexDlg::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile())
+    if (urls.size() != 1 || !urls.front().isLocalFile()) {
         return;
+    }
     event->acceptProposedAction();
     // The drop ends before the data set is read: the sender must not wait for the build.
     const std::string path = urls.front().toLocalFile().toStdString();
@@ -555,13 +584,15 @@ void CVarnexDlg::OnFileExport() {
         QStringLiteral("%1;;%2").arg(QString::fromLatin1(kTsvFileFilter),
                                      QString::fromLatin1(kCsvFileFilter)),
         &filter);
-    if (path.isEmpty())
+    if (path.isEmpty()) {
         return;
+    }
     const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) ||
                      (!path.endsWith(QStringLiteral(".tsv"), Qt::CaseInsensitive) &&
                       filter == QString::fromLatin1(kCsvFileFilter));
-    if (QFileInfo(path).suffix().isEmpty())
+    if (QFileInfo(path).suffix().isEmpty()) {
         path += csv ? QStringLiteral(".csv") : QStringLiteral(".tsv");
+    }
     std::string error;
     if (!ExportDisplayed(path.toStdString(), csv ? ExportFormat::Csv : ExportFormat::Tsv, error)) {
         const std::string message = "Cannot write \"" + path.toStdString() + "\": " + error + ".";
@@ -571,12 +602,14 @@ void CVarnexDlg::OnFileExport() {
 
 void CVarnexDlg::OnEditCopy() {
     const int row = m_listCtrl.GetNextItem(-1, LVNI_SELECTED);
-    if (row < 0)
+    if (row < 0) {
         return;
+    }
     std::string line;
     for (int column = 0; column < kColumnCount; ++column) {
-        if (column > 0)
+        if (column > 0) {
             line += '\t';
+        }
         line += m_listCtrl.GetItemText(row, column);
     }
     QApplication::clipboard()->setText(QString::fromStdString(line));
@@ -586,11 +619,12 @@ QString CVarnexDlg::DataSetLineText() const {
     std::string path;
     m_precursorList.GetRawPath(path);
     const int total = GetPrecursorCount();
-    QString text = path.empty() ? QString() : fileNameOf(path) + QStringLiteral("  \u2014  ");
-    if (m_filter.IsActive())
+    QString text = path.empty() ? QString() : FileNameOf(path) + QStringLiteral("  \u2014  ");
+    if (m_filter.IsActive()) {
         text += QStringLiteral("%1 of %2 precursors").arg(m_filteredPrecursors.GetSize()).arg(total);
-    else
+    } else {
         text += QStringLiteral("%1 precursors").arg(total);
+    }
     return text;
 }
 
@@ -612,10 +646,12 @@ void CVarnexDlg::PlaceDataSetLine() {
 
 // A placement that cannot be restored (damaged, or from another window system) leaves the template's.
 void CVarnexDlg::RestoreLayout() {
-    if (const auto placement = ReadWindowPlacement())
+    if (const auto placement = ReadWindowPlacement()) {
         restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*placement)));
-    if (const auto column = ReadSortColumn())
+    }
+    if (const auto column = ReadSortColumn()) {
         m_sortColumn = *column;
+    }
 }
 
 void CVarnexDlg::SaveLayout() const {

@@ -47,8 +47,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::Show)
+        if (event->type() != QEvent::Show) {
             return false;
+        }
         if (auto* window = dynamic_cast<CVarnexDlg*>(watched)) {
             shown.push_back("list window");
             mainWindowWasSet = theApp.m_pMainWnd == window;
@@ -73,36 +74,36 @@ protected:
         return theApp.InitInstance();
     }
 
-    registry_test::TempStore store;
-    ScopedRuntimeDirectory runtime;
-    StartupObserver observer;
+    registry_test::TempStore store_;
+    ScopedRuntimeDirectory runtime_;
+    StartupObserver observer_;
 };
 
 TEST_F(Startup, WithoutParametersEnsuresSettingsShowsTheMessageAndNoWindow) {
     EXPECT_EQ(Start({}), FALSE);
     EXPECT_EQ(messages, (std::vector<std::string>{"There are no Precursors to Display"}));
     EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:0"));
-    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "list window"), 0);
-    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "progress dialog"), 1);
+    EXPECT_EQ(std::count(observer_.shown.begin(), observer_.shown.end(), "list window"), 0);
+    EXPECT_EQ(std::count(observer_.shown.begin(), observer_.shown.end(), "progress dialog"), 1);
     EXPECT_EQ(theApp.m_pMainWnd, nullptr);
 }
 
 TEST_F(Startup, TheFirstNonFlagParameterIsThePathAndTheRestIsIgnored) {
     EXPECT_EQ(Start({"-x", "--verbose", kSample, "/another/file.mzML"}), FALSE);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(observer.shown, (std::vector<std::string>{"progress dialog", "list window"}));
-    EXPECT_GT(observer.rowsInWindow, 0);
-    EXPECT_TRUE(observer.mainWindowWasSet);
+    EXPECT_EQ(observer_.shown, (std::vector<std::string>{"progress dialog", "list window"}));
+    EXPECT_GT(observer_.rowsInWindow, 0);
+    EXPECT_TRUE(observer_.mainWindowWasSet);
     EXPECT_EQ(theApp.m_pMainWnd, nullptr);
     EXPECT_EQ(theApp.ExitInstance(), 0);
 }
 
 TEST_F(Startup, RefusalInPhaseOneShowsNothingOfTheProgramAndLeavesTheStore) {
     SetPolicy(kStartUsersValue, "somebody-else; another");
-    const std::string before = store.Contents();
+    const std::string before = store_.Contents();
     EXPECT_EQ(Start({kSample}), FALSE);
-    EXPECT_EQ(store.Contents(), before);
-    EXPECT_TRUE(observer.shown.empty() || observer.shown == std::vector<std::string>{"QMessageBox"});
+    EXPECT_EQ(store_.Contents(), before);
+    EXPECT_TRUE(observer_.shown.empty() || observer_.shown == std::vector<std::string>{"QMessageBox"});
     ASSERT_EQ(messages.size(), 1u); // the logon framework's own explanation
     EXPECT_NE(messages[0].find(kStartUsersValue), std::string::npos);
     EXPECT_EQ(settings_test::ReadStoredValue().result, ERROR_FILE_NOT_FOUND);
@@ -112,8 +113,8 @@ TEST_F(Startup, RefusalInPhaseOneShowsNothingOfTheProgramAndLeavesTheStore) {
 TEST_F(Startup, RefusalInPhaseTwoBuildsTheListButShowsNoWindow) {
     SetPolicy(kViewUsersValue, "somebody-else");
     EXPECT_EQ(Start({kSample}), FALSE);
-    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "progress dialog"), 1);
-    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "list window"), 0);
+    EXPECT_EQ(std::count(observer_.shown.begin(), observer_.shown.end(), "progress dialog"), 1);
+    EXPECT_EQ(std::count(observer_.shown.begin(), observer_.shown.end(), "list window"), 0);
     EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:0"));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find(kViewUsersValue), std::string::npos);
@@ -125,7 +126,7 @@ TEST_F(Startup, ListedUsersAreAdmitted) {
     SetPolicy(kViewUsersValue, CSecurityApp::CurrentUserName());
     EXPECT_EQ(Start({kSample}), FALSE);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(std::count(observer.shown.begin(), observer.shown.end(), "list window"), 1);
+    EXPECT_EQ(std::count(observer_.shown.begin(), observer_.shown.end(), "list window"), 1);
 }
 
 TEST_F(Startup, OnePrecursorIsEnoughToShowTheWindow) {
@@ -135,7 +136,7 @@ TEST_F(Startup, OnePrecursorIsEnoughToShowTheWindow) {
               {surveyScan(1.0, {400.0, 500.25, 600.0}, {10.0f, 1000.0f, 10.0f}), msmsScan(2, 1.1, "500.25")});
     EXPECT_EQ(Start({path.string()}), FALSE);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(observer.rowsInWindow, 1);
+    EXPECT_EQ(observer_.rowsInWindow, 1);
 }
 
 TEST_F(Startup, HelpCommandIsHandledByTheApplication) {
@@ -151,8 +152,9 @@ TEST_F(Startup, HelpCommandIsHandledByTheApplication) {
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     varnex.setProcessEnvironment(environment);
     varnex.start(VARNEX_BINARY_DIR "/app/varnex", arguments);
-    if (!varnex.waitForStarted(10000))
+    if (!varnex.waitForStarted(10000)) {
         return ::testing::AssertionFailure() << "varnex did not start";
+    }
 
     // The window opens its endpoint once the list is built.
     bool sent = false;
@@ -162,8 +164,9 @@ TEST_F(Startup, HelpCommandIsHandledByTheApplication) {
         sender.start(VARNEX_BINARY_DIR "/app/varnex-send",
                      {"--pid", QString::number(varnex.processId()), "3"});
         sent = sender.waitForFinished(10000) && sender.exitCode() == 0;
-        if (!sent)
+        if (!sent) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
     }
     if (!sent) {
         varnex.kill();
@@ -171,8 +174,9 @@ TEST_F(Startup, HelpCommandIsHandledByTheApplication) {
         return ::testing::AssertionFailure() << "no list window for " << arguments.join(' ').toStdString();
     }
     if (!varnex.waitForFinished(10000) || varnex.exitStatus() != QProcess::NormalExit ||
-        varnex.exitCode() != 0)
+        varnex.exitCode() != 0) {
         return ::testing::AssertionFailure() << "the window did not close cleanly on the registered message";
+    }
     return ::testing::AssertionSuccess();
 }
 

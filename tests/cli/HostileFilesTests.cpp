@@ -121,16 +121,16 @@ class HostileFiles : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
         const std::string command = "python3 '" + std::string(VARNEX_SOURCE_DIR) +
-                                    "/fuzz/make_hostile.py' '" + dir.string() + "' " + GetParam();
+                                    "/fuzz/make_hostile.py' '" + dir_.string() + "' " + GetParam();
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
 
-    support::TempDirectory folder{"varnex-hostile"};
-    const fs::path dir = folder.Path();
+    support::TempDirectory folder_{"varnex-hostile"};
+    const fs::path dir_ = folder_.Path();
 };
 
 TEST_P(HostileFiles, EndCleanlyWithinLimitsAndListTheSoundPart) {
-    const LimitedRun run = RunLimited(dir / GetParam(), dir);
+    const LimitedRun run = RunLimited(dir_ / GetParam(), dir_);
     ASSERT_TRUE(run.exited) << "signal " << run.signal << "\n" << run.err;
     ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.exitCode << "\n" << run.err;
     // Every file holds a sound run of three precursors around its damage; all three are listed.

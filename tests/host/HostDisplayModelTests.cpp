@@ -40,8 +40,9 @@ double SumOfScans(int function, int first, int last) {
 
 TEST(HostDisplayModel, EightCommandsOfAPrecursorFillBothDisplays) {
     HostDisplayModel model;
-    for (const std::string& command : EightCommands(kSample))
+    for (const std::string& command : EightCommands(kSample)) {
         EXPECT_TRUE(model.ExecuteText(command)) << command << ": " << model.State().status;
+    }
     const HostDisplayState& state = model.State();
     EXPECT_EQ(state.revision, 8u);
 
@@ -76,17 +77,20 @@ TEST(HostDisplayModel, EightCommandsOfAPrecursorFillBothDisplays) {
 
 TEST(HostDisplayModel, RepeatedDoubleClicksReplaceRatherThanPileUp) {
     HostDisplayModel model;
-    for (int click = 0; click < 3; ++click)
-        for (const std::string& command : EightCommands(kSample))
+    for (int click = 0; click < 3; ++click) {
+        for (const std::string& command : EightCommands(kSample)) {
             model.ExecuteText(command);
+        }
+    }
     EXPECT_EQ(model.State().chromatogram.traces.size(), 2u);
     EXPECT_EQ(model.State().spectrum.added.size(), 1u);
 }
 
 TEST(HostDisplayModel, SurveyScanZeroLeavesNoPointerAndReportsTheEmptyAdd) {
     HostDisplayModel model;
-    for (const std::string& command : EightCommands(kSample, 0))
+    for (const std::string& command : EightCommands(kSample, 0)) {
         model.ExecuteText(command);
+    }
     EXPECT_FALSE(model.State().chromatogram.pointer.has_value());
     EXPECT_TRUE(model.State().spectrum.added.empty());
     EXPECT_TRUE(model.State().spectrum.combined.has_value());
@@ -95,8 +99,9 @@ TEST(HostDisplayModel, SurveyScanZeroLeavesNoPointerAndReportsTheEmptyAdd) {
 
 TEST(HostDisplayModel, BadCommandsAreReportedAndChangeNothing) {
     HostDisplayModel model;
-    for (const std::string& command : EightCommands(kSample))
+    for (const std::string& command : EightCommands(kSample)) {
         model.ExecuteText(command);
+    }
     const std::string combinedTitle = model.State().spectrum.combined->title;
 
     EXPECT_FALSE(model.ExecuteText("app.command[specdisplay:explode]()"));
@@ -143,8 +148,9 @@ TEST(HostDisplayModel, SurveyFunctionsDecodedInTheBackgroundFollowTheLaunches) {
     ASSERT_TRUE(model.Launch(third));
     ASSERT_TRUE(model.Launch(other));
     for (int click = 0; click < 2; ++click) {
-        for (const std::string& command : EightCommands(kSample))
+        for (const std::string& command : EightCommands(kSample)) {
             ASSERT_TRUE(model.ExecuteText(command)) << command << ": " << model.State().status;
+        }
         const auto& xic = model.State().chromatogram.xic;
         ASSERT_TRUE(xic.has_value());
         const auto run = varnex::rawdata::MsRun::Open(kSample);

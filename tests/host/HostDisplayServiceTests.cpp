@@ -25,23 +25,27 @@ protected:
         static int argc = 1;
         static char name[] = "host_tests";
         static char* argv[] = {name, nullptr};
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QApplication::instance())
+        }
+        if (!QApplication::instance()) {
             new QApplication(argc, argv);
+        }
     }
 
     // Lets the window catch up with the commands carried out so far.
     static bool WaitUntilShown(HostDisplayService& service, unsigned long long revision) {
-        if (!service.WaitForRevision(revision, std::chrono::seconds(10)))
+        if (!service.WaitForRevision(revision, std::chrono::seconds(10))) {
             return false;
+        }
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 10000) {
             QApplication::processEvents();
             const auto shown = service.Window()->ShownState();
-            if (shown && shown->revision >= revision)
+            if (shown && shown->revision >= revision) {
                 return true;
+            }
         }
         return false;
     }
@@ -64,8 +68,9 @@ TEST_F(HostDisplayServiceTest, CommandsThroughTheEndpointReachTheDisplays) {
                                                "app.command[specdisplay:clear]()",
                                                "app.command[specdisplay:combine](4:5:2:" + kSample + ")",
                                                "app.command[specdisplay:add](1:2)"};
-    for (const std::string& command : commands)
+    for (const std::string& command : commands) {
         EXPECT_EQ(SendHostCommand(command.c_str(), 10000), 1) << command;
+    }
     ASSERT_TRUE(WaitUntilShown(service, 8));
 
     HostWindow* window = service.Window();

@@ -23,8 +23,9 @@ TEST(LogHost, PrintsEachCommandOnItsOwnLineInArrivalOrder) {
         "app.command[specdisplay:DDALaunch](/data/my run:1/échantillon.mzML)",
         "app.command[specdisplay:combine](12:15:3:/odd\npath)",
     };
-    for (const std::string& command : commands)
+    for (const std::string& command : commands) {
         EXPECT_EQ(SendHostCommand(command.c_str(), 5000), 1);
+    }
     server.Stop();
     host.join();
 

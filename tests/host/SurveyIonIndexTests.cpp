@@ -17,7 +17,7 @@ using varnex::rawdata::MsRun;
 const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";
 const std::string kShared = VARNEX_SHARED_DATA_DIR;
 
-std::shared_ptr<const SurveyIonIndex> indexOf(const std::string& path) {
+std::shared_ptr<const SurveyIonIndex> IndexOf(const std::string& path) {
     const auto run = MsRun::Open(path);
     return run ? SurveyIonIndex::Build(*run, kMaxIndexedSurveyPoints) : nullptr;
 }
@@ -25,8 +25,9 @@ std::shared_ptr<const SurveyIonIndex> indexOf(const std::string& path) {
 // Spacing of evenly placed points, the way each kind of scan is judged.
 TEST(XicResolution, SpacingIsJudgedPerKindOfScan) {
     std::vector<double> profile;
-    for (double mz = 500.0; profile.size() < 200; mz *= 1.000002) // 2 ppm apart
+    for (double mz = 500.0; profile.size() < 200; mz *= 1.000002) { // 2 ppm apart
         profile.push_back(mz);
+    }
     EXPECT_NEAR(RelativeSpacingPpm(profile, false), 2.0, 0.01);
 
     // Centroids mostly far apart with a few close pairs: the closest pairs tell what the analyser
@@ -34,8 +35,9 @@ TEST(XicResolution, SpacingIsJudgedPerKindOfScan) {
     std::vector<double> centroids;
     for (int i = 0; i < 300; ++i) {
         centroids.push_back(400.0 + 2.0 * i);
-        if (i % 50 == 0)
+        if (i % 50 == 0) {
             centroids.push_back(400.0 + 2.0 * i + 0.01);
+        }
     }
     EXPECT_LT(RelativeSpacingPpm(centroids, true), 30.0);
     EXPECT_GT(RelativeSpacingPpm(centroids, false), 1000.0);
@@ -51,7 +53,7 @@ TEST(XicResolution, RealInstrumentsGetTheirWindow) {
         {"/thermo_QE_GNPS_mzml2.mzML", true},
     };
     for (const auto& [file, highResolution] : instruments) {
-        const auto index = indexOf(kShared + file);
+        const auto index = IndexOf(kShared + file);
         ASSERT_NE(index, nullptr) << file;
         EXPECT_EQ(index->Window().highResolution, highResolution) << file;
         EXPECT_DOUBLE_EQ(index->Window().HalfWidthAt(1000.0), highResolution ? 0.01 : 0.5) << file;
@@ -79,9 +81,11 @@ TEST(SurveyIonIndex, TheIndexOfOneMzAgreesWithTheWholeIndex) {
 std::vector<double> MzSpreadOver(const MsRun& run) {
     std::vector<double> mz;
     const auto& msms = run.ScansOfFunction(2);
-    for (std::size_t k = 0; k < msms.size(); k += std::max<std::size_t>(1, msms.size() / 8))
-        if (const double setMass = run.Scans()[msms[k]].SetMass(); setMass > 0.0)
+    for (std::size_t k = 0; k < msms.size(); k += std::max<std::size_t>(1, msms.size() / 8)) {
+        if (const double setMass = run.Scans()[msms[k]].SetMass(); setMass > 0.0) {
             mz.push_back(setMass);
+        }
+    }
     mz.push_back(mz.empty() ? 500.0 : mz.front() + 0.37);
     return mz;
 }
@@ -94,11 +98,14 @@ std::vector<double> XicReadDirectly(const MsRun& run, double mz, double halfWidt
     std::vector<double> xic;
     for (const std::size_t index : run.ScansOfFunction(1)) {
         double sum = 0.0;
-        if (const auto spectrum = run.Decode(index))
-            for (std::size_t i = 0; i < spectrum->mz.size(); ++i)
+        if (const auto spectrum = run.Decode(index)) {
+            for (std::size_t i = 0; i < spectrum->mz.size(); ++i) {
                 if (const auto pointMz = static_cast<float>(spectrum->mz[i]);
-                    pointMz >= low && pointMz <= high)
+                    pointMz >= low && pointMz <= high) {
                     sum += spectrum->intensity[i];
+                }
+            }
+        }
         xic.push_back(sum);
     }
     return xic;
@@ -106,11 +113,13 @@ std::vector<double> XicReadDirectly(const MsRun& run, double mz, double halfWidt
 
 std::size_t NonZeroSurveyPoints(const MsRun& run) {
     std::size_t count = 0;
-    for (const std::size_t index : run.ScansOfFunction(1))
-        if (const auto spectrum = run.Decode(index))
+    for (const std::size_t index : run.ScansOfFunction(1)) {
+        if (const auto spectrum = run.Decode(index)) {
             count +=
                 static_cast<std::size_t>(std::count_if(spectrum->intensity.begin(), spectrum->intensity.end(),
                                                        [](double value) { return value != 0.0; }));
+        }
+    }
     return count;
 }
 
@@ -143,9 +152,10 @@ TEST(SurveyIonIndex, DecodingOnThreadsGivesTheChromatogramsOfTheDataSet) {
             const std::vector<double> direct =
                 XicReadDirectly(*run, mz, fourThreads->Window().HalfWidthAt(mz));
             ASSERT_EQ(xic.size(), direct.size());
-            for (std::size_t k = 0; k < xic.size(); ++k)
+            for (std::size_t k = 0; k < xic.size(); ++k) {
                 EXPECT_NEAR(xic[k], direct[k], 1e-6 * direct[k] + 1e-9)
                     << "m/z " << mz << ", survey scan " << k + 1;
+            }
         }
     }
 }
@@ -178,6 +188,7 @@ TEST(SurveyIonIndexBuild, GivesTheIndexAndLetsTheRunGo) {
     EXPECT_TRUE(watched.expired()) << "the finished build still holds the run";
     EXPECT_EQ(build.Index(), index);
     EXPECT_EQ(index->PointCount(), reference->PointCount());
-    for (const double mz : {445.3, 600.0, 1021.6})
+    for (const double mz : {445.3, 600.0, 1021.6}) {
         EXPECT_EQ(index->Extract(mz), reference->Extract(mz)) << mz;
+    }
 }

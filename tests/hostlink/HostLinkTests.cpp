@@ -74,8 +74,9 @@ TEST(FrameDecoder, ReassemblesFramesFedByteByByte) {
     std::string payload;
     for (const char byte : stream) {
         decoder.Feed(&byte, 1);
-        while (decoder.Next(payload) == varnex::hostlink::FrameDecoder::Status::Frame)
+        while (decoder.Next(payload) == varnex::hostlink::FrameDecoder::Status::Frame) {
             frames.push_back(payload);
+        }
     }
     EXPECT_EQ(frames, (std::vector<std::string>{"first", "", std::string("with\0nul", 8)}));
     EXPECT_EQ(decoder.BufferedBytes(), 0u);
@@ -139,8 +140,9 @@ TEST_F(HostLinkTest, HostRefusesToDeleteFileThatIsNotSocket) {
 TEST_F(HostLinkTest, EightCommandsArriveInOrderAndAreAccepted) {
     ThreadedHost host;
     ASSERT_TRUE(IsQuorixRunning());
-    for (const std::string& command : kEightCommands)
+    for (const std::string& command : kEightCommands) {
         EXPECT_EQ(SendHostCommand(command.c_str(), 10000), 1);
+    }
     EXPECT_EQ(host.Received(), kEightCommands);
 }
 
@@ -214,12 +216,14 @@ TEST_F(HostLinkTest, HostDyingMidSequenceLeavesTheRestUndeliveredWithoutHanging)
     std::vector<int> results;
     {
         ThreadedHost host;
-        for (std::size_t i = 0; i < 3; ++i)
+        for (std::size_t i = 0; i < 3; ++i) {
             results.push_back(SendHostCommand(kEightCommands[i].c_str(), 10000));
+        }
     }
     const auto start = std::chrono::steady_clock::now();
-    for (std::size_t i = 3; i < kEightCommands.size(); ++i)
+    for (std::size_t i = 3; i < kEightCommands.size(); ++i) {
         results.push_back(SendHostCommand(kEightCommands[i].c_str(), 10000));
+    }
     EXPECT_LT(ElapsedMs(start), 3000.0);
     EXPECT_EQ(results, (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 0}));
 }
@@ -227,14 +231,16 @@ TEST_F(HostLinkTest, HostDyingMidSequenceLeavesTheRestUndeliveredWithoutHanging)
 TEST_F(HostLinkTest, HostClosingBeforeReadingDoesNotRaiseSigpipe) {
     varnex::hostlink::UniqueFd listener = ListenWithoutServing(runtime_.SocketPath());
     std::thread rude([&] {
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 5; ++i) {
             varnex::hostlink::UniqueFd(::accept(listener.Get(), nullptr, nullptr)); // closed at once
+        }
     });
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(varnex::hostlink::SendCommand(
                       std::string(200000, 'x').substr(0, varnex::hostlink::kMaxFrameBytes), 2000)
                       .status,
                   SendStatus::Failed);
+    }
     rude.join();
 }
 
@@ -250,18 +256,21 @@ TEST_F(HostLinkTest, RuntimeDirectoryOpenToOthersIsRefused) {
 // With XDG_RUNTIME_DIR unset the endpoints live in /tmp/varnex-<uid>, which another user can make first
 // and so block the host; the message says so and how to choose another directory.
 TEST_F(HostLinkTest, RuntimeDirectoryTakenByAnotherUserIsNamedInTheMessage) {
-    if (::geteuid() != 0)
+    if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to act as two users";
+    }
     constexpr uid_t kOther = 65534;
     const std::string taken = "/tmp/varnex-" + std::to_string(kOther);
-    if (::mkdir(taken.c_str(), 0700) != 0)
+    if (::mkdir(taken.c_str(), 0700) != 0) {
         GTEST_SKIP() << taken << " exists already; it is left alone";
+    }
     const pid_t child = ::fork();
     if (child == 0) {
         ::unsetenv("VARNEX_RUNTIME_DIR");
         ::unsetenv("XDG_RUNTIME_DIR");
-        if (::setgid(kOther) != 0 || ::setuid(kOther) != 0)
+        if (::setgid(kOther) != 0 || ::setuid(kOther) != 0) {
             ::_exit(100);
+        }
         std::string error;
         const bool refused = !varnex::hostlink::EndpointPath(error);
         for (const std::string& part :
@@ -299,8 +308,9 @@ TEST_F(HostLinkTest, OversizedFrameDropsOnlyThatClient) {
     ASSERT_EQ(::send(garbage.Get(), header.data(), header.size(), MSG_NOSIGNAL), 4);
     char buffer[256];
     ssize_t total = 0;
-    for (ssize_t got; (got = ::recv(garbage.Get(), buffer, sizeof(buffer), 0)) > 0;)
+    for (ssize_t got; (got = ::recv(garbage.Get(), buffer, sizeof(buffer), 0)) > 0;) {
         total += got; // the error reply, then end of stream: the host hung up
+    }
     EXPECT_GT(total, 0);
     EXPECT_EQ(host.Server().DroppedClients(), 1u);
     EXPECT_EQ(SendHostCommand("after the garbage", 1000), 1);
@@ -313,8 +323,9 @@ TEST_F(HostLinkTest, IdleClientsAreDroppedSoTheyCannotHoldEverySlot) {
     limits.idleTimeoutMs = 200;
     ThreadedHost host(limits);
     std::vector<varnex::hostlink::UniqueFd> idle;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         idle.push_back(ConnectRaw(runtime_.SocketPath()));
+    }
     const std::string partial = varnex::hostlink::EncodeFrame("never finished").substr(0, 7);
     ASSERT_EQ(::send(idle[0].Get(), partial.data(), partial.size(), MSG_NOSIGNAL), 7);
     std::this_thread::sleep_for(400ms);
@@ -330,8 +341,9 @@ TEST_F(HostLinkTest, ClientsHoldingEveryPlaceCannotLockOutNewOnes) {
     limits.frameTimeoutMs = 300;
     ThreadedHost host(limits);
     std::vector<varnex::hostlink::UniqueFd> holders;
-    for (std::size_t i = 0; i < limits.maxClients; ++i)
+    for (std::size_t i = 0; i < limits.maxClients; ++i) {
         holders.push_back(ConnectRaw(runtime_.SocketPath()));
+    }
     EXPECT_EQ(SendHostCommand("served while every place is taken", 2000), 1);
     EXPECT_EQ(host.Received(), std::vector<std::string>{"served while every place is taken"});
 
@@ -362,11 +374,13 @@ TEST_F(HostLinkTest, FloodOfPipelinedCommandsIsServedInOrder) {
         char buffer[4096];
         while (replies < sent.size()) {
             const ssize_t got = ::recv(client.Get(), buffer, sizeof(buffer), 0);
-            if (got <= 0)
+            if (got <= 0) {
                 break;
+            }
             decoder.Feed(buffer, static_cast<std::size_t>(got));
-            while (decoder.Next(reply) == varnex::hostlink::FrameDecoder::Status::Frame)
+            while (decoder.Next(reply) == varnex::hostlink::FrameDecoder::Status::Frame) {
                 ++replies;
+            }
         }
         EXPECT_EQ(replies, sent.size());
     });

@@ -20,8 +20,9 @@ namespace {
 int ShmEntriesNaming(const std::string& part) {
     int count = 0;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error))
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", error)) {
         count += entry.path().filename().string().find(part) != std::string::npos;
+    }
     return count;
 }
 
@@ -48,8 +49,9 @@ protected:
 // program, as a crashed one does.
 template <typename Body> int InChild(Body body) {
     const pid_t child = ::fork();
-    if (child == 0)
+    if (child == 0) {
         ::_exit(body());
+    }
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -59,8 +61,9 @@ template <typename Body> int InChild(Body body) {
 template <typename Body> int InChildExiting(Body body) {
     std::fflush(nullptr); // or the child would write the parent's buffered output a second time
     const pid_t child = ::fork();
-    if (child == 0)
+    if (child == 0) {
         std::exit(body());
+    }
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -130,8 +133,9 @@ TEST_F(NamedEventTest, AnotherProcessOpensTheSameEventAndSignalsIt) {
     const std::string name = Name();
     const int childResult = InChild([&] {
         HANDLE opened = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
-        if (!opened || GetLastError() != ERROR_ALREADY_EXISTS)
+        if (!opened || GetLastError() != ERROR_ALREADY_EXISTS) {
             return 1;
+        }
         return SetEvent(opened) ? 0 : 2;
     });
     EXPECT_EQ(childResult, 0);
@@ -200,8 +204,9 @@ TEST_F(NamedEventTest, HandleLeftOpenKeepsTheEventForLaterCreates) {
         ASSERT_NE(later.back(), nullptr);
         EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     }
-    for (HANDLE handle : later)
+    for (HANDLE handle : later) {
         CloseHandle(handle);
+    }
     CloseHandle(first);
 }
 

@@ -22,14 +22,14 @@ namespace {
 
 const std::string kSample = std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML";
 
-void buildList(CPrecursorList& list, const std::string& path, unsigned threads) {
+void BuildList(CPrecursorList& list, const std::string& path, unsigned threads) {
     list.SetRawPath(path);
     list.SetWorkerThreads(threads);
     ASSERT_TRUE(list.CreatePrecursorList()) << path;
 }
 
 // Every field, floats compared by their bits.
-void expectSameList(const CPrecursorList& actual, const CPrecursorList& expected, const std::string& what) {
+void ExpectSameList(const CPrecursorList& actual, const CPrecursorList& expected, const std::string& what) {
     ASSERT_EQ(actual.m_Precursors.GetSize(), expected.m_Precursors.GetSize()) << what;
     const auto bits = [](float value) { return std::bit_cast<std::uint32_t>(value); };
     for (int i = 0; i < actual.m_Precursors.GetSize(); ++i) {
@@ -49,7 +49,7 @@ void expectSameList(const CPrecursorList& actual, const CPrecursorList& expected
     }
 }
 
-std::vector<std::string> everyDataSet() {
+std::vector<std::string> EveryDataSet() {
     std::vector<std::string> paths = {kSample};
     for (const auto& entry : std::filesystem::directory_iterator(VARNEX_SHARED_DATA_DIR)) {
         if (entry.path().filename().string().find(".mz") != std::string::npos) {
@@ -102,16 +102,16 @@ TEST(WorkerPool, OneThreadRunsEachTaskAtOnceOnTheCaller) {
 
 // The charge-state pass on several threads must give, bit for bit, the list of the one-thread build.
 TEST(ParallelBuild, ListIdenticalToTheOneThreadBuildOnEveryDataSet) {
-    const auto paths = everyDataSet();
+    const auto paths = EveryDataSet();
     ASSERT_GE(paths.size(), 11u);
     for (const std::string& path : paths) {
         CPrecursorList oneThread;
-        buildList(oneThread, path, 1);
+        BuildList(oneThread, path, 1);
         ASSERT_GT(oneThread.m_Precursors.GetSize(), 0) << path;
         for (const unsigned threads : {0u, 3u}) {
             CPrecursorList parallel;
-            buildList(parallel, path, threads);
-            expectSameList(parallel, oneThread, path + " on " + std::to_string(threads) + " threads");
+            BuildList(parallel, path, threads);
+            ExpectSameList(parallel, oneThread, path + " on " + std::to_string(threads) + " threads");
         }
     }
 }
@@ -128,7 +128,7 @@ protected:
 // Regression: every survey spectrum read opened the data set again, looking at the file each time.
 TEST_F(DataSetOpens, OneBuildLooksAtTheFileOnce) {
     const MsRun::OpenStatistics before = MsRun::Statistics();
-    buildList(list, path(), 0);
+    BuildList(list, path(), 0);
     const MsRun::OpenStatistics after = MsRun::Statistics();
     EXPECT_EQ(list.m_Precursors.GetSize(), 210);
     EXPECT_EQ(after.fileLooks - before.fileLooks, 1u);
@@ -138,7 +138,7 @@ TEST_F(DataSetOpens, OneBuildLooksAtTheFileOnce) {
 // Regression: a file whose modification time kept changing was parsed again for every survey scan.
 TEST_F(DataSetOpens, FileTouchedThroughoutTheBuildIsParsedOnce) {
     CPrecursorList untouched;
-    buildList(untouched, path(), 1);
+    BuildList(untouched, path(), 1);
 
     std::atomic<bool> stop{false};
     std::atomic<int> touches{0};
@@ -150,21 +150,21 @@ TEST_F(DataSetOpens, FileTouchedThroughoutTheBuildIsParsedOnce) {
         }
     });
     const MsRun::OpenStatistics before = MsRun::Statistics();
-    buildList(list, path(), 0);
+    BuildList(list, path(), 0);
     const MsRun::OpenStatistics after = MsRun::Statistics();
     stop = true;
     toucher.join();
     EXPECT_GT(touches.load(), 0);
     EXPECT_LE(after.parses - before.parses, 1u);
-    expectSameList(list, untouched, "touched file");
+    ExpectSameList(list, untouched, "touched file");
 }
 
 TEST_F(DataSetOpens, ChangeMadeAfterABuildIsSeenByTheNextBuild) {
-    buildList(list, path(), 0);
+    BuildList(list, path(), 0);
     ASSERT_EQ(list.m_Precursors.GetSize(), 210);
     writeMzml(path(), {surveyScan(0.0), msmsScan(2, 0.01, "500.25"), msmsScan(2, 0.02, "612.5")});
     CPrecursorList rebuilt;
-    buildList(rebuilt, path(), 0);
+    BuildList(rebuilt, path(), 0);
     EXPECT_EQ(rebuilt.m_Precursors.GetSize(), 2);
 }
 

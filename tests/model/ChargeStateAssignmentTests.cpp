@@ -18,31 +18,31 @@
 TEST(NearestPointIntensity, HalfwayBetweenTwoPointsTakesTheLowerOne) {
     const float masses[] = {100.0f, 101.0f, 102.0f};
     const float intensities[] = {1.0f, 2.0f, 3.0f};
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.5f, true), 2.0f);
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.4f, true), 2.0f);
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.6f, true), 3.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 3, 101.5f, true), 2.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 3, 101.4f, true), 2.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 3, 101.6f, true), 3.0f);
 }
 
 TEST(NearestPointIntensity, SetMassOnAPointTakesThatPoint) {
     const float masses[] = {100.0f, 101.0f, 102.0f};
     const float intensities[] = {1.0f, 2.0f, 3.0f};
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 101.0f, true), 2.0f);
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 100.0f, true), 1.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 3, 101.0f, true), 2.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 3, 100.0f, true), 1.0f);
 }
 
 TEST(NearestPointIntensity, AtOrAboveTheHighestPointGivesZero) {
     const float masses[] = {100.0f, 101.0f, 102.0f};
     const float intensities[] = {1.0f, 2.0f, 3.0f};
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 102.0f, true), 0.0f);
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 3, 150.0f, true), 0.0f);
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 0, 101.0f, true), 0.0f);
-    EXPECT_EQ(nearestPointIntensity(nullptr, nullptr, 3, 101.0f, true), 0.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 3, 102.0f, true), 0.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 3, 150.0f, true), 0.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 0, 101.0f, true), 0.0f);
+    EXPECT_EQ(NearestPointIntensity(nullptr, nullptr, 3, 101.0f, true), 0.0f);
 }
 
 TEST(NearestPointIntensity, BelowTheFirstPointTakesTheFirstPoint) {
     const float masses[] = {100.0f, 101.0f};
     const float intensities[] = {7.0f, 2.0f};
-    EXPECT_EQ(nearestPointIntensity(masses, intensities, 2, 20.0f, true), 7.0f);
+    EXPECT_EQ(NearestPointIntensity(masses, intensities, 2, 20.0f, true), 7.0f);
 }
 
 TEST(NearestPointIntensity, BinarySearchAnswersAsTheWalkFromTheFirstPoint) {
@@ -50,14 +50,14 @@ TEST(NearestPointIntensity, BinarySearchAnswersAsTheWalkFromTheFirstPoint) {
     const float sorted[] = {100.0f, 100.0f, 101.0f, 103.0f};
     const float unsorted[] = {100.0f, 105.0f, 101.0f, nan, 103.0f};
     const float intensities[] = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f};
-    EXPECT_TRUE(massesAscending(sorted, 4));
-    EXPECT_FALSE(massesAscending(unsorted, 5));
+    EXPECT_TRUE(MassesAscending(sorted, 4));
+    EXPECT_FALSE(MassesAscending(unsorted, 5));
     for (float setMass = 99.0f; setMass < 106.0f; setMass += 0.25f) {
-        EXPECT_EQ(nearestPointIntensity(sorted, intensities, 4, setMass, true),
-                  nearestPointIntensity(sorted, intensities, 4, setMass, false));
+        EXPECT_EQ(NearestPointIntensity(sorted, intensities, 4, setMass, true),
+                  NearestPointIntensity(sorted, intensities, 4, setMass, false));
     }
     // The walk stops at 105 although 101 lies nearer.
-    EXPECT_EQ(nearestPointIntensity(unsorted, intensities, 5, 101.0f, false), 1.0f);
+    EXPECT_EQ(NearestPointIntensity(unsorted, intensities, 5, 101.0f, false), 1.0f);
 }
 
 // The pass over the list, through the real reader and the real charge-state routine.
@@ -68,7 +68,7 @@ constexpr double kMonoMz = 500.2700;
 constexpr float kMonoHeight = 1.0e6f;
 
 // A clean charge-2 isotope envelope (averagine near 1,000 Da) with far-away companions below and above.
-TestScan surveyWithEnvelope(double rtMinutes) {
+TestScan SurveyWithEnvelope(double rtMinutes) {
     const double step = 1.00286 / 2.0;
     return surveyScan(
         rtMinutes, {300.0, kMonoMz, kMonoMz + step, kMonoMz + 2 * step, kMonoMz + 3 * step, 900.0},
@@ -76,7 +76,7 @@ TestScan surveyWithEnvelope(double rtMinutes) {
 }
 
 // One peak at the set mass and nothing that could be an isotope of it.
-TestScan surveyWithLonePeak(double rtMinutes, float height) {
+TestScan SurveyWithLonePeak(double rtMinutes, float height) {
     return surveyScan(rtMinutes, {300.0, kMonoMz, 900.0}, {5000.0f, height, 4000.0f});
 }
 
@@ -87,7 +87,7 @@ using ChargeStatePass = WrittenDataSetTest;
 } // namespace
 
 TEST_F(ChargeStatePass, EnvelopeInTheSurveyScanGivesChargeAndPeakIntensity) {
-    build({surveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
+    build({SurveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
     ASSERT_TRUE(result);
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nChargeState, 2);
@@ -96,7 +96,7 @@ TEST_F(ChargeStatePass, EnvelopeInTheSurveyScanGivesChargeAndPeakIntensity) {
 
 TEST_F(ChargeStatePass, UndeterminedChargeIsRetriedOnTheSurveyScanBefore) {
     // The run's own survey scan shows a lone peak; the one before shows the envelope.
-    build({surveyWithEnvelope(0.0), surveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
+    build({SurveyWithEnvelope(0.0), SurveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nSurveyScan, 2);
     EXPECT_EQ(at(0).m_nChargeState, 2);
@@ -104,7 +104,7 @@ TEST_F(ChargeStatePass, UndeterminedChargeIsRetriedOnTheSurveyScanBefore) {
 }
 
 TEST_F(ChargeStatePass, ChargeStaysUndeterminedWhenNeitherScanTells) {
-    build({surveyWithLonePeak(0.0, 2.0e5f), surveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
+    build({SurveyWithLonePeak(0.0, 2.0e5f), SurveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nChargeState, -1);
     EXPECT_EQ(at(0).m_fIntensity, 2.0e5f); // the second attempt's height replaces the first
@@ -113,7 +113,7 @@ TEST_F(ChargeStatePass, ChargeStaysUndeterminedWhenNeitherScanTells) {
 // Regression: a run after the last survey scan used to skip its own survey scan and take charge and
 // intensity from the one before.
 TEST_F(ChargeStatePass, RunAfterTheLastSurveyScanUsesThatScan) {
-    build({surveyWithLonePeak(0.0, 2.0e5f), surveyWithEnvelope(0.02), msmsScan(2, 0.03, kSetMass),
+    build({SurveyWithLonePeak(0.0, 2.0e5f), SurveyWithEnvelope(0.02), msmsScan(2, 0.03, kSetMass),
            msmsScan(2, 0.04, kSetMass)});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nSurveyScan, 2);
@@ -122,7 +122,7 @@ TEST_F(ChargeStatePass, RunAfterTheLastSurveyScanUsesThatScan) {
 }
 
 TEST_F(ChargeStatePass, RunBeforeEverySurveyScanHasNoCharge) {
-    build({msmsScan(2, 0.01, kSetMass), surveyWithEnvelope(0.02), msmsScan(2, 0.03, "612.5")});
+    build({msmsScan(2, 0.01, kSetMass), SurveyWithEnvelope(0.02), msmsScan(2, 0.03, "612.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     EXPECT_EQ(at(0).m_nSurveyScan, 0);
     EXPECT_EQ(at(0).m_nChargeState, -1);
@@ -132,9 +132,9 @@ TEST_F(ChargeStatePass, RunBeforeEverySurveyScanHasNoCharge) {
 // Regression: a survey spectrum that could not be decoded used to end the pass and drop every later
 // precursor.
 TEST_F(ChargeStatePass, UndecodableSurveySpectrumKeepsEveryPrecursor) {
-    TestScan broken = surveyWithEnvelope(0.0);
+    TestScan broken = SurveyWithEnvelope(0.0);
     broken.undecodable = true;
-    build({broken, msmsScan(2, 0.01, kSetMass), surveyWithEnvelope(0.02), msmsScan(2, 0.03, "500.2701"),
+    build({broken, msmsScan(2, 0.01, kSetMass), SurveyWithEnvelope(0.02), msmsScan(2, 0.03, "500.2701"),
            surveyScan(0.04), msmsScan(2, 0.05, "612.5")});
     ASSERT_TRUE(result);
     ASSERT_EQ(list.m_Precursors.GetSize(), 3);
@@ -148,7 +148,7 @@ TEST_F(ChargeStatePass, UndecodableSurveySpectrumKeepsEveryPrecursor) {
 }
 
 TEST_F(ChargeStatePass, SetMassNotAboveZeroGetsChargeZeroAndTheNearestPoint) {
-    build({surveyWithLonePeak(0.0, 2.0e5f), surveyWithLonePeak(0.02, 3.0e5f)});
+    build({SurveyWithLonePeak(0.0, 2.0e5f), SurveyWithLonePeak(0.02, 3.0e5f)});
     CPrecursor manual;
     manual.m_fSetMass = 0.0f;
     manual.m_fRetentionTime = 0.03f;
@@ -161,7 +161,7 @@ TEST_F(ChargeStatePass, SetMassNotAboveZeroGetsChargeZeroAndTheNearestPoint) {
 }
 
 TEST_F(ChargeStatePass, DataSetThatNoLongerOpensLeavesTheListUnchanged) {
-    build({surveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
+    build({SurveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
     CPrecursor manual = at(0);
     manual.m_nChargeState = -1;
     manual.m_fIntensity = 0.0f;
@@ -191,7 +191,7 @@ struct Reference {
     float intensity = 0.0f;
 };
 
-Reference referenceAssignment(const std::string& path, const CPrecursor& precursor) {
+Reference ReferenceAssignment(const std::string& path, const CPrecursor& precursor) {
     RawPathRecord record;
     record.Zero();
     ConvertPathToTarnFile(record, path.c_str());
@@ -227,7 +227,7 @@ Reference referenceAssignment(const std::string& path, const CPrecursor& precurs
         result.chargeState =
             FindChargeState(precursor.m_fSetMass, 0, spectrum.m_pMasses, spectrum.m_pIntensities,
                             spectrum.m_nPoints, 0.00065f, 1.00782f, massOut, heightOut);
-        result.intensity = first ? nearestPointIntensity(spectrum.m_pMasses, spectrum.m_pIntensities,
+        result.intensity = first ? NearestPointIntensity(spectrum.m_pMasses, spectrum.m_pIntensities,
                                                          spectrum.m_nPoints, precursor.m_fSetMass, false)
                                  : heightOut;
         return result;
@@ -239,14 +239,14 @@ Reference referenceAssignment(const std::string& path, const CPrecursor& precurs
     return result;
 }
 
-void expectSameAsReference(const std::string& path) {
+void ExpectSameAsReference(const std::string& path) {
     CPrecursorList list;
     list.SetRawPath(path);
     ASSERT_TRUE(list.CreatePrecursorList());
     ASSERT_GT(list.m_Precursors.GetSize(), 0);
     for (int i = 0; i < list.m_Precursors.GetSize(); ++i) {
         const CPrecursor p = list.m_Precursors.GetAt(i);
-        const Reference expected = referenceAssignment(path, p);
+        const Reference expected = ReferenceAssignment(path, p);
         ASSERT_EQ(p.m_nChargeState, expected.chargeState) << path << " precursor " << i;
         ASSERT_EQ(p.m_fIntensity, expected.intensity) << path << " precursor " << i;
     }
@@ -255,10 +255,10 @@ void expectSameAsReference(const std::string& path) {
 } // namespace
 
 TEST(ChargeStatePassReference, SameResultsAsTheStraightforwardPass) {
-    expectSameAsReference(std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML");
+    ExpectSameAsReference(std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML");
     SKIP_WITHOUT_SHARED_DATA();
     for (const char* name : {"thermo_Velos_sliced-mzml.mzML", "thermo_Fusion_sliced_ethcd.mzML",
                              "sciex_TripleTOF6600_PestMix1_DDA.mzML", "thermo_test2.mzXML"}) {
-        expectSameAsReference(rawtest::SharedFile(name));
+        ExpectSameAsReference(rawtest::SharedFile(name));
     }
 }

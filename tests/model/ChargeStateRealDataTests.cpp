@@ -14,7 +14,7 @@
 
 namespace {
 
-std::string sharedFile(const char* name) {
+std::string SharedFile(const char* name) {
     return std::string(VARNEX_SHARED_DATA_DIR) + "/" + name;
 }
 
@@ -25,7 +25,7 @@ std::string sharedFile(const char* name) {
 // precursors).
 TEST(IonTrapSurveyScans, NoChargeBeyondWhatThePeakWidthsResolve) {
     CPrecursorList list;
-    list.SetRawPath(sharedFile("thermo_LTQVelos_090701-unittest-01.mzML"));
+    list.SetRawPath(SharedFile("thermo_LTQVelos_090701-unittest-01.mzML"));
     ASSERT_TRUE(list.CreatePrecursorList());
     ASSERT_GT(list.m_Precursors.GetSize(), 20);
     int undetermined = 0;
@@ -43,7 +43,7 @@ TEST(IonTrapSurveyScans, NoChargeBeyondWhatThePeakWidthsResolve) {
 // isolation window's centre, often between isotopes: a noise apex near it must not hide the envelope
 // (60 of 80 agreed while it did, 71 since).
 TEST(IonMobilitySurveyFrames, ChargesAgreeWithTheInstrumentInsideEachPrecursorsWindow) {
-    const std::string path = sharedFile("bruker_timsTOF_ddaPASEF_8B8egg_244.mzML.gz");
+    const std::string path = SharedFile("bruker_timsTOF_ddaPASEF_8B8egg_244.mzML.gz");
     const std::shared_ptr<const varnex::rawdata::MsRun> run = varnex::rawdata::MsRun::Open(path);
     ASSERT_TRUE(run);
     CPrecursorList list;

@@ -16,7 +16,7 @@ namespace {
 
 using varnex::rawdata::EncodeBase64;
 
-void writeArray(std::ostream& out, const std::string& encoded, bool is64Bit, bool zlib, bool isMz) {
+void WriteArray(std::ostream& out, const std::string& encoded, bool is64Bit, bool zlib, bool isMz) {
     out << "          <binaryDataArray encodedLength=\"" << encoded.size() << "\">\n"
         << (is64Bit ? "            <cvParam cvRef=\"MS\" accession=\"MS:1000523\" name=\"64-bit float\"/>\n"
                     : "            <cvParam cvRef=\"MS\" accession=\"MS:1000521\" name=\"32-bit float\"/>\n")
@@ -27,7 +27,7 @@ void writeArray(std::ostream& out, const std::string& encoded, bool is64Bit, boo
         << "            <binary>" << encoded << "</binary>\n          </binaryDataArray>\n";
 }
 
-void writeSpectrum(std::ostream& out, int index, int scanInFunction, const TestScan& scan) {
+void WriteSpectrum(std::ostream& out, int index, int scanInFunction, const TestScan& scan) {
     const int msLevel = scan.function == 1 ? 1 : 2;
     out << "      <spectrum index=\"" << index << "\" id=\"function=" << scan.function
         << " process=0 scan=" << scanInFunction << "\" defaultArrayLength=\"" << scan.masses.size() << "\">\n"
@@ -62,12 +62,12 @@ void writeSpectrum(std::ostream& out, int index, int scanInFunction, const TestS
     out << "        <binaryDataArrayList count=\"2\">\n";
     if (scan.undecodable) {
         const std::string garbage = EncodeBase64("this is not zlib data", 21);
-        writeArray(out, garbage, true, true, true);
-        writeArray(out, garbage, false, true, false);
+        WriteArray(out, garbage, true, true, true);
+        WriteArray(out, garbage, false, true, false);
     } else {
-        writeArray(out, EncodeBase64(scan.masses.data(), scan.masses.size() * sizeof(double)), true, false,
+        WriteArray(out, EncodeBase64(scan.masses.data(), scan.masses.size() * sizeof(double)), true, false,
                    true);
-        writeArray(out, EncodeBase64(scan.intensities.data(), scan.intensities.size() * sizeof(float)), false,
+        WriteArray(out, EncodeBase64(scan.intensities.data(), scan.intensities.size() * sizeof(float)), false,
                    false, false);
     }
     out << "        </binaryDataArrayList>\n      </spectrum>\n";
@@ -105,7 +105,7 @@ void writeMzml(const std::filesystem::path& path, const std::vector<TestScan>& s
         << "  <run id=\"test\">\n    <spectrumList count=\"" << scans.size() << "\">\n";
     std::map<int, int> scansPerFunction;
     for (std::size_t i = 0; i < scans.size(); ++i) {
-        writeSpectrum(out, static_cast<int>(i), ++scansPerFunction[scans[i].function], scans[i]);
+        WriteSpectrum(out, static_cast<int>(i), ++scansPerFunction[scans[i].function], scans[i]);
     }
     out << "    </spectrumList>\n  </run>\n</mzML>\n";
     std::ofstream file(path, std::ios::binary | std::ios::trunc);

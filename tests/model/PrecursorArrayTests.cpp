@@ -8,7 +8,7 @@
 
 namespace {
 
-CPrecursor numbered(int firstScan) {
+CPrecursor Numbered(int firstScan) {
     CPrecursor record;
     record.m_nFirstScan = firstScan;
     record.m_strFunctionName =
@@ -16,9 +16,9 @@ CPrecursor numbered(int firstScan) {
     return record;
 }
 
-void addRecords(CPrecursorArray& array, int count) {
+void AddRecords(CPrecursorArray& array, int count) {
     for (int i = 0; i < count; ++i) {
-        array.Add(numbered(array.GetSize()));
+        array.Add(Numbered(array.GetSize()));
     }
 }
 
@@ -39,24 +39,24 @@ TEST(PrecursorRecord, DefaultHasUndeterminedChargeEmptyNameAndZeros) {
 }
 
 TEST(PrecursorRecord, CopiesAreIndependentOfTheirSource) {
-    CPrecursor source = numbered(7);
+    CPrecursor source = Numbered(7);
     source.m_fSetMass = 512.25f;
     CPrecursor copy(source);
     copy.m_strFunctionName = "changed";
     copy.m_fSetMass = 1.0f;
-    EXPECT_EQ(source.m_strFunctionName, numbered(7).m_strFunctionName);
+    EXPECT_EQ(source.m_strFunctionName, Numbered(7).m_strFunctionName);
     EXPECT_EQ(source.m_fSetMass, 512.25f);
 
     CPrecursor assigned;
     assigned = source;
     assigned.m_strFunctionName += " too";
-    EXPECT_EQ(source.GetFunctionName(), numbered(7).m_strFunctionName);
+    EXPECT_EQ(source.GetFunctionName(), Numbered(7).m_strFunctionName);
     EXPECT_EQ(assigned.m_nFirstScan, 7);
 }
 
 TEST(PrecursorArray, ReadingGivesACopyThatMustBeWrittenBack) {
     CPrecursorArray array;
-    array.Add(numbered(0));
+    array.Add(Numbered(0));
     CPrecursor copy = array.GetAt(0);
     copy.m_nChargeState = 3;
     EXPECT_EQ(array.GetAt(0).m_nChargeState, -1);
@@ -69,7 +69,7 @@ TEST(PrecursorArray, FirstAddsGiveCapacitiesOneFiveNine) {
     EXPECT_EQ(array.GetCapacity(), 0);
     const int expected[] = {1, 5, 5, 5, 5, 9, 9, 9, 9, 13};
     for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(array.Add(numbered(i)), i);
+        EXPECT_EQ(array.Add(Numbered(i)), i);
         EXPECT_EQ(array.GetCapacity(), expected[i]) << "after add " << i + 1;
     }
 }
@@ -84,24 +84,24 @@ TEST(PrecursorArray, AutomaticStepIsFourBelowFortyThenAnEighthCappedAt1024) {
         CPrecursorArray array;
         array.SetSize(c.fullSize); // first allocation is an exact fit
         ASSERT_EQ(array.GetCapacity(), c.fullSize);
-        array.Add(numbered(c.fullSize));
+        array.Add(Numbered(c.fullSize));
         EXPECT_EQ(array.GetCapacity(), c.fullSize + c.step) << "from size " << c.fullSize;
     }
 }
 
 TEST(PrecursorArray, GrowthKeepsEveryRecordInOrder) {
     CPrecursorArray array;
-    addRecords(array, 3000);
+    AddRecords(array, 3000);
     ASSERT_EQ(array.GetSize(), 3000);
     for (int i = 0; i < 3000; ++i) {
         ASSERT_EQ(array.GetAt(i).m_nFirstScan, i);
-        ASSERT_EQ(array.GetAt(i).m_strFunctionName, numbered(i).m_strFunctionName);
+        ASSERT_EQ(array.GetAt(i).m_strFunctionName, Numbered(i).m_strFunctionName);
     }
 }
 
 TEST(PrecursorArray, ShrinkingKeepsTheStorageAndZeroFreesIt) {
     CPrecursorArray array;
-    addRecords(array, 6);
+    AddRecords(array, 6);
     ASSERT_EQ(array.GetCapacity(), 9);
     array.SetSize(2);
     EXPECT_EQ(array.GetSize(), 2);
@@ -111,14 +111,14 @@ TEST(PrecursorArray, ShrinkingKeepsTheStorageAndZeroFreesIt) {
     EXPECT_EQ(array.GetAt(3).m_nChargeState, -1);
     array.SetSize(0);
     EXPECT_EQ(array.GetCapacity(), 0);
-    array.Add(numbered(0));
+    array.Add(Numbered(0));
     EXPECT_EQ(array.GetCapacity(), 1);
 }
 
 TEST(PrecursorArray, SetAtGrowDefaultConstructsTheGap) {
     CPrecursorArray array;
-    array.Add(numbered(5));
-    array.SetAtGrow(4, numbered(9));
+    array.Add(Numbered(5));
+    array.SetAtGrow(4, Numbered(9));
     ASSERT_EQ(array.GetSize(), 5);
     EXPECT_EQ(array.GetCapacity(), 5); // 1 + 4
     for (int i = 1; i < 4; ++i) {
@@ -131,13 +131,13 @@ TEST(PrecursorArray, SetAtGrowDefaultConstructsTheGap) {
 TEST(PrecursorArray, GrowByIncrementIsKeptAcrossRemoveAll) {
     CPrecursorArray array;
     array.SetSize(0, 10);
-    array.Add(numbered(0));
-    array.Add(numbered(1));
+    array.Add(Numbered(0));
+    array.Add(Numbered(1));
     EXPECT_EQ(array.GetCapacity(), 11);
     array.RemoveAll();
     EXPECT_EQ(array.GetGrowBy(), 10);
-    array.Add(numbered(0));
-    array.Add(numbered(1));
+    array.Add(Numbered(0));
+    array.Add(Numbered(1));
     EXPECT_EQ(array.GetCapacity(), 11);
 }
 

@@ -15,7 +15,7 @@ struct Run {
     float setMass;
 };
 
-std::vector<Run> runsOf(const CPrecursorList& list) {
+std::vector<Run> RunsOf(const CPrecursorList& list) {
     std::vector<Run> runs;
     for (int i = 0; i < list.m_Precursors.GetSize(); ++i) {
         const CPrecursor p = list.m_Precursors.GetAt(i);
@@ -24,8 +24,8 @@ std::vector<Run> runsOf(const CPrecursorList& list) {
     return runs;
 }
 
-void expectRuns(const CPrecursorList& list, const std::vector<Run>& expected) {
-    const auto runs = runsOf(list);
+void ExpectRuns(const CPrecursorList& list, const std::vector<Run>& expected) {
+    const auto runs = RunsOf(list);
     ASSERT_EQ(runs.size(), expected.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
         EXPECT_EQ(runs[i].function, expected[i].function) << "run " << i;
@@ -38,7 +38,7 @@ void expectRuns(const CPrecursorList& list, const std::vector<Run>& expected) {
 class PrecursorBuilder : public WrittenDataSetTest {
 protected:
     // Survey scan at 0.0 then MS/MS scans of function 2 with the given set masses, 0.01 min apart.
-    void buildFromSetMasses(const std::vector<std::string>& setMasses) {
+    void BuildFromSetMasses(const std::vector<std::string>& setMasses) {
         std::vector<TestScan> scans = {surveyScan(0.0)};
         double rtMinutes = 0.0;
         for (const auto& setMass : setMasses) {
@@ -51,30 +51,30 @@ protected:
 } // namespace
 
 TEST_F(PrecursorBuilder, OneSetMassOnEveryScanIsOneRun) {
-    buildFromSetMasses({"500.5", "500.5", "500.5", "500.5"});
+    BuildFromSetMasses({"500.5", "500.5", "500.5", "500.5"});
     EXPECT_TRUE(result);
-    expectRuns(list, {{2, 1, 4, 500.5f}});
+    ExpectRuns(list, {{2, 1, 4, 500.5f}});
 }
 
 TEST_F(PrecursorBuilder, ReturningToAnEarlierSetMassOpensANewRun) {
-    buildFromSetMasses({"500.5", "500.5", "612.25", "612.25", "612.25", "500.5"});
-    expectRuns(list, {{2, 1, 2, 500.5f}, {2, 3, 5, 612.25f}, {2, 6, 6, 500.5f}});
+    BuildFromSetMasses({"500.5", "500.5", "612.25", "612.25", "612.25", "500.5"});
+    ExpectRuns(list, {{2, 1, 2, 500.5f}, {2, 3, 5, 612.25f}, {2, 6, 6, 500.5f}});
 }
 
 TEST_F(PrecursorBuilder, RunOpenAtAScanWithoutSetMassIsDropped) {
     // A scan without isolation target reads as set mass 0.0.
-    buildFromSetMasses({"500.5", "500.5", ""});
-    expectRuns(list, {});
+    BuildFromSetMasses({"500.5", "500.5", ""});
+    ExpectRuns(list, {});
 }
 
 TEST_F(PrecursorBuilder, RunsClosedBeforeAScanWithoutSetMassStay) {
-    buildFromSetMasses({"500.5", "612.25", "", "700.75"});
-    expectRuns(list, {{2, 1, 1, 500.5f}});
+    BuildFromSetMasses({"500.5", "612.25", "", "700.75"});
+    ExpectRuns(list, {{2, 1, 1, 500.5f}});
 }
 
 TEST_F(PrecursorBuilder, NotANumberSetMassEndsTheFunctionLikeZero) {
-    buildFromSetMasses({"500.5", "612.25", "NaN", "700.75"});
-    expectRuns(list, {{2, 1, 1, 500.5f}});
+    BuildFromSetMasses({"500.5", "612.25", "NaN", "700.75"});
+    ExpectRuns(list, {{2, 1, 1, 500.5f}});
 }
 
 TEST_F(PrecursorBuilder, EachFunctionOpensItsOwnRunAtItsFirstScan) {
@@ -82,7 +82,7 @@ TEST_F(PrecursorBuilder, EachFunctionOpensItsOwnRunAtItsFirstScan) {
     build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), msmsScan(3, 0.02, "800.5", "CID"),
            msmsScan(2, 0.03, "700.75"), msmsScan(3, 0.04, "800.5", "CID"), msmsScan(2, 0.05, "800.5"),
            msmsScan(3, 0.06, "612.25", "CID")});
-    expectRuns(
+    ExpectRuns(
         list,
         {{2, 1, 1, 500.5f}, {2, 2, 2, 700.75f}, {2, 3, 3, 800.5f}, {3, 1, 2, 800.5f}, {3, 3, 3, 612.25f}});
     ASSERT_EQ(list.m_Precursors.GetSize(), 5);
@@ -123,10 +123,10 @@ TEST_F(PrecursorBuilder, DataSetThatCannotBeReadGivesAnEmptyList) {
 }
 
 TEST_F(PrecursorBuilder, RebuildingStartsFromNothing) {
-    buildFromSetMasses({"500.5", "612.25"});
+    BuildFromSetMasses({"500.5", "612.25"});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     EXPECT_TRUE(list.CreatePrecursorList());
-    expectRuns(list, {{2, 1, 1, 500.5f}, {2, 2, 2, 612.25f}});
+    ExpectRuns(list, {{2, 1, 1, 500.5f}, {2, 2, 2, 612.25f}});
 }
 
 // Placement against the survey scans.
@@ -138,7 +138,7 @@ struct Placement {
     int surveyScan;
 };
 
-Placement placementOf(const CPrecursorList& list, int index) {
+Placement PlacementOf(const CPrecursorList& list, int index) {
     const CPrecursor p = list.m_Precursors.GetAt(index);
     return {p.m_fSwitchingTime, p.m_nSurveyScan};
 }
@@ -154,7 +154,7 @@ TEST_F(PrecursorBuilder, RunsArePlacedOnTheLastSurveyScanAtOrBeforeThem) {
     ASSERT_EQ(list.m_Precursors.GetSize(), 6);
     const Placement expected[] = {{-1.0f, 0}, {0.1f, 1}, {0.1f, 1}, {0.2f, 2}, {0.3f, 3}, {0.3f, 3}};
     for (int i = 0; i < 6; ++i) {
-        const Placement actual = placementOf(list, i);
+        const Placement actual = PlacementOf(list, i);
         EXPECT_FLOAT_EQ(actual.switchingTime, expected[i].switchingTime) << "run " << i;
         EXPECT_EQ(actual.surveyScan, expected[i].surveyScan) << "run " << i;
     }
@@ -165,24 +165,24 @@ TEST_F(PrecursorBuilder, RunsArePlacedOnTheLastSurveyScanAtOrBeforeThem) {
 TEST_F(PrecursorBuilder, RunAfterASurveyScanAtTimeZeroKeepsTimeZero) {
     build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), surveyScan(0.02), msmsScan(2, 0.03, "600.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
-    EXPECT_EQ(placementOf(list, 0).switchingTime, 0.0f);
-    EXPECT_EQ(placementOf(list, 0).surveyScan, 1);
-    EXPECT_FLOAT_EQ(placementOf(list, 1).switchingTime, 0.02f);
-    EXPECT_EQ(placementOf(list, 1).surveyScan, 2);
+    EXPECT_EQ(PlacementOf(list, 0).switchingTime, 0.0f);
+    EXPECT_EQ(PlacementOf(list, 0).surveyScan, 1);
+    EXPECT_FLOAT_EQ(PlacementOf(list, 1).switchingTime, 0.02f);
+    EXPECT_EQ(PlacementOf(list, 1).surveyScan, 2);
 }
 
 TEST_F(PrecursorBuilder, RunAfterTheOnlySurveyScanAtTimeZeroGetsIt) {
     build({surveyScan(0.0), msmsScan(2, 0.01, "500.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
-    EXPECT_EQ(placementOf(list, 0).switchingTime, 0.0f);
-    EXPECT_EQ(placementOf(list, 0).surveyScan, 1);
+    EXPECT_EQ(PlacementOf(list, 0).switchingTime, 0.0f);
+    EXPECT_EQ(PlacementOf(list, 0).surveyScan, 1);
 }
 
 TEST_F(PrecursorBuilder, WithoutSurveyScansEveryRunLiesBeforeThem) {
     build({msmsScan(2, 0.01, "500.5"), msmsScan(2, 0.02, "600.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(placementOf(list, i).switchingTime, -1.0f);
-        EXPECT_EQ(placementOf(list, i).surveyScan, 0);
+        EXPECT_EQ(PlacementOf(list, i).switchingTime, -1.0f);
+        EXPECT_EQ(PlacementOf(list, i).surveyScan, 0);
     }
 }

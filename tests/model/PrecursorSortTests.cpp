@@ -14,7 +14,7 @@
 namespace {
 
 // The sort as the list defines it, written out literally: O(n^2) exchanges of record copies.
-bool countsAsSmaller(const CPrecursor& j, const CPrecursor& i, int column) {
+bool CountsAsSmaller(const CPrecursor& j, const CPrecursor& i, int column) {
     switch (column) {
     case 0:
         return j.m_fSwitchingTime < i.m_fSwitchingTime;
@@ -31,11 +31,11 @@ bool countsAsSmaller(const CPrecursor& j, const CPrecursor& i, int column) {
     }
 }
 
-void literalExchangeSort(std::vector<CPrecursor>& records, int column) {
+void LiteralExchangeSort(std::vector<CPrecursor>& records, int column) {
     const int n = static_cast<int>(records.size());
     for (int i = 0; i < n; ++i) {
         for (int j = i + 1; j < n; ++j) {
-            if (countsAsSmaller(records[j], records[i], column)) {
+            if (CountsAsSmaller(records[j], records[i], column)) {
                 const CPrecursor kept = records[i];
                 records[i] = records[j];
                 records[j] = kept;
@@ -45,7 +45,7 @@ void literalExchangeSort(std::vector<CPrecursor>& records, int column) {
 }
 
 // Identity of a record: its first scan is unique in every list built here.
-std::vector<int> identities(const CPrecursorList& list) {
+std::vector<int> Identities(const CPrecursorList& list) {
     std::vector<int> ids;
     for (int i = 0; i < list.m_Precursors.GetSize(); ++i) {
         ids.push_back(list.m_Precursors.GetAt(i).m_nFirstScan);
@@ -53,7 +53,7 @@ std::vector<int> identities(const CPrecursorList& list) {
     return ids;
 }
 
-std::vector<int> identities(const std::vector<CPrecursor>& records) {
+std::vector<int> Identities(const std::vector<CPrecursor>& records) {
     std::vector<int> ids;
     for (const auto& record : records) {
         ids.push_back(record.m_nFirstScan);
@@ -61,14 +61,14 @@ std::vector<int> identities(const std::vector<CPrecursor>& records) {
     return ids;
 }
 
-void fill(CPrecursorList& list, const std::vector<CPrecursor>& records) {
+void Fill(CPrecursorList& list, const std::vector<CPrecursor>& records) {
     list.m_Precursors.RemoveAll();
     for (const auto& record : records) {
         list.m_Precursors.Add(record);
     }
 }
 
-std::vector<CPrecursor> randomRecords(std::mt19937& random, int count, int distinctKeys, bool withNan) {
+std::vector<CPrecursor> RandomRecords(std::mt19937& random, int count, int distinctKeys, bool withNan) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const std::vector<std::string> names = {"",           "MS2 HCD",   "MS2 CID",      "ms2 hcd",
                                             "MS2 HCD 10", "MS2 HCD 2", "MS2 \xC3\xA9", "MS2 HCD\xFF",
@@ -97,13 +97,13 @@ std::vector<CPrecursor> randomRecords(std::mt19937& random, int count, int disti
     return records;
 }
 
-void expectSameAsLiteral(const std::vector<CPrecursor>& input, int column) {
+void ExpectSameAsLiteral(const std::vector<CPrecursor>& input, int column) {
     std::vector<CPrecursor> expected = input;
-    literalExchangeSort(expected, column);
+    LiteralExchangeSort(expected, column);
     CPrecursorList list;
-    fill(list, input);
+    Fill(list, input);
     EXPECT_TRUE(list.SortByColumn(column));
-    ASSERT_EQ(identities(list), identities(expected))
+    ASSERT_EQ(Identities(list), Identities(expected))
         << "column " << column << ", " << input.size() << " records";
 }
 
@@ -114,9 +114,9 @@ TEST(PrecursorSort, MatchesTheExchangeSortOnRandomListsFullOfTies) {
     for (int round = 0; round < 3000; ++round) {
         const int count = std::uniform_int_distribution<int>(0, 40)(random);
         const int distinct = std::uniform_int_distribution<int>(1, 6)(random);
-        const auto input = randomRecords(random, count, distinct, round % 3 == 0);
+        const auto input = RandomRecords(random, count, distinct, round % 3 == 0);
         for (int column = 0; column < 5; ++column) {
-            expectSameAsLiteral(input, column);
+            ExpectSameAsLiteral(input, column);
             if (HasFatalFailure()) {
                 return;
             }
@@ -127,9 +127,9 @@ TEST(PrecursorSort, MatchesTheExchangeSortOnRandomListsFullOfTies) {
 TEST(PrecursorSort, MatchesTheExchangeSortOnLargerListsAndReverseOrder) {
     std::mt19937 random(7);
     for (const int distinct : {2, 10, 300}) {
-        auto input = randomRecords(random, 1500, distinct, distinct == 10);
+        auto input = RandomRecords(random, 1500, distinct, distinct == 10);
         for (int column = 0; column < 5; ++column) {
-            expectSameAsLiteral(input, column);
+            ExpectSameAsLiteral(input, column);
         }
     }
     std::vector<CPrecursor> reversed(1200);
@@ -137,7 +137,7 @@ TEST(PrecursorSort, MatchesTheExchangeSortOnLargerListsAndReverseOrder) {
         reversed[static_cast<std::size_t>(i)].m_nFirstScan = i;
         reversed[static_cast<std::size_t>(i)].m_fSetMass = static_cast<float>(1200 - i / 3);
     }
-    expectSameAsLiteral(reversed, 1);
+    ExpectSameAsLiteral(reversed, 1);
 }
 
 TEST(PrecursorSort, EqualKeysAreNotKeptInOrder) {
@@ -149,9 +149,9 @@ TEST(PrecursorSort, EqualKeysAreNotKeptInOrder) {
     records[1].m_nFirstScan = 2;
     records[2].m_strFunctionName = "A";
     records[2].m_nFirstScan = 3;
-    fill(list, records);
+    Fill(list, records);
     list.SortByColumn(2);
-    EXPECT_EQ(identities(list), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(Identities(list), (std::vector<int>{3, 2, 1}));
 }
 
 TEST(PrecursorSort, ChargeStatesCompareSigned) {
@@ -162,9 +162,9 @@ TEST(PrecursorSort, ChargeStatesCompareSigned) {
         records[static_cast<std::size_t>(i)].m_nChargeState = charges[i];
         records[static_cast<std::size_t>(i)].m_nFirstScan = i;
     }
-    fill(list, records);
+    Fill(list, records);
     list.SortByColumn(3);
-    EXPECT_EQ(identities(list), (std::vector<int>{0, 2, 1}));
+    EXPECT_EQ(Identities(list), (std::vector<int>{0, 2, 1}));
 }
 
 TEST(PrecursorSort, NamesCompareAsUnsignedBytesCaseSensitive) {
@@ -175,20 +175,20 @@ TEST(PrecursorSort, NamesCompareAsUnsignedBytesCaseSensitive) {
         records[i].m_strFunctionName = names[i];
         records[i].m_nFirstScan = static_cast<int>(i);
     }
-    fill(list, records);
+    Fill(list, records);
     list.SortByColumn(static_cast<int>(PrecursorColumn::FunctionName));
     // "MS2" < "MS2 10" < "MS2 2" < "MS2 é" (0xC3 above every ASCII byte) < "ms2"
-    EXPECT_EQ(identities(list), (std::vector<int>{4, 3, 2, 1, 0}));
+    EXPECT_EQ(Identities(list), (std::vector<int>{4, 3, 2, 1, 0}));
 }
 
 TEST(PrecursorSort, UnknownKeysEmptyAndSingleListsAreLeftAlone) {
     std::mt19937 random(3);
-    const auto input = randomRecords(random, 20, 4, false);
+    const auto input = RandomRecords(random, 20, 4, false);
     CPrecursorList list;
-    fill(list, input);
+    Fill(list, input);
     EXPECT_TRUE(list.SortByColumn(5));
     EXPECT_TRUE(list.SortByColumn(-1));
-    EXPECT_EQ(identities(list), identities(input));
+    EXPECT_EQ(Identities(list), Identities(input));
 
     CPrecursorList empty;
     EXPECT_TRUE(empty.SortByColumn(0));
@@ -197,22 +197,22 @@ TEST(PrecursorSort, UnknownKeysEmptyAndSingleListsAreLeftAlone) {
 
 TEST(PrecursorSort, SortingTwiceByOneKeyChangesNothingTheSecondTime) {
     std::mt19937 random(11);
-    const auto input = randomRecords(random, 200, 5, false);
+    const auto input = RandomRecords(random, 200, 5, false);
     for (int column = 0; column < 5; ++column) {
         CPrecursorList list;
-        fill(list, input);
+        Fill(list, input);
         list.SortByColumn(column);
-        const auto once = identities(list);
+        const auto once = Identities(list);
         list.SortByColumn(column);
-        EXPECT_EQ(identities(list), once) << "column " << column;
+        EXPECT_EQ(Identities(list), once) << "column " << column;
     }
 }
 
 TEST(PrecursorSort, RecordsTravelWhole) {
     std::mt19937 random(5);
-    const auto input = randomRecords(random, 50, 3, false);
+    const auto input = RandomRecords(random, 50, 3, false);
     CPrecursorList list;
-    fill(list, input);
+    Fill(list, input);
     list.SortByColumn(4);
     for (int i = 0; i < list.m_Precursors.GetSize(); ++i) {
         const CPrecursor moved = list.m_Precursors.GetAt(i);

@@ -11,7 +11,7 @@
 namespace {
 
 // The survey-scan pass's walk: stop at the first survey scan the run's time is not at or after.
-std::size_t walkNotAtOrBefore(const std::vector<float>& times, float rt) {
+std::size_t WalkNotAtOrBefore(const std::vector<float>& times, float rt) {
     for (std::size_t s = 1; s <= times.size(); ++s) {
         if (rt < times[s - 1] || std::isunordered(rt, times[s - 1])) {
             return s;
@@ -21,7 +21,7 @@ std::size_t walkNotAtOrBefore(const std::vector<float>& times, float rt) {
 }
 
 // The charge-state pass's walk: stop at the first survey scan strictly later than the run.
-std::size_t walkStrictlyLater(const std::vector<float>& times, float rt) {
+std::size_t WalkStrictlyLater(const std::vector<float>& times, float rt) {
     for (std::size_t s = 1; s <= times.size(); ++s) {
         if (times[s - 1] > rt) {
             return s;
@@ -54,9 +54,9 @@ TEST(SurveyScanTimes, SearchesAnswerAsTheScanByScanWalks) {
         }
         const SurveyScanTimes survey(times);
         for (const float rt : {-1.0f, 0.0f, 0.25f, 0.5f, 1.0f, 1.5f, 2.0f, 3.0f, 7.0f, nan, inf, -inf}) {
-            ASSERT_EQ(survey.firstNotAtOrBefore(rt), walkNotAtOrBefore(times, rt))
+            ASSERT_EQ(survey.FirstNotAtOrBefore(rt), WalkNotAtOrBefore(times, rt))
                 << "round " << round << " rt " << rt;
-            ASSERT_EQ(survey.firstStrictlyLater(rt), walkStrictlyLater(times, rt))
+            ASSERT_EQ(survey.FirstStrictlyLater(rt), WalkStrictlyLater(times, rt))
                 << "round " << round << " rt " << rt;
         }
     }
@@ -64,8 +64,8 @@ TEST(SurveyScanTimes, SearchesAnswerAsTheScanByScanWalks) {
 
 TEST(SurveyScanTimes, SurveyScanAtTheRunsTimeCountsAsBeforeIt) {
     const SurveyScanTimes survey({0.0f, 0.5f, 1.0f});
-    EXPECT_EQ(survey.firstNotAtOrBefore(0.5f), 3u);
-    EXPECT_EQ(survey.firstStrictlyLater(0.5f), 3u);
-    EXPECT_EQ(survey.firstNotAtOrBefore(-0.1f), 1u);
-    EXPECT_EQ(survey.firstNotAtOrBefore(2.0f), 4u);
+    EXPECT_EQ(survey.FirstNotAtOrBefore(0.5f), 3u);
+    EXPECT_EQ(survey.FirstStrictlyLater(0.5f), 3u);
+    EXPECT_EQ(survey.FirstNotAtOrBefore(-0.1f), 1u);
+    EXPECT_EQ(survey.FirstNotAtOrBefore(2.0f), 4u);
 }

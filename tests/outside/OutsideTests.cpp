@@ -25,7 +25,7 @@ namespace {
 
 class Logon : public MessageRecordingTest {
 protected:
-    registry_test::TempStore store;
+    registry_test::TempStore store_;
 };
 
 TEST_F(Logon, BothPhasesAdmitEveryoneByDefault) {
@@ -34,7 +34,7 @@ TEST_F(Logon, BothPhasesAdmitEveryoneByDefault) {
     EXPECT_NE(app.InitInstancePart2({}), 0);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(app.ExitInstance(), 0);
-    EXPECT_TRUE(store.Contents().empty()) << "the framework only reads the store";
+    EXPECT_TRUE(store_.Contents().empty()) << "the framework only reads the store";
 }
 
 TEST_F(Logon, AnEmptyListRestrictsNothing) {
@@ -67,8 +67,9 @@ TEST_F(Logon, AnUnlistedUserIsRefusedAndToldWhy) {
 // names an administrator lists.
 TEST_F(Logon, ALongListStillRestricts) {
     std::string users;
-    for (int i = 0; users.size() < 20000; ++i)
+    for (int i = 0; users.size() < 20000; ++i) {
         users += "someone-else-" + std::to_string(i) + ";";
+    }
     SetPolicy(kStartUsersValue, users);
     CSecurityApp app;
     EXPECT_EQ(app.InitInstancePart1(0, nullptr), 0);

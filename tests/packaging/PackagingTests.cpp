@@ -31,7 +31,7 @@ struct Outcome {
 };
 
 // Runs a shell command, standard output and error together.
-Outcome runCommand(const std::string& command) {
+Outcome RunCommand(const std::string& command) {
     const fs::path output = fs::temp_directory_path() / ("varnex-packaging-" + std::to_string(::getpid()));
     const int status = std::system((command + " >'" + output.string() + "' 2>&1").c_str());
     std::ifstream in(output);
@@ -42,7 +42,7 @@ Outcome runCommand(const std::string& command) {
 }
 
 // The texts of every element named `name`, or of its attribute `attribute` when one is given.
-std::multiset<std::string> xmlValues(const fs::path& file, const QString& name,
+std::multiset<std::string> XmlValues(const fs::path& file, const QString& name,
                                      const QString& attribute = {}) {
     QFile in(QString::fromStdString(file.string()));
     EXPECT_TRUE(in.open(QIODevice::ReadOnly)) << file;
@@ -59,7 +59,7 @@ std::multiset<std::string> xmlValues(const fs::path& file, const QString& name,
     return values;
 }
 
-std::multiset<std::string> desktopEntryMimeTypes() {
+std::multiset<std::string> DesktopEntryMimeTypes() {
     std::ifstream in(kDesktopEntry);
     std::multiset<std::string> types;
     for (std::string line; std::getline(in, line);) {
@@ -76,11 +76,11 @@ std::multiset<std::string> desktopEntryMimeTypes() {
 } // namespace
 
 TEST(Packaging, DesktopEntriesAndMetainfoPassTheirValidators) {
-    const Outcome desktop = runCommand("desktop-file-validate '" + kDesktopEntry.string() + "' '" +
+    const Outcome desktop = RunCommand("desktop-file-validate '" + kDesktopEntry.string() + "' '" +
                                        (kResources / (VARNEX_APP_ID ".Host.desktop")).string() + "'");
     EXPECT_EQ(desktop.exitCode, 0);
     EXPECT_EQ(desktop.output, "");
-    const Outcome metainfo = runCommand("appstreamcli validate --no-net '" + kMetainfo.string() + "'");
+    const Outcome metainfo = RunCommand("appstreamcli validate --no-net '" + kMetainfo.string() + "'");
     EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
     // Warnings count too: software centres skip or mark down an entry with them.
     EXPECT_EQ(metainfo.output.find("W:"), std::string::npos) << metainfo.output;
@@ -88,14 +88,14 @@ TEST(Packaging, DesktopEntriesAndMetainfoPassTheirValidators) {
 }
 
 TEST(Packaging, DesktopEntryMetainfoAndFileTypesAgree) {
-    const std::multiset<std::string> registered = xmlValues(kMimeTypes, "mime-type", "type");
+    const std::multiset<std::string> registered = XmlValues(kMimeTypes, "mime-type", "type");
     EXPECT_EQ(registered.size(), 3u);
-    EXPECT_EQ(desktopEntryMimeTypes(), registered);
-    EXPECT_EQ(xmlValues(kMetainfo, "mediatype"), registered);
-    EXPECT_EQ(xmlValues(kMetainfo, "launchable"), std::multiset<std::string>{VARNEX_APP_ID ".desktop"});
-    EXPECT_EQ(xmlValues(kMetainfo, "id"), std::multiset<std::string>{VARNEX_APP_ID});
+    EXPECT_EQ(DesktopEntryMimeTypes(), registered);
+    EXPECT_EQ(XmlValues(kMetainfo, "mediatype"), registered);
+    EXPECT_EQ(XmlValues(kMetainfo, "launchable"), std::multiset<std::string>{VARNEX_APP_ID ".desktop"});
+    EXPECT_EQ(XmlValues(kMetainfo, "id"), std::multiset<std::string>{VARNEX_APP_ID});
     // The newest release comes first and is the version being built.
-    const auto releases = xmlValues(kMetainfo, "release", "version");
+    const auto releases = XmlValues(kMetainfo, "release", "version");
     EXPECT_EQ(releases.count(VARNEX_VERSION), 1u) << "no release entry for " << VARNEX_VERSION;
 }
 
@@ -107,7 +107,7 @@ TEST(Packaging, DataSetFilesTakeTheirTypeByNameOrByContent) {
     fs::create_directories(data / "mime" / "packages");
     fs::copy_file("/usr/share/mime/packages/freedesktop.org.xml", data / "mime/packages/freedesktop.org.xml");
     fs::copy_file(kMimeTypes, data / "mime/packages/varnex.xml");
-    const Outcome update = runCommand("update-mime-database '" + (data / "mime").string() + "'");
+    const Outcome update = RunCommand("update-mime-database '" + (data / "mime").string() + "'");
     ASSERT_EQ(update.exitCode, 0) << update.output;
     EXPECT_EQ(update.output.find("Error"), std::string::npos) << update.output;
     fs::create_directories(data / "home");

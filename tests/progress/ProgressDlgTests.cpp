@@ -32,13 +32,13 @@ std::atomic<bool> releaseWorker{false};
 std::atomic<bool> quickWorkerReturned{false};
 
 // A worker that ends at once.
-UINT quickWorker(LPVOID) {
+UINT QuickWorker(LPVOID) {
     quickWorkerReturned = true;
     return 0;
 }
 
 // A worker that runs until the test lets it end.
-UINT heldWorker(LPVOID) {
+UINT HeldWorker(LPVOID) {
     while (!releaseWorker) {
         std::this_thread::sleep_for(2ms);
     }
@@ -57,18 +57,21 @@ struct QuickWorkerRun {
 QuickWorkerRun RunDialogWithQuickWorker() {
     QuickWorkerRun run;
     quickWorkerReturned = false;
-    CProgressDlg dialog(nullptr, quickWorker);
+    CProgressDlg dialog(nullptr, QuickWorker);
     QTimer::singleShot(100, [&] {
         const auto deadline = Clock::now() + 300ms;
-        while (!quickWorkerReturned && Clock::now() < deadline)
+        while (!quickWorkerReturned && Clock::now() < deadline) {
             std::this_thread::sleep_for(1ms);
+        }
         // An object left to delete itself goes right after its procedure returns.
-        while (LiveThreadObjectCount() > run.objectsBefore && Clock::now() < deadline)
+        while (LiveThreadObjectCount() > run.objectsBefore && Clock::now() < deadline) {
             std::this_thread::sleep_for(1ms);
+        }
         run.objectsWhileOpen = LiveThreadObjectCount();
         run.handlesWhileOpen = OpenThreadHandleCount();
-        if (run.objectsWhileOpen == run.objectsBefore)
+        if (run.objectsWhileOpen == run.objectsBefore) {
             dialog.m_pThread = nullptr; // gone already: the tick must not use it
+        }
     });
     dialog.DoModal();
     run.releasedByTheTick = dialog.m_pThread == nullptr;
@@ -90,16 +93,17 @@ class ProgressDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        if (!ThreadObjectsOutliveTheirWorker())
+        if (!ThreadObjectsOutliveTheirWorker()) {
             GTEST_SKIP() << "the worker's thread object deletes itself (see ProgressDialogThread)";
+        }
         releaseWorker = false;
-        objectsBefore = LiveThreadObjectCount();
-        handlesBefore = OpenThreadHandleCount();
+        objectsBefore_ = LiveThreadObjectCount();
+        handlesBefore_ = OpenThreadHandleCount();
     }
     void TearDown() override { releaseWorker = true; }
 
-    int objectsBefore = 0;
-    int handlesBefore = 0;
+    int objectsBefore_ = 0;
+    int handlesBefore_ = 0;
 };
 
 TEST(ProgressDialogThread, ObjectAndHandleAreReleasedByTheClosingTickNotTheDestructor) {
@@ -126,7 +130,7 @@ TEST_F(ProgressDialog, WorkerThatEndsAtOnceKeepsTheDialogUpUntilTheFirstTick) {
 }
 
 TEST_F(ProgressDialog, LongWorkerKeepsTheDialogUpAcrossTicks) {
-    CProgressDlg dialog(nullptr, heldWorker);
+    CProgressDlg dialog(nullptr, HeldWorker);
     bool visibleAfterTwoTicks = false;
     QTimer::singleShot(1200, [&] { visibleAfterTwoTicks = dialog.isVisible(); });
     QTimer::singleShot(1300, [] { releaseWorker = true; });
@@ -134,7 +138,7 @@ TEST_F(ProgressDialog, LongWorkerKeepsTheDialogUpAcrossTicks) {
     EXPECT_EQ(dialog.DoModal(), 0);
     EXPECT_TRUE(visibleAfterTwoTicks);
     EXPECT_GE(Clock::now() - start, 1300ms);
-    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore_);
 }
 
 // Records when the dialog's timer ticks.
@@ -145,14 +149,15 @@ public:
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Timer)
+        if (event->type() == QEvent::Timer) {
             ticks.push_back(Clock::now());
+        }
         return false;
     }
 };
 
 TEST_F(ProgressDialog, PollsEveryHalfSecond) {
-    CProgressDlg dialog(nullptr, heldWorker);
+    CProgressDlg dialog(nullptr, HeldWorker);
     TickRecorder recorder(dialog);
     QTimer::singleShot(2300, [] { releaseWorker = true; });
     const auto start = Clock::now();
@@ -168,7 +173,7 @@ TEST_F(ProgressDialog, PollsEveryHalfSecond) {
 }
 
 TEST_F(ProgressDialog, EnterEscapeAndCloseDoNotEndItWhileTheWorkerRuns) {
-    CProgressDlg dialog(nullptr, heldWorker);
+    CProgressDlg dialog(nullptr, HeldWorker);
     bool visibleAfterKeys = false;
     QTimer::singleShot(100, [&] {
         QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -182,7 +187,7 @@ TEST_F(ProgressDialog, EnterEscapeAndCloseDoNotEndItWhileTheWorkerRuns) {
     });
     EXPECT_EQ(dialog.DoModal(), 0);
     EXPECT_TRUE(visibleAfterKeys);
-    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore_);
 }
 
 TEST_F(ProgressDialog, ThreadThatCannotBeCreatedStillLetsTheFirstTickCloseIt) {
@@ -193,7 +198,7 @@ TEST_F(ProgressDialog, ThreadThatCannotBeCreatedStillLetsTheFirstTickCloseIt) {
     EXPECT_EQ(dialog.DoModal(), 0);
     EXPECT_GE(Clock::now() - start, kFirstTickAtLeast);
     EXPECT_EQ(dialog.m_pThread, nullptr);
-    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore);
+    EXPECT_EQ(LiveThreadObjectCount(), objectsBefore_);
 }
 
 TEST_F(ProgressDialog, TemplateShowsOnlyTheTextWithoutButtonsOrCloseBox) {

@@ -22,12 +22,12 @@ using settings_test::WithNul;
 
 class DecimalPlacesStore : public ::testing::Test {
 protected:
-    void SetUp() override { keysBefore = OpenRegistryKeyCount(); }
+    void SetUp() override { keysBefore_ = OpenRegistryKeyCount(); }
     // Every operation closes every key it opened.
-    void TearDown() override { EXPECT_EQ(OpenRegistryKeyCount(), keysBefore); }
+    void TearDown() override { EXPECT_EQ(OpenRegistryKeyCount(), keysBefore_); }
 
-    registry_test::TempStore store;
-    int keysBefore = 0;
+    registry_test::TempStore store_;
+    int keysBefore_ = 0;
 };
 
 TEST_F(DecimalPlacesStore, FirstStartCreatesTheKeyWithTheDefault) {
@@ -56,9 +56,9 @@ TEST_F(DecimalPlacesStore, EnsureKeepsAStoredValue) {
 TEST_F(DecimalPlacesStore, ShortTextLeavesTheMissingSettingsEmpty) {
     StoreText("3:1");
     const std::string text = ReadDecimalPlaces();
-    EXPECT_EQ(DecimalPlacesAt(text, precursorColumnDecimalsPosition(PrecursorColumn::SwitchingTime)), "3");
-    EXPECT_EQ(DecimalPlacesAt(text, precursorColumnDecimalsPosition(PrecursorColumn::SetMass)), "1");
-    EXPECT_EQ(DecimalPlacesAt(text, precursorColumnDecimalsPosition(PrecursorColumn::Intensity)), "");
+    EXPECT_EQ(DecimalPlacesAt(text, PrecursorColumnDecimalsPosition(PrecursorColumn::SwitchingTime)), "3");
+    EXPECT_EQ(DecimalPlacesAt(text, PrecursorColumnDecimalsPosition(PrecursorColumn::SetMass)), "1");
+    EXPECT_EQ(DecimalPlacesAt(text, PrecursorColumnDecimalsPosition(PrecursorColumn::Intensity)), "");
 }
 
 TEST_F(DecimalPlacesStore, PlainStringTypeIsReadLikeExpandableString) {
@@ -107,17 +107,17 @@ TEST_F(DecimalPlacesStore, ValueWithoutItsNulStillEndsAtItsSize) {
 }
 
 TEST_F(DecimalPlacesStore, DamagedStoreReadsEmptyAndIsNotOverwritten) {
-    store.Write("garbage that is not a store\n");
+    store_.Write("garbage that is not a store\n");
     EnsureDecimalPlaces();
     EXPECT_FALSE(WriteDecimalPlaces(1, 1, 1));
     EXPECT_EQ(ReadDecimalPlaces(), "");
-    EXPECT_EQ(store.Contents(), "garbage that is not a store\n");
+    EXPECT_EQ(store_.Contents(), "garbage that is not a store\n");
 }
 
 TEST_F(DecimalPlacesStore, ReadOnlyStoreIsReadButNeverWritten) {
     StoreText("4:4:4");
-    const std::string before = store.Contents();
-    store.MakeReadOnly();
+    const std::string before = store_.Contents();
+    store_.MakeReadOnly();
     const int status = registry_test::RunUnprivileged([] {
         if (ReadDecimalPlaces() != "4:4:4") {
             return 1;
@@ -129,18 +129,18 @@ TEST_F(DecimalPlacesStore, ReadOnlyStoreIsReadButNeverWritten) {
         return ReadDecimalPlaces() == "4:4:4" ? 0 : 3;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(store.Contents(), before);
+    EXPECT_EQ(store_.Contents(), before);
 }
 
 TEST_F(DecimalPlacesStore, ReadOnlyStoreWithoutTheKeyGetsNothingWritten) {
-    store.Write("VarnexRegistry 1\nend\n");
-    store.MakeReadOnly();
+    store_.Write("VarnexRegistry 1\nend\n");
+    store_.MakeReadOnly();
     const int status = registry_test::RunUnprivileged([] {
         EnsureDecimalPlaces();
         return ReadDecimalPlaces().empty() ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(store.Contents(), "VarnexRegistry 1\nend\n");
+    EXPECT_EQ(store_.Contents(), "VarnexRegistry 1\nend\n");
 }
 
 } // namespace

@@ -29,16 +29,16 @@ using settings_test::ReadStoredValue;
 using settings_test::StoreText;
 using settings_test::WithNul;
 
-QComboBox* comboOf(CDisplayOptionsDlg& dialog, int id) {
+QComboBox* ComboOf(CDisplayOptionsDlg& dialog, int id) {
     return qobject_cast<QComboBox*>(dialog.GetDlgItem(id));
 }
 
-QPushButton* buttonOf(CDisplayOptionsDlg& dialog, int id) {
+QPushButton* ButtonOf(CDisplayOptionsDlg& dialog, int id) {
     return qobject_cast<QPushButton*>(dialog.GetDlgItem(id));
 }
 
 // Chooses item `index` of a closed drop-down list with the keyboard, as a user would.
-void chooseWithKeys(QComboBox* combo, int index) {
+void ChooseWithKeys(QComboBox* combo, int index) {
     combo->setFocus();
     QTest::keyClick(combo, Qt::Key_Home);
     for (int i = 0; i < index; ++i) {
@@ -47,7 +47,7 @@ void chooseWithKeys(QComboBox* combo, int index) {
 }
 
 // Opens the dialog, runs `interact` once it is up, and returns DoModal's result.
-INT_PTR runDialog(CDisplayOptionsDlg& dialog, const std::function<void()>& interact) {
+INT_PTR RunDialog(CDisplayOptionsDlg& dialog, const std::function<void()>& interact) {
     QTimer::singleShot(0, &dialog, interact);
     return dialog.DoModal();
 }
@@ -57,18 +57,18 @@ protected:
     void SetUp() override { TestApplication(); }
     void TearDown() override { SetMessageBoxObserver({}); }
 
-    registry_test::TempStore store;
+    registry_test::TempStore store_;
 };
 
 TEST_F(DisplayOptionsDialog, ListsShowTheStoredDefault) {
     EnsureDecimalPlaces();
     CDisplayOptionsDlg dialog;
     int shown[3] = {-2, -2, -2};
-    const INT_PTR result = runDialog(dialog, [&] {
-        shown[0] = comboOf(dialog, 1001)->currentIndex();
-        shown[1] = comboOf(dialog, 1002)->currentIndex();
-        shown[2] = comboOf(dialog, 1003)->currentIndex();
-        buttonOf(dialog, IDCANCEL)->click();
+    const INT_PTR result = RunDialog(dialog, [&] {
+        shown[0] = ComboOf(dialog, 1001)->currentIndex();
+        shown[1] = ComboOf(dialog, 1002)->currentIndex();
+        shown[2] = ComboOf(dialog, 1003)->currentIndex();
+        ButtonOf(dialog, IDCANCEL)->click();
     });
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(shown[0], 2);
@@ -79,9 +79,9 @@ TEST_F(DisplayOptionsDialog, ListsShowTheStoredDefault) {
 TEST_F(DisplayOptionsDialog, ChangingOnlyTheIntensityStoresItOnOk) {
     EnsureDecimalPlaces();
     CDisplayOptionsDlg dialog;
-    const INT_PTR result = runDialog(dialog, [&] {
-        chooseWithKeys(comboOf(dialog, 1003), 3);
-        buttonOf(dialog, IDOK)->click();
+    const INT_PTR result = RunDialog(dialog, [&] {
+        ChooseWithKeys(ComboOf(dialog, 1003), 3);
+        ButtonOf(dialog, IDOK)->click();
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(dialog.m_nIntensityPlaces, 3);
@@ -95,8 +95,8 @@ TEST_F(DisplayOptionsDialog, OutOfRangeNumberShowsNoSelectionAndIsWrittenBack) {
     CDisplayOptionsDlg dialog;
     EXPECT_EQ(dialog.m_nSwitchingTimePlaces, 7);
     int shown = -2;
-    const INT_PTR result = runDialog(dialog, [&] {
-        shown = comboOf(dialog, 1001)->currentIndex();
+    const INT_PTR result = RunDialog(dialog, [&] {
+        shown = ComboOf(dialog, 1001)->currentIndex();
         QTest::keyClick(&dialog, Qt::Key_Return); // Enter is OK
     });
     EXPECT_EQ(result, IDOK);
@@ -107,9 +107,9 @@ TEST_F(DisplayOptionsDialog, OutOfRangeNumberShowsNoSelectionAndIsWrittenBack) {
 TEST_F(DisplayOptionsDialog, ChoosingAnItemReplacesAnOutOfRangeNumber) {
     StoreText("7:1:4");
     CDisplayOptionsDlg dialog;
-    runDialog(dialog, [&] {
-        chooseWithKeys(comboOf(dialog, 1001), 1);
-        buttonOf(dialog, IDOK)->click();
+    RunDialog(dialog, [&] {
+        ChooseWithKeys(ComboOf(dialog, 1001), 1);
+        ButtonOf(dialog, IDOK)->click();
     });
     EXPECT_EQ(ReadStoredValue().bytes, WithNul("1:1:4"));
 }
@@ -126,14 +126,14 @@ TEST_F(DisplayOptionsDialog, UnreadableSettingsShowZeroInEveryList) {
     for (const char* contents : {"", "not a store\n"}) {
         SCOPED_TRACE(contents);
         if (*contents != '\0') {
-            store.Write(contents);
+            store_.Write(contents);
         }
         CDisplayOptionsDlg dialog;
         int shown[3] = {-2, -2, -2};
-        runDialog(dialog, [&] {
-            shown[0] = comboOf(dialog, 1001)->currentIndex();
-            shown[1] = comboOf(dialog, 1002)->currentIndex();
-            shown[2] = comboOf(dialog, 1003)->currentIndex();
+        RunDialog(dialog, [&] {
+            shown[0] = ComboOf(dialog, 1001)->currentIndex();
+            shown[1] = ComboOf(dialog, 1002)->currentIndex();
+            shown[2] = ComboOf(dialog, 1003)->currentIndex();
             dialog.SendCommand(IDCANCEL);
         });
         EXPECT_EQ(shown[0], 0);
@@ -144,27 +144,27 @@ TEST_F(DisplayOptionsDialog, UnreadableSettingsShowZeroInEveryList) {
 
 TEST_F(DisplayOptionsDialog, CancelAndEscapeStoreNothing) {
     StoreText("2:2:0");
-    const std::string before = store.Contents();
+    const std::string before = store_.Contents();
     CDisplayOptionsDlg cancelled;
-    EXPECT_EQ(runDialog(cancelled,
+    EXPECT_EQ(RunDialog(cancelled,
                         [&] {
-                            chooseWithKeys(comboOf(cancelled, 1001), 4);
-                            buttonOf(cancelled, IDCANCEL)->click();
+                            ChooseWithKeys(ComboOf(cancelled, 1001), 4);
+                            ButtonOf(cancelled, IDCANCEL)->click();
                         }),
               IDCANCEL);
     CDisplayOptionsDlg escaped;
-    EXPECT_EQ(runDialog(escaped,
+    EXPECT_EQ(RunDialog(escaped,
                         [&] {
-                            chooseWithKeys(comboOf(escaped, 1002), 0);
+                            ChooseWithKeys(ComboOf(escaped, 1002), 0);
                             QTest::keyClick(&escaped, Qt::Key_Escape);
                         }),
               IDCANCEL);
-    EXPECT_EQ(store.Contents(), before);
+    EXPECT_EQ(store_.Contents(), before);
 }
 
 // Regression: an OK that could not store the settings used to look like success.
 TEST_F(DisplayOptionsDialog, OkTellsTheUserWhenTheSettingsCannotBeStored) {
-    store.Write("not a store\n");
+    store_.Write("not a store\n");
     QString told;
     int boxes = 0;
     SetMessageBoxObserver([&](QMessageBox& box) {
@@ -173,11 +173,11 @@ TEST_F(DisplayOptionsDialog, OkTellsTheUserWhenTheSettingsCannotBeStored) {
         box.button(QMessageBox::Ok)->click();
     });
     CDisplayOptionsDlg dialog;
-    const INT_PTR result = runDialog(dialog, [&] { buttonOf(dialog, IDOK)->click(); });
+    const INT_PTR result = RunDialog(dialog, [&] { ButtonOf(dialog, IDOK)->click(); });
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(told, kDisplaySettingsNotSavedMessage);
-    EXPECT_EQ(store.Contents(), "not a store\n");
+    EXPECT_EQ(store_.Contents(), "not a store\n");
 }
 
 TEST_F(DisplayOptionsDialog, OkThatStoresShowsNoMessage) {
@@ -188,7 +188,7 @@ TEST_F(DisplayOptionsDialog, OkThatStoresShowsNoMessage) {
         box.button(QMessageBox::Ok)->click();
     });
     CDisplayOptionsDlg dialog;
-    runDialog(dialog, [&] { buttonOf(dialog, IDOK)->click(); });
+    RunDialog(dialog, [&] { ButtonOf(dialog, IDOK)->click(); });
     EXPECT_EQ(boxes, 0);
 }
 
@@ -197,7 +197,7 @@ TEST_F(DisplayOptionsDialog, TemplateHasTheListsLabelsAndButtons) {
     EXPECT_EQ(dialog.windowTitle(), "Display Options");
     EXPECT_EQ(dialog.size(), QSize(306, 296)); // 204 x 182 dialog units
     for (const int id : {1001, 1002, 1003}) {
-        QComboBox* combo = comboOf(dialog, id);
+        QComboBox* combo = ComboOf(dialog, id);
         ASSERT_NE(combo, nullptr);
         ASSERT_EQ(combo->count(), 5);
         for (int i = 0; i < 5; ++i) {
@@ -212,10 +212,10 @@ TEST_F(DisplayOptionsDialog, TemplateHasTheListsLabelsAndButtons) {
     }
     labels.sort();
     EXPECT_EQ(labels, QStringList({"Intensity", "Set Mass", "Switching Time"}));
-    EXPECT_EQ(buttonOf(dialog, IDOK)->text(), "OK");
-    EXPECT_TRUE(buttonOf(dialog, IDOK)->isDefault());
-    EXPECT_EQ(buttonOf(dialog, IDCANCEL)->text(), "Cancel");
-    EXPECT_EQ(buttonOf(dialog, IDOK)->geometry(), QRect(119, 262, 75, 23)); // (79, 161) 50 x 14 units
+    EXPECT_EQ(ButtonOf(dialog, IDOK)->text(), "OK");
+    EXPECT_TRUE(ButtonOf(dialog, IDOK)->isDefault());
+    EXPECT_EQ(ButtonOf(dialog, IDCANCEL)->text(), "Cancel");
+    EXPECT_EQ(ButtonOf(dialog, IDOK)->geometry(), QRect(119, 262, 75, 23)); // (79, 161) 50 x 14 units
 }
 
 } // namespace

@@ -22,7 +22,7 @@ using varnex::settings::WriteWindowPlacement;
 
 namespace {
 
-void storeRaw(const char* name, DWORD type, const std::string& bytes) {
+void StoreRaw(const char* name, DWORD type, const std::string& bytes) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kDecimalPlacesKey, &key), ERROR_SUCCESS);
     RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
@@ -32,13 +32,14 @@ void storeRaw(const char* name, DWORD type, const std::string& bytes) {
 
 class ListWindowSettings : public ::testing::Test {
 protected:
-    registry_test::TempStore store;
+    registry_test::TempStore store_;
 };
 
 TEST_F(ListWindowSettings, RecentDataSetsAreNewestFirstOnceEachAndAtMostEight) {
     EXPECT_TRUE(ReadRecentDataSets().empty());
-    for (int i = 1; i <= 10; ++i)
+    for (int i = 1; i <= 10; ++i) {
         AddRecentDataSet("/data/run" + std::to_string(i) + ".mzML");
+    }
     AddRecentDataSet("/data/run5.mzML");
     const std::vector<std::string> expected = {"/data/run5.mzML", "/data/run10.mzML", "/data/run9.mzML",
                                                "/data/run8.mzML", "/data/run7.mzML",  "/data/run6.mzML",
@@ -52,24 +53,24 @@ TEST_F(ListWindowSettings, RecentDataSetsAreNewestFirstOnceEachAndAtMostEight) {
 }
 
 TEST_F(ListWindowSettings, ValuesThatAreNotTheWindowsReadAsAbsent) {
-    storeRaw(kRecentDataSetsValue, REG_SZ, std::string("/a.mzML\0", 8)); // wrong type
+    StoreRaw(kRecentDataSetsValue, REG_SZ, std::string("/a.mzML\0", 8)); // wrong type
     EXPECT_TRUE(ReadRecentDataSets().empty());
-    storeRaw(kRecentDataSetsValue, REG_MULTI_SZ, std::string("/a.mzML\0/b.mz", 13)); // last text cut short
+    StoreRaw(kRecentDataSetsValue, REG_MULTI_SZ, std::string("/a.mzML\0/b.mz", 13)); // last text cut short
     EXPECT_EQ(ReadRecentDataSets(), std::vector<std::string>{"/a.mzML"});
 
     for (const std::string& bytes : {std::string("7", 1), std::string("3"), std::string("12\0", 3),
                                      std::string("x\0", 2), std::string("\0", 1)}) {
-        storeRaw(kSortColumnValue, REG_SZ, bytes);
+        StoreRaw(kSortColumnValue, REG_SZ, bytes);
         EXPECT_EQ(ReadSortColumn(), std::nullopt) << bytes;
     }
-    storeRaw(kSortColumnValue, REG_DWORD, std::string("\x02\0\0\0", 4));
+    StoreRaw(kSortColumnValue, REG_DWORD, std::string("\x02\0\0\0", 4));
     EXPECT_EQ(ReadSortColumn(), std::nullopt);
     EXPECT_TRUE(WriteSortColumn(3));
     EXPECT_EQ(ReadSortColumn(), 3);
     EXPECT_FALSE(WriteSortColumn(5));
     EXPECT_EQ(ReadSortColumn(), 3);
 
-    storeRaw(kWindowPlacementValue, REG_SZ, std::string(70 * 1024, 'A') + '\0'); // far too large
+    StoreRaw(kWindowPlacementValue, REG_SZ, std::string(70 * 1024, 'A') + '\0'); // far too large
     EXPECT_EQ(ReadWindowPlacement(), std::nullopt);
     EXPECT_TRUE(WriteWindowPlacement("AdnQywAD"));
     EXPECT_EQ(ReadWindowPlacement(), "AdnQywAD");

@@ -17,20 +17,21 @@ using varnex::system::WriteFileAtomically;
 
 namespace {
 
-std::string contentsOf(const std::string& path) {
+std::string ContentsOf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Names in the folder other than `kept`: what a write left behind.
-int otherEntries(const std::string& directory, const std::string& kept) {
+int OtherEntries(const std::string& directory, const std::string& kept) {
     int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
         count += entry.path().filename() != kept ? 1 : 0;
+    }
     return count;
 }
 
-mode_t permissionsOf(const std::string& path) {
+mode_t PermissionsOf(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
@@ -44,8 +45,8 @@ TEST(AtomicFileWrite, ReplacesTheFileWholeAndLeavesNoTemporary) {
     ASSERT_TRUE(WriteFileAtomically(target, "old\n", error)) << error;
     const std::string bigger(1 << 20, 'x');
     ASSERT_TRUE(WriteFileAtomically(target, bigger, error)) << error;
-    EXPECT_EQ(contentsOf(target), bigger);
-    EXPECT_EQ(otherEntries(folder.Path().string(), "list.tsv"), 0);
+    EXPECT_EQ(ContentsOf(target), bigger);
+    EXPECT_EQ(OtherEntries(folder.Path().string(), "list.tsv"), 0);
 }
 
 TEST(AtomicFileWrite, AFailedRenameKeepsTheOldFileRemovesTheTemporaryAndSaysWhy) {
@@ -58,7 +59,7 @@ TEST(AtomicFileWrite, AFailedRenameKeepsTheOldFileRemovesTheTemporaryAndSaysWhy)
     EXPECT_FALSE(WriteFileAtomically(target, "text", error));
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(std::filesystem::is_directory(target + "/inside"));
-    EXPECT_EQ(otherEntries(folder.Path().string(), "occupied"), 0);
+    EXPECT_EQ(OtherEntries(folder.Path().string(), "occupied"), 0);
 }
 
 TEST(AtomicFileWrite, AMissingFolderIsAFailureWithTheSystemsReason) {
@@ -73,10 +74,10 @@ TEST(AtomicFileWrite, PermissionsAsAskedOrAsForANewFile) {
     const std::string target = folder.Path().string() + "/store";
     std::string error;
     ASSERT_TRUE(WriteFileAtomically(target, "a", error, {".tmp.", 0600})) << error;
-    EXPECT_EQ(permissionsOf(target), 0600u);
+    EXPECT_EQ(PermissionsOf(target), 0600u);
     const mode_t mask = ::umask(022);
     ASSERT_TRUE(WriteFileAtomically(target, "b", error)) << error;
     ::umask(mask);
-    EXPECT_EQ(permissionsOf(target), 0644u);
-    EXPECT_EQ(contentsOf(target), "b");
+    EXPECT_EQ(PermissionsOf(target), 0644u);
+    EXPECT_EQ(ContentsOf(target), "b");
 }

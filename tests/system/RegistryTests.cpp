@@ -24,13 +24,13 @@ namespace {
 
 constexpr const char* kConfigKey = "SOFTWARE\\Pellicore\\Varnex\\Config";
 
-LONG setText(HKEY key, const char* name, const std::string& text, DWORD type = REG_SZ) {
+LONG SetText(HKEY key, const char* name, const std::string& text, DWORD type = REG_SZ) {
     return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>(text.size() + 1));
 }
 
 // The value's bytes as text (NUL included), or the error code as "error N".
-std::string queryText(const char* keyPath, const char* name, DWORD* type = nullptr) {
+std::string QueryText(const char* keyPath, const char* name, DWORD* type = nullptr) {
     HKEY key = nullptr;
     if (const LONG open = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key);
         open != ERROR_SUCCESS) {
@@ -45,7 +45,7 @@ std::string queryText(const char* keyPath, const char* name, DWORD* type = nullp
 
 class RegistryStore : public ::testing::Test {
 protected:
-    registry_test::TempStore store;
+    registry_test::TempStore store_;
 };
 
 TEST_F(RegistryStore, MissingStoreHasNoKeys) {
@@ -73,7 +73,7 @@ TEST_F(RegistryStore, CreatedKeyKeepsTypeBytesAndSizeAcrossHandles) {
     ASSERT_EQ(size, sizeof(bytes));
     EXPECT_EQ(std::memcmp(read, bytes, sizeof(bytes)), 0);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    EXPECT_EQ(store.Contents().rfind("VarnexRegistry 1\n", 0), 0u);
+    EXPECT_EQ(store_.Contents().rfind("VarnexRegistry 1\n", 0), 0u);
 }
 
 TEST_F(RegistryStore, ParentKeysAreCreatedWithTheKey) {
@@ -88,7 +88,7 @@ TEST_F(RegistryStore, ParentKeysAreCreatedWithTheKey) {
 TEST_F(RegistryStore, SmallBufferGetsMoreDataAndTheSizeNeeded) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
-    ASSERT_EQ(setText(key, "Text", "2:2:0"), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key, "Text", "2:2:0"), ERROR_SUCCESS);
     char small[4] = {};
     DWORD size = sizeof(small);
     EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, nullptr, reinterpret_cast<LPBYTE>(small), &size),
@@ -106,7 +106,7 @@ TEST_F(RegistryStore, RightsOfTheHandleAreEnforced) {
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
     RegCloseKey(key);
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
-    EXPECT_EQ(setText(key, "Text", "x"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(SetText(key, "Text", "x"), ERROR_ACCESS_DENIED);
     RegCloseKey(key);
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegQueryValueExA(key, "Text", nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
@@ -120,16 +120,16 @@ TEST_F(RegistryStore, EveryHandleIsClosedOnceOnly) {
     EXPECT_EQ(OpenRegistryKeyCount(), before + 1);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(setText(key, "Text", "x"), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(SetText(key, "Text", "x"), ERROR_INVALID_HANDLE);
     EXPECT_EQ(OpenRegistryKeyCount(), before);
 }
 
 TEST_F(RegistryStore, DamagedFileReadsAsAbsentAndIsNeverOverwritten) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
-    ASSERT_EQ(setText(key, "Text", "2:2:0"), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key, "Text", "2:2:0"), ERROR_SUCCESS);
     RegCloseKey(key);
-    const std::string valid = store.Contents();
+    const std::string valid = store_.Contents();
 
     const std::vector<std::string> damaged = {
         valid.substr(0, valid.size() - 4),               // cut short: no "end"
@@ -141,47 +141,47 @@ TEST_F(RegistryStore, DamagedFileReadsAsAbsentAndIsNeverOverwritten) {
     };
     for (const std::string& bytes : damaged) {
         SCOPED_TRACE(bytes);
-        store.Write(bytes);
+        store_.Write(bytes);
         EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_QUERY_VALUE, &key),
                   ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_ALL_ACCESS, &key),
                   ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_BADDB);
         EXPECT_EQ(key, nullptr);
-        EXPECT_EQ(store.Contents(), bytes);
+        EXPECT_EQ(store_.Contents(), bytes);
     }
 }
 
 TEST_F(RegistryStore, ValueSetThroughAHandleFailsOnceTheFileIsDamaged) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
-    store.Write("not a store\n");
-    EXPECT_EQ(setText(key, "Text", "2:2:0"), ERROR_BADDB);
-    EXPECT_EQ(store.Contents(), "not a store\n");
+    store_.Write("not a store\n");
+    EXPECT_EQ(SetText(key, "Text", "2:2:0"), ERROR_BADDB);
+    EXPECT_EQ(store_.Contents(), "not a store\n");
     RegCloseKey(key);
 }
 
 TEST_F(RegistryStore, ReadOnlyStoreOpensForReadingOnly) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
-    ASSERT_EQ(setText(key, "Text", "4:4:4"), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key, "Text", "4:4:4"), ERROR_SUCCESS);
     RegCloseKey(key);
-    const std::string before = store.Contents();
-    store.MakeReadOnly();
+    const std::string before = store_.Contents();
+    store_.MakeReadOnly();
 
     const int status = registry_test::RunUnprivileged([] {
         HKEY child = nullptr;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_ALL_ACCESS, &child) != ERROR_ACCESS_DENIED) {
             return 1;
         }
-        if (queryText(kConfigKey, "Text") != std::string("4:4:4", 6)) {
+        if (QueryText(kConfigKey, "Text") != std::string("4:4:4", 6)) {
             return 2;
         }
         // An existing key still "creates" (opens) for reading; setting through it is refused.
         if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &child) != ERROR_SUCCESS) {
             return 3;
         }
-        const LONG set = setText(child, "Text", "1:1:1");
+        const LONG set = SetText(child, "Text", "1:1:1");
         RegCloseKey(child);
         if (set != ERROR_ACCESS_DENIED) {
             return 4;
@@ -192,15 +192,15 @@ TEST_F(RegistryStore, ReadOnlyStoreOpensForReadingOnly) {
         return 0;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(store.Contents(), before);
+    EXPECT_EQ(store_.Contents(), before);
 }
 
 TEST_F(RegistryStore, UnreadableStoreCannotBeOpened) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
     RegCloseKey(key);
-    ::chmod(store.File().c_str(), 0000);
-    ::chmod(store.Directory().c_str(), 0755);
+    ::chmod(store_.File().c_str(), 0000);
+    ::chmod(store_.Directory().c_str(), 0755);
     const int status = registry_test::RunUnprivileged([] {
         HKEY child = nullptr;
         return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kConfigKey, 0, KEY_QUERY_VALUE, &child) ==
@@ -214,7 +214,7 @@ TEST_F(RegistryStore, UnreadableStoreCannotBeOpened) {
 // A store path that names a pipe (or any file that is not a regular one) once blocked the open until
 // someone wrote to it, hanging the program at start: it must read as a store that is not valid.
 TEST_F(RegistryStore, StoreThatIsAPipeReadsAsNotValidWithoutWaiting) {
-    ASSERT_EQ(::mkfifo(store.File().c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(store_.File().c_str(), 0600), 0);
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -229,7 +229,7 @@ TEST_F(RegistryStore, StoreThatIsAPipeReadsAsNotValidWithoutWaiting) {
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     struct stat info {};
-    ASSERT_EQ(::lstat(store.File().c_str(), &info), 0);
+    ASSERT_EQ(::lstat(store_.File().c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the pipe is left as it is";
 }
 
@@ -255,10 +255,10 @@ TEST_F(RegistryStore, ConcurrentWritersNeitherCorruptNorLoseValues) {
                     continue;
                 }
                 const std::string own = "Writer" + std::to_string(writer);
-                failures += setText(child, own.c_str(), std::to_string(round)) != ERROR_SUCCESS;
-                failures += setText(child, "Shared", own) != ERROR_SUCCESS;
+                failures += SetText(child, own.c_str(), std::to_string(round)) != ERROR_SUCCESS;
+                failures += SetText(child, "Shared", own) != ERROR_SUCCESS;
                 RegCloseKey(child);
-                failures += queryText(kConfigKey, "Shared").rfind("Writer", 0) != 0;
+                failures += QueryText(kConfigKey, "Shared").rfind("Writer", 0) != 0;
             }
             ::_exit(failures == 0 ? 0 : 1);
         }
@@ -271,13 +271,13 @@ TEST_F(RegistryStore, ConcurrentWritersNeitherCorruptNorLoseValues) {
     }
     for (int writer = 0; writer < kWriters; ++writer) {
         const std::string own = "Writer" + std::to_string(writer);
-        EXPECT_EQ(queryText(kConfigKey, own.c_str()), std::to_string(kRounds - 1) + std::string(1, '\0'));
+        EXPECT_EQ(QueryText(kConfigKey, own.c_str()), std::to_string(kRounds - 1) + std::string(1, '\0'));
     }
-    EXPECT_EQ(queryText(kConfigKey, "Shared").rfind("Writer", 0), 0u);
+    EXPECT_EQ(QueryText(kConfigKey, "Shared").rfind("Writer", 0), 0u);
 }
 
 // The files beside the store whose names start with the store's: what a directory listing shows.
-std::vector<std::string> filesBeside(const std::string& directory) {
+std::vector<std::string> FilesBeside(const std::string& directory) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
         names.push_back(entry.path().filename().string());
@@ -296,7 +296,7 @@ TEST_F(RegistryStore, NextWriteRemovesTheTemporaryFilesOfKilledWrites) {
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             for (int i = 0;; ++i) {
-                setText(key, "Counter", std::to_string(i));
+                SetText(key, "Counter", std::to_string(i));
             }
         }
         ::usleep(static_cast<useconds_t>(2000 + 1700 * round));
@@ -304,41 +304,41 @@ TEST_F(RegistryStore, NextWriteRemovesTheTemporaryFilesOfKilledWrites) {
         ::waitpid(pid, nullptr, 0);
     }
     // What killed writes of this and of earlier versions leave, and two files that are someone's own.
-    const std::string& file = store.File();
+    const std::string& file = store_.File();
     std::ofstream(file + ".tmp.a1B2c3");
     std::ofstream(file + ".Xy7Qz0") << "VarnexRegistry 1\nkey \"HKEY_LOC";
-    std::ofstream(file + ".backup") << store.Contents();
+    std::ofstream(file + ".backup") << store_.Contents();
     std::ofstream(file + ".K3ep1t") << "my notes\n";
 
-    ASSERT_EQ(setText(key, "Counter", "last"), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key, "Counter", "last"), ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_EQ(filesBeside(store.Directory()),
+    EXPECT_EQ(FilesBeside(store_.Directory()),
               (std::vector<std::string>{"registry", "registry.K3ep1t", "registry.backup", "registry.lock"}));
-    EXPECT_EQ(queryText(kConfigKey, "Counter"), std::string("last", 5));
+    EXPECT_EQ(QueryText(kConfigKey, "Counter"), std::string("last", 5));
 }
 
 // A store path that is a symbolic link was replaced by a plain file, cutting the link. Writes now go to
 // the link's target (created when missing); a link that leads nowhere in the end is not written.
 TEST_F(RegistryStore, StoreThatIsASymbolicLinkIsWrittenThroughToItsTarget) {
-    const std::string target = store.Directory() + "/kept/registry";
-    ASSERT_EQ(::mkdir((store.Directory() + "/kept").c_str(), 0700), 0);
-    ASSERT_EQ(::symlink("kept/registry", store.File().c_str()), 0);
+    const std::string target = store_.Directory() + "/kept/registry";
+    ASSERT_EQ(::mkdir((store_.Directory() + "/kept").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("kept/registry", store_.File().c_str()), 0);
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
-    ASSERT_EQ(setText(key, "DecimalPlaces", "4:0:3", REG_EXPAND_SZ), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key, "DecimalPlaces", "4:0:3", REG_EXPAND_SZ), ERROR_SUCCESS);
     RegCloseKey(key);
     struct stat info {};
-    ASSERT_EQ(::lstat(store.File().c_str(), &info), 0);
+    ASSERT_EQ(::lstat(store_.File().c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
-    EXPECT_EQ(queryText(kConfigKey, "DecimalPlaces"), std::string("4:0:3", 6));
+    EXPECT_EQ(QueryText(kConfigKey, "DecimalPlaces"), std::string("4:0:3", 6));
     std::ifstream in(target);
     const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_NE(written.find("4:0:3"), std::string::npos);
 
-    ASSERT_EQ(::unlink(store.File().c_str()), 0);
-    ASSERT_EQ(::symlink("registry", store.File().c_str()), 0); // a link to itself
+    ASSERT_EQ(::unlink(store_.File().c_str()), 0);
+    ASSERT_EQ(::symlink("registry", store_.File().c_str()), 0); // a link to itself
     EXPECT_NE(RegCreateKeyA(HKEY_LOCAL_MACHINE, kConfigKey, &key), ERROR_SUCCESS);
-    ASSERT_EQ(::lstat(store.File().c_str(), &info), 0);
+    ASSERT_EQ(::lstat(store_.File().c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 

@@ -52,8 +52,9 @@ std::vector<std::string> ExpectedCommands(const std::string& f, const std::strin
 bool CombineEventExists() {
     HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, "WaitForCombine");
     const bool existed = probe != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-    if (probe != nullptr)
+    if (probe != nullptr) {
         CloseHandle(probe);
+    }
     return existed;
 }
 
@@ -62,7 +63,7 @@ protected:
     void SetUp() override {
         EnsureDecimalPlaces();
         SetMessageBoxObserver([this](QMessageBox& box) {
-            ++messageBoxes;
+            ++messageBoxes_;
             box.accept();
         });
     }
@@ -70,34 +71,34 @@ protected:
 
     // Double-clicks the row with the mouse, as a user does.
     void DoubleClickRow(int row) {
-        QTableView* view = dialog.m_listCtrl.GetView();
+        QTableView* view = dialog_.m_listCtrl.GetView();
         const QRect cell = view->visualRect(view->model()->index(row, 2));
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell.center());
         ProcessEvents();
     }
 
-    ui_test::ApplicationFirst applicationFirst;
-    registry_test::TempStore store;
-    ScopedRuntimeDirectory runtime;
-    int messageBoxes = 0;
-    CVarnexDlg dialog;
+    ui_test::ApplicationFirst applicationFirst_;
+    registry_test::TempStore store_;
+    ScopedRuntimeDirectory runtime_;
+    int messageBoxes_ = 0;
+    CVarnexDlg dialog_;
 };
 
 TEST_F(HostCommands, DoubleClickSendsTheEightCommandsInOrder) {
-    dialog.m_precursorList.SetRawPath("D:\\data\\sample01");
-    dialog.m_precursorList.m_Precursors.Add(HostPrecursor(3, 152, 12, 15));
+    dialog_.m_precursorList.SetRawPath("D:\\data\\sample01");
+    dialog_.m_precursorList.m_Precursors.Add(HostPrecursor(3, 152, 12, 15));
     ThreadedHost host;
-    RunWindow(dialog, [&] { DoubleClickRow(0); });
+    RunWindow(dialog_, [&] { DoubleClickRow(0); });
     ASSERT_TRUE(host.WaitForCount(8));
     EXPECT_EQ(host.Received(), ExpectedCommands("3", "152", "12", "15", "D:\\data\\sample01"));
     EXPECT_EQ(host.Received()[6], "app.command[specdisplay:combine](12:15:3:D:\\data\\sample01)");
 }
 
 TEST_F(HostCommands, SurveyScanZeroIsSentAsZero) {
-    dialog.m_precursorList.SetRawPath("/data/sample01.mzML");
-    dialog.m_precursorList.m_Precursors.Add(HostPrecursor(2, 0, 1, 4));
+    dialog_.m_precursorList.SetRawPath("/data/sample01.mzML");
+    dialog_.m_precursorList.m_Precursors.Add(HostPrecursor(2, 0, 1, 4));
     ThreadedHost host;
-    RunWindow(dialog, [&] { DoubleClickRow(0); });
+    RunWindow(dialog_, [&] { DoubleClickRow(0); });
     ASSERT_TRUE(host.WaitForCount(8));
     EXPECT_EQ(host.Received()[3], "app.command[chrodisplay:setpointer](SCAN:0)");
     EXPECT_EQ(host.Received()[7], "app.command[specdisplay:add](1:0)");
@@ -105,33 +106,33 @@ TEST_F(HostCommands, SurveyScanZeroIsSentAsZero) {
 
 TEST_F(HostCommands, PathWithSpacesColonsAndNonAsciiGoesLastUnchanged) {
     const std::string path = "/home/user/Messungen 2024/Lauf:3 \xC2\xB5LC \xE2\x80\x93 Probe\xC3\xA4.mzML";
-    dialog.m_precursorList.SetRawPath(path);
-    dialog.m_precursorList.m_Precursors.Add(HostPrecursor(4, 7, 20, 21));
+    dialog_.m_precursorList.SetRawPath(path);
+    dialog_.m_precursorList.m_Precursors.Add(HostPrecursor(4, 7, 20, 21));
     ThreadedHost host;
-    RunWindow(dialog, [&] { DoubleClickRow(0); });
+    RunWindow(dialog_, [&] { DoubleClickRow(0); });
     ASSERT_TRUE(host.WaitForCount(8));
     EXPECT_EQ(host.Received(), ExpectedCommands("4", "7", "20", "21", path));
 }
 
 TEST_F(HostCommands, TheSelectedRowIsSentAfterSorting) {
-    dialog.m_precursorList.SetRawPath("/d");
+    dialog_.m_precursorList.SetRawPath("/d");
     CPrecursor late = HostPrecursor(2, 30, 31, 33);
     late.m_fSwitchingTime = 9.0f;
     CPrecursor early = HostPrecursor(3, 10, 11, 12);
     early.m_fSwitchingTime = 1.0f;
-    dialog.m_precursorList.m_Precursors.Add(late);
-    dialog.m_precursorList.m_Precursors.Add(early);
+    dialog_.m_precursorList.m_Precursors.Add(late);
+    dialog_.m_precursorList.m_Precursors.Add(early);
     ThreadedHost host;
-    RunWindow(dialog, [&] { DoubleClickRow(1); }); // sorted by time: row 1 is `late`
+    RunWindow(dialog_, [&] { DoubleClickRow(1); }); // sorted by time: row 1 is `late`
     ASSERT_TRUE(host.WaitForCount(8));
     EXPECT_EQ(host.Received(), ExpectedCommands("2", "30", "31", "33", "/d"));
 }
 
 TEST_F(HostCommands, EveryDoubleClickSendsAllEightAgain) {
-    dialog.m_precursorList.SetRawPath("/d");
-    dialog.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
+    dialog_.m_precursorList.SetRawPath("/d");
+    dialog_.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
     ThreadedHost host;
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         DoubleClickRow(0);
         DoubleClickRow(0);
     });
@@ -143,30 +144,30 @@ TEST_F(HostCommands, EveryDoubleClickSendsAllEightAgain) {
 }
 
 TEST_F(HostCommands, NothingIsSentWithoutAHostButTheEventIsCreated) {
-    dialog.m_precursorList.SetRawPath("/d");
-    dialog.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
+    dialog_.m_precursorList.SetRawPath("/d");
+    dialog_.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
     ASSERT_FALSE(CombineEventExists());
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         DoubleClickRow(0);
-        ASSERT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
+        ASSERT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
         EXPECT_TRUE(CombineEventExists());
     });
-    EXPECT_EQ(messageBoxes, 1) << "the user is told that no host display runs";
+    EXPECT_EQ(messageBoxes_, 1) << "the user is told that no host display runs";
     // A host that starts afterwards has been sent nothing.
     ThreadedHost host;
     EXPECT_FALSE(host.WaitForCount(1, std::chrono::milliseconds(200)));
 }
 
 TEST_F(HostCommands, NothingIsSentWhenNoRowIsSelected) {
-    dialog.m_precursorList.SetRawPath("/d");
-    dialog.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
+    dialog_.m_precursorList.SetRawPath("/d");
+    dialog_.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
     ThreadedHost host;
-    RunWindow(dialog, [&] {
-        ASSERT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
+    RunWindow(dialog_, [&] {
+        ASSERT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
         LRESULT result = 1;
         NMLISTVIEW notification;
         notification.hdr.code = NM_DBLCLK;
-        dialog.OnListDoubleClick(&notification.hdr, &result);
+        dialog_.OnListDoubleClick(&notification.hdr, &result);
         EXPECT_EQ(result, 0);
         EXPECT_TRUE(CombineEventExists());
     });
@@ -179,18 +180,18 @@ TEST(HostContract, EveryCommandAllowsTheHostTenSeconds) {
 }
 
 TEST_F(HostCommands, AHostThatStopsAnsweringCostsOnlyTheTimeout) {
-    dialog.m_precursorList.SetRawPath("/d");
-    dialog.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
+    dialog_.m_precursorList.SetRawPath("/d");
+    dialog_.m_precursorList.m_Precursors.Add(HostPrecursor(2, 5, 6, 6));
     // The host accepts the first command, then dies: the rest find nobody and are dropped at once.
     auto host = std::make_unique<ThreadedHost>();
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         host->Stop();
         const auto start = std::chrono::steady_clock::now();
-        dialog.m_listCtrl.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+        dialog_.m_listCtrl.SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
         LRESULT result = 1;
-        dialog.OnListDoubleClick(nullptr, &result);
+        dialog_.OnListDoubleClick(nullptr, &result);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_TRUE(dialog_.isVisible());
     });
 }
 

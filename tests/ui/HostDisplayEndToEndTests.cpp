@@ -38,10 +38,12 @@ const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";
 // The first run of `function` with `scanCount` scans whose survey scan is `minimumSurveyScan` or later.
 SampleTruthRun FindRun(const std::vector<SampleTruthRun>& runs, int function, int scanCount,
                        int minimumSurveyScan) {
-    for (const SampleTruthRun& run : runs)
+    for (const SampleTruthRun& run : runs) {
         if (run.function == function && run.lastScan - run.firstScan + 1 == scanCount &&
-            run.surveyScan >= minimumSurveyScan)
+            run.surveyScan >= minimumSurveyScan) {
             return run;
+        }
+    }
     ADD_FAILURE() << "the sample has no such run";
     return {};
 }
@@ -65,8 +67,10 @@ void ExpectSumOfScans(const PeakData& combined, const std::vector<std::shared_pt
             const double mz = scan->mz[i];
             const auto above = std::lower_bound(combined.mz.begin(), combined.mz.end(), mz);
             auto nearest = above;
-            if (above == combined.mz.end() || (above != combined.mz.begin() && mz - above[-1] < *above - mz))
+            if (above == combined.mz.end() ||
+                (above != combined.mz.begin() && mz - above[-1] < *above - mz)) {
                 nearest = above - 1;
+            }
             EXPECT_LE(std::abs(*nearest - mz), tolerance.At(mz)) << "scan peak at m/z " << mz;
             const auto k = static_cast<std::size_t>(nearest - combined.mz.begin());
             intensity[k] += scan->intensity[i];
@@ -104,8 +108,9 @@ protected:
     int RowOf(const SampleTruthRun& run) {
         for (int row = 0; row < dialog_.GetPrecursorCount(); ++row) {
             const CPrecursor precursor = dialog_.m_precursorList.m_Precursors.GetAt(row);
-            if (precursor.m_nFunction == run.function && precursor.m_nFirstScan == run.firstScan)
+            if (precursor.m_nFunction == run.function && precursor.m_nFirstScan == run.firstScan) {
                 return row;
+            }
         }
         ADD_FAILURE() << "no row for function " << run.function << " scan " << run.firstScan;
         return -1;
@@ -125,8 +130,9 @@ protected:
     // and its window shows the outcome.
     std::shared_ptr<const HostDisplayState> ShowInHost(const std::vector<SampleTruthRun>& runs) {
         ui_test::RunWindow(dialog_, [&] {
-            for (const SampleTruthRun& run : runs)
+            for (const SampleTruthRun& run : runs) {
                 DoubleClickRow(RowOf(run));
+            }
         });
         const unsigned long long revision = 8 * runs.size();
         if (!service_.WaitForRevision(revision, std::chrono::seconds(20))) {
@@ -138,8 +144,9 @@ protected:
         while (timer.elapsed() < 10000) {
             QApplication::processEvents();
             const auto shown = service_.Window()->ShownState();
-            if (shown && shown->revision >= revision)
+            if (shown && shown->revision >= revision) {
                 break;
+            }
         }
         const auto state = service_.LatestState();
         EXPECT_EQ(state->revision, revision) << "a double-click sends eight commands";
@@ -148,8 +155,9 @@ protected:
 
     std::vector<double> Rt(int function) const {
         std::vector<double> rtMinutes;
-        for (const std::size_t index : reader_->ScansOfFunction(function))
+        for (const std::size_t index : reader_->ScansOfFunction(function)) {
             rtMinutes.push_back(reader_->Scans()[index].rtMinutes);
+        }
         return rtMinutes;
     }
 
@@ -174,9 +182,11 @@ protected:
 
     int ScanCountInTruth(int function) const {
         int count = 0;
-        for (const SampleTruthRun& run : truth_)
-            if (run.function == function)
+        for (const SampleTruthRun& run : truth_) {
+            if (run.function == function) {
                 count = std::max(count, run.lastScan);
+            }
+        }
         return count;
     }
 
@@ -211,15 +221,18 @@ protected:
             const auto survey = reader_->Decode(surveyScans[k]);
             ASSERT_NE(survey, nullptr);
             double expected = 0.0;
-            for (std::size_t i = 0; i < survey->mz.size(); ++i)
-                if (std::abs(survey->mz[i] - run.setMass) <= halfWidth)
+            for (std::size_t i = 0; i < survey->mz.size(); ++i) {
+                if (std::abs(survey->mz[i] - run.setMass) <= halfWidth) {
                     expected += survey->intensity[i];
+                }
+            }
             EXPECT_NEAR(xic.intensity[k], expected, 1e-6 * expected + 1e-9) << "survey scan " << k + 1;
         }
         EXPECT_GT(xic.intensity[static_cast<std::size_t>(run.surveyScan) - 1], 0.0);
         std::vector<double> marked;
-        for (int scan = run.firstScan; scan <= run.lastScan; ++scan)
+        for (int scan = run.firstScan; scan <= run.lastScan; ++scan) {
             marked.push_back(Rt(run.function)[static_cast<std::size_t>(scan) - 1]);
+        }
         EXPECT_EQ(xic.markedRtMinutes, marked);
 
         // Spectrum display: the data set, the combined MS/MS scans and the survey scan.
@@ -307,8 +320,9 @@ TEST_F(HostDisplayEndToEnd, DoubleClickShowsThePrecursorsTracesAndSpectra) {
     for (int i = 0; i < 2; ++i) {
         const QCPGraph* graph = window->Chromatogram()->graph(i);
         double highest = 0.0;
-        for (auto point = graph->data()->constBegin(); point != graph->data()->constEnd(); ++point)
+        for (auto point = graph->data()->constBegin(); point != graph->data()->constEnd(); ++point) {
             highest = std::max(highest, point->value);
+        }
         EXPECT_DOUBLE_EQ(highest, 100.0);
         const auto& intensity = state->chromatogram.traces[static_cast<std::size_t>(i)].intensity;
         const double maximum = *std::max_element(intensity.begin(), intensity.end());
@@ -324,13 +338,15 @@ TEST_F(HostDisplayEndToEnd, DoubleClickShowsThePrecursorsTracesAndSpectra) {
     const QString markerText = QStringLiteral("precursor m/z %1").arg(run.setMass, 0, 'f', 4);
     const QCPItemText* marker = nullptr;
     QList<const QCPItemText*> peakLabels;
-    for (int i = 0; i < survey->itemCount(); ++i)
+    for (int i = 0; i < survey->itemCount(); ++i) {
         if (const auto* text = qobject_cast<const QCPItemText*>(survey->item(i))) {
-            if (text->text() == markerText)
+            if (text->text() == markerText) {
                 marker = text;
-            else
+            } else {
                 peakLabels.push_back(text);
+            }
         }
+    }
     ASSERT_NE(marker, nullptr);
     EXPECT_GE(peakLabels.size(), 5);
     const auto pixelRect = [](const QCPItemText* text) {

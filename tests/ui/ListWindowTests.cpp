@@ -36,10 +36,11 @@ namespace {
 using ui_test::MakePrecursor;
 using ui_test::RunWindow;
 
-std::array<int, 5> columnWidths(CVarnexDlg& dialog) {
+std::array<int, 5> ColumnWidths(CVarnexDlg& dialog) {
     std::array<int, 5> widths{};
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
         widths[static_cast<std::size_t>(i)] = dialog.m_listCtrl.GetColumnWidth(i);
+    }
     return widths;
 }
 
@@ -48,7 +49,7 @@ protected:
     void SetUp() override {
         TestApplication();
         EnsureDecimalPlaces();
-        auto& precursors = dialog.m_precursorList.m_Precursors;
+        auto& precursors = dialog_.m_precursorList.m_Precursors;
         precursors.Add(MakePrecursor(12.5f, 500.25f, "MS/MS function 3", 2, 1500.0f));
         precursors.Add(MakePrecursor(3.25f, 812.5f, "MS/MS function 2", 3, 90.0f));
         precursors.Add(MakePrecursor(7.0f, 400.125f, "MS/MS function 4", -1, 20000.0f));
@@ -56,13 +57,13 @@ protected:
 
     // Resizes the window so that the list's client area is `listWidth` pixels wide.
     void SetListClientWidth(int listWidth) {
-        const int border = 2 * dialog.m_listCtrl.GetView()->frameWidth();
-        dialog.resize(listWidth + 40 + border, 400);
-        ASSERT_EQ(dialog.m_listCtrl.GetClientRect().width(), listWidth);
+        const int border = 2 * dialog_.m_listCtrl.GetView()->frameWidth();
+        dialog_.resize(listWidth + 40 + border, 400);
+        ASSERT_EQ(dialog_.m_listCtrl.GetClientRect().width(), listWidth);
     }
 
     void ClickHeader(int column) {
-        QHeaderView* header = dialog.m_listCtrl.GetView()->horizontalHeader();
+        QHeaderView* header = dialog_.m_listCtrl.GetView()->horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
                                  header->height() / 2));
@@ -70,60 +71,61 @@ protected:
 
     std::vector<std::string> ColumnTexts(int column) {
         std::vector<std::string> texts;
-        for (int row = 0; row < dialog.m_listCtrl.GetItemCount(); ++row)
-            texts.push_back(dialog.m_listCtrl.GetItemText(row, column));
+        for (int row = 0; row < dialog_.m_listCtrl.GetItemCount(); ++row) {
+            texts.push_back(dialog_.m_listCtrl.GetItemText(row, column));
+        }
         return texts;
     }
 
-    ui_test::ApplicationFirst applicationFirst;
-    registry_test::TempStore store;
-    CVarnexDlg dialog;
+    ui_test::ApplicationFirst applicationFirst_;
+    registry_test::TempStore store_;
+    CVarnexDlg dialog_;
 };
 
 TEST_F(ListWindow, FreshColumnsIn800PixelsSpreadTheFreeWidthEvenly) {
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         SetListClientWidth(800);
         ClickHeader(0);
-        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+        EXPECT_EQ(ColumnWidths(dialog_), (std::array<int, 5>{148, 148, 208, 148, 148}));
         // Filling the list exactly keeps the proportions on the next layout.
-        dialog.LayoutList();
-        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+        dialog_.LayoutList();
+        EXPECT_EQ(ColumnWidths(dialog_), (std::array<int, 5>{148, 148, 208, 148, 148}));
     });
 }
 
 TEST_F(ListWindow, NarrowingTo700KeepsProportionsAndLosesAPixelToTruncation) {
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         SetListClientWidth(800);
         ClickHeader(0);
         SetListClientWidth(700);
-        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{147, 147, 207, 147, 147}));
+        EXPECT_EQ(ColumnWidths(dialog_), (std::array<int, 5>{147, 147, 207, 147, 147}));
     });
 }
 
 TEST_F(ListWindow, ColumnsWiderThanThe600PixelListKeepTheirInsertionWidths) {
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         SetListClientWidth(600);
         ClickHeader(1);
-        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{120, 120, 180, 120, 120}));
+        EXPECT_EQ(ColumnWidths(dialog_), (std::array<int, 5>{120, 120, 180, 120, 120}));
     });
 }
 
 TEST_F(ListWindow, HeaderClickResetsWidthsTheUserDragged) {
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         SetListClientWidth(800);
-        dialog.m_listCtrl.GetView()->horizontalHeader()->resizeSection(2, 400);
+        dialog_.m_listCtrl.GetView()->horizontalHeader()->resizeSection(2, 400);
         ClickHeader(2);
-        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+        EXPECT_EQ(ColumnWidths(dialog_), (std::array<int, 5>{148, 148, 208, 148, 148}));
     });
 }
 
 TEST_F(ListWindow, ShownWindowLaysOutTheColumnsAtItsStartingSize) {
     const int border = 2; // the list's one-pixel frame on either side
-    dialog.resize(800 + 40 + border, 300);
-    RunWindow(dialog, [&] {
-        ASSERT_EQ(dialog.m_listCtrl.GetClientRect().width(), 800);
-        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
-        EXPECT_EQ(dialog.m_listCtrl.GetItemCount(), 3);
+    dialog_.resize(800 + 40 + border, 300);
+    RunWindow(dialog_, [&] {
+        ASSERT_EQ(dialog_.m_listCtrl.GetClientRect().width(), 800);
+        EXPECT_EQ(ColumnWidths(dialog_), (std::array<int, 5>{148, 148, 208, 148, 148}));
+        EXPECT_EQ(dialog_.m_listCtrl.GetItemCount(), 3);
     });
 }
 
@@ -131,40 +133,40 @@ TEST_F(ListWindow, ShownWindowLaysOutTheColumnsAtItsStartingSize) {
 // widths, as the proportional layout has it (their share is measured against the new width and kept
 // once it passes 99.9%); the horizontal scroll bar then reaches the last columns.
 TEST_F(ListWindow, GrowingThenNarrowingKeepsTheGrownColumnsWithinScrollReach) {
-    RunWindow(dialog, [&] {
-        dialog.resize(700, 400);
-        dialog.resize(1200, 400);
-        const std::array<int, 5> grown = columnWidths(dialog);
+    RunWindow(dialog_, [&] {
+        dialog_.resize(700, 400);
+        dialog_.resize(1200, 400);
+        const std::array<int, 5> grown = ColumnWidths(dialog_);
         EXPECT_EQ(grown, (std::array<int, 5>{219, 219, 280, 219, 219}));
-        dialog.resize(700, 400);
+        dialog_.resize(700, 400);
         ui_test::ProcessEvents();
-        EXPECT_EQ(columnWidths(dialog), grown);
-        const QScrollBar* scroll = dialog.m_listCtrl.GetView()->horizontalScrollBar();
+        EXPECT_EQ(ColumnWidths(dialog_), grown);
+        const QScrollBar* scroll = dialog_.m_listCtrl.GetView()->horizontalScrollBar();
         EXPECT_TRUE(scroll->isVisible());
-        EXPECT_EQ(scroll->maximum(), 1156 - dialog.m_listCtrl.GetView()->viewport()->width());
+        EXPECT_EQ(scroll->maximum(), 1156 - dialog_.m_listCtrl.GetView()->viewport()->width());
     });
 }
 
 TEST_F(ListWindow, ListWithoutWidthKeepsItsPercentagesAndRows) {
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         SetListClientWidth(800);
         ClickHeader(0);
-        const std::vector<float> before = dialog.m_columnPercents;
-        dialog.resize(30, 300); // narrower than the margins
-        EXPECT_EQ(dialog.m_listCtrl.GetClientRect().width(), 0);
-        EXPECT_EQ(dialog.m_columnPercents, before);
-        EXPECT_EQ(dialog.m_listCtrl.GetItemCount(), 3);
+        const std::vector<float> before = dialog_.m_columnPercents;
+        dialog_.resize(30, 300); // narrower than the margins
+        EXPECT_EQ(dialog_.m_listCtrl.GetClientRect().width(), 0);
+        EXPECT_EQ(dialog_.m_columnPercents, before);
+        EXPECT_EQ(dialog_.m_listCtrl.GetItemCount(), 3);
         SetListClientWidth(800);
-        EXPECT_EQ(columnWidths(dialog), (std::array<int, 5>{148, 148, 208, 148, 148}));
+        EXPECT_EQ(ColumnWidths(dialog_), (std::array<int, 5>{148, 148, 208, 148, 148}));
     });
 }
 
 TEST_F(ListWindow, ListSitsInsideTheMarginsBelowTheMenu) {
-    RunWindow(dialog, [&] {
-        dialog.resize(700, 300);
-        const QRect client = dialog.GetClientRect();
-        const QRect list = dialog.m_listCtrl.GetView()->geometry();
-        const int menuHeight = dialog.height() - client.height();
+    RunWindow(dialog_, [&] {
+        dialog_.resize(700, 300);
+        const QRect client = dialog_.GetClientRect();
+        const QRect list = dialog_.m_listCtrl.GetView()->geometry();
+        const int menuHeight = dialog_.height() - client.height();
         EXPECT_EQ(list.left(), 20);
         EXPECT_EQ(list.top(), menuHeight);
         EXPECT_EQ(list.width(), 700 - 40);
@@ -173,21 +175,22 @@ TEST_F(ListWindow, ListSitsInsideTheMarginsBelowTheMenu) {
 }
 
 TEST_F(ListWindow, OpensSortedBySwitchingTimeWithTheFiveColumns) {
-    RunWindow(dialog, [&] {
-        ASSERT_EQ(dialog.m_listCtrl.GetHeaderItemCount(), 5);
+    RunWindow(dialog_, [&] {
+        ASSERT_EQ(dialog_.m_listCtrl.GetHeaderItemCount(), 5);
         const std::array<const char*, 5> titles = {"Switching Time", "Set Mass", "Function Name",
                                                    "Charge State", "Intensity"};
-        for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(dialog.m_listCtrl.GetColumnText(i), titles[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(dialog_.m_listCtrl.GetColumnText(i), titles[static_cast<std::size_t>(i)]);
+        }
         EXPECT_EQ(ColumnTexts(0), (std::vector<std::string>{"3.25", "7.00", "12.50"}));
-        EXPECT_EQ(dialog.m_listCtrl.GetExtendedStyle() & (LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT),
+        EXPECT_EQ(dialog_.m_listCtrl.GetExtendedStyle() & (LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT),
                   LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-        EXPECT_EQ(dialog.m_listCtrl.GetView()->selectionMode(), QAbstractItemView::SingleSelection);
+        EXPECT_EQ(dialog_.m_listCtrl.GetView()->selectionMode(), QAbstractItemView::SingleSelection);
     });
 }
 
 TEST_F(ListWindow, HeaderClickSortsByThatColumnAndRowsFollowTheArray) {
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         ClickHeader(1);
         EXPECT_EQ(ColumnTexts(1), (std::vector<std::string>{"400.12", "500.25", "812.50"}));
         ClickHeader(2);
@@ -200,28 +203,30 @@ TEST_F(ListWindow, HeaderClickSortsByThatColumnAndRowsFollowTheArray) {
         ClickHeader(0);
         EXPECT_EQ(ColumnTexts(0), (std::vector<std::string>{"3.25", "7.00", "12.50"}));
         // Row i is element i of the array.
-        for (int row = 0; row < 3; ++row)
-            EXPECT_EQ(dialog.m_listCtrl.GetItemText(row, 2),
-                      dialog.m_precursorList.m_Precursors.GetAt(row).m_strFunctionName);
+        for (int row = 0; row < 3; ++row) {
+            EXPECT_EQ(dialog_.m_listCtrl.GetItemText(row, 2),
+                      dialog_.m_precursorList.m_Precursors.GetAt(row).m_strFunctionName);
+        }
     });
 }
 
 TEST_F(ListWindow, ResizeAndHeaderClickClearTheSelectionAndScrollToTheTop) {
-    for (int i = 0; i < 300; ++i)
-        dialog.m_precursorList.m_Precursors.Add(
+    for (int i = 0; i < 300; ++i) {
+        dialog_.m_precursorList.m_Precursors.Add(
             MakePrecursor(20.0f + i, 300.0f + i, "MS/MS function 2", 2, 1.0f));
-    RunWindow(dialog, [&] {
-        dialog.m_listCtrl.SetItemState(250, LVIS_SELECTED, LVIS_SELECTED);
-        dialog.m_listCtrl.GetView()->scrollTo(dialog.m_listCtrl.GetView()->model()->index(250, 0));
-        ASSERT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 250);
+    }
+    RunWindow(dialog_, [&] {
+        dialog_.m_listCtrl.SetItemState(250, LVIS_SELECTED, LVIS_SELECTED);
+        dialog_.m_listCtrl.GetView()->scrollTo(dialog_.m_listCtrl.GetView()->model()->index(250, 0));
+        ASSERT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 250);
         ui_test::ProcessEvents();
-        ASSERT_GT(dialog.m_listCtrl.GetTopIndex(), 200);
-        dialog.resize(dialog.width() + 10, dialog.height());
-        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
-        EXPECT_EQ(dialog.m_listCtrl.GetTopIndex(), 0);
-        dialog.m_listCtrl.SetItemState(5, LVIS_SELECTED, LVIS_SELECTED);
+        ASSERT_GT(dialog_.m_listCtrl.GetTopIndex(), 200);
+        dialog_.resize(dialog_.width() + 10, dialog_.height());
+        EXPECT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
+        EXPECT_EQ(dialog_.m_listCtrl.GetTopIndex(), 0);
+        dialog_.m_listCtrl.SetItemState(5, LVIS_SELECTED, LVIS_SELECTED);
         ClickHeader(3);
-        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
+        EXPECT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
     });
 }
 
@@ -232,14 +237,14 @@ TEST_F(ListWindow, EnterAndEscapeLeaveTheWindowOpen) {
         messages.push_back(box.text().toStdString());
         box.accept();
     });
-    const INT_PTR result = RunWindow(dialog, [&] {
-        dialog.m_listCtrl.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    const INT_PTR result = RunWindow(dialog_, [&] {
+        dialog_.m_listCtrl.SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-            QTest::keyClick(dialog.m_listCtrl.GetView(), key);
-            QTest::keyClick(&dialog, key); // with the focus off the list too
+            QTest::keyClick(dialog_.m_listCtrl.GetView(), key);
+            QTest::keyClick(&dialog_, key); // with the focus off the list too
         }
         ui_test::ProcessEvents();
-        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_TRUE(dialog_.isVisible());
     });
     SetMessageBoxObserver({});
     EXPECT_EQ(result, IDABORT); // still open when the script ended
@@ -248,38 +253,41 @@ TEST_F(ListWindow, EnterAndEscapeLeaveTheWindowOpen) {
 }
 
 TEST_F(ListWindow, HomeEndAndPageKeysMoveThroughTheRows) {
-    for (int i = 0; i < 200; ++i)
-        dialog.m_precursorList.m_Precursors.Add(MakePrecursor(20.0f + i, 300.0f + i, "f", 2, 1.0f));
-    RunWindow(dialog, [&] {
-        QTableView* view = dialog.m_listCtrl.GetView();
+    for (int i = 0; i < 200; ++i) {
+        dialog_.m_precursorList.m_Precursors.Add(MakePrecursor(20.0f + i, 300.0f + i, "f", 2, 1.0f));
+    }
+    RunWindow(dialog_, [&] {
+        QTableView* view = dialog_.m_listCtrl.GetView();
         view->setFocus();
-        dialog.m_listCtrl.SetItemState(10, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        dialog_.m_listCtrl.SetItemState(10, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         QTest::keyClick(view, Qt::Key_End);
-        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 202);
-        EXPECT_GT(dialog.m_listCtrl.GetTopIndex(), 150);
+        EXPECT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 202);
+        EXPECT_GT(dialog_.m_listCtrl.GetTopIndex(), 150);
         QTest::keyClick(view, Qt::Key_PageUp);
-        const int afterPageUp = dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED);
+        const int afterPageUp = dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED);
         EXPECT_LT(afterPageUp, 202);
         QTest::keyClick(view, Qt::Key_Home);
-        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
-        EXPECT_EQ(dialog.m_listCtrl.GetTopIndex(), 0);
+        EXPECT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
+        EXPECT_EQ(dialog_.m_listCtrl.GetTopIndex(), 0);
         QTest::keyClick(view, Qt::Key_PageDown);
-        EXPECT_GT(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
+        EXPECT_GT(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 0);
     });
 }
 
 TEST_F(ListWindow, CloseBoxEndsAsCancel) {
-    EXPECT_EQ(RunWindow(dialog, [&] { dialog.close(); }), IDCANCEL);
+    EXPECT_EQ(RunWindow(dialog_, [&] { dialog_.close(); }), IDCANCEL);
 }
 
 TEST_F(ListWindow, FileExitClosesTheMainWindowThroughTheApplication) {
     CWinApp application;
-    application.m_pMainWnd = &dialog;
-    const INT_PTR result = RunWindow(dialog, [&] {
+    application.m_pMainWnd = &dialog_;
+    const INT_PTR result = RunWindow(dialog_, [&] {
         QAction* exitAction = nullptr;
-        for (QAction* action : dialog.findChildren<QAction*>())
-            if (action->property("commandId").toUInt() == ID_APP_EXIT)
+        for (QAction* action : dialog_.findChildren<QAction*>()) {
+            if (action->property("commandId").toUInt() == ID_APP_EXIT) {
                 exitAction = action;
+            }
+        }
         ASSERT_NE(exitAction, nullptr);
         EXPECT_EQ(exitAction->text(), "E&xit");
         exitAction->trigger();
@@ -288,15 +296,16 @@ TEST_F(ListWindow, FileExitClosesTheMainWindowThroughTheApplication) {
 }
 
 TEST_F(ListWindow, MenuBarHoldsFileEditDisplayAndHelp) {
-    RunWindow(dialog, [&] {
-        QMenuBar* menuBar = dialog.GetMenuBar();
+    RunWindow(dialog_, [&] {
+        QMenuBar* menuBar = dialog_.GetMenuBar();
         ASSERT_NE(menuBar, nullptr);
         std::vector<std::string> titles;
-        for (QAction* action : menuBar->actions())
+        for (QAction* action : menuBar->actions()) {
             titles.push_back(action->text().toStdString());
+        }
         EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Edit", "&Display", "&Help"}));
-        EXPECT_EQ(dialog.windowTitle(), "Varnex");
-        EXPECT_FALSE(dialog.windowIcon().isNull());
+        EXPECT_EQ(dialog_.windowTitle(), "Varnex");
+        EXPECT_FALSE(dialog_.windowIcon().isNull());
     });
 }
 
@@ -304,33 +313,34 @@ TEST_F(ListWindow, MenuBarHoldsFileEditDisplayAndHelp) {
 // in their order with the new places, Cancel stores nothing and leaves the rows (and the selection) be.
 TEST_F(ListWindow, DisplayOptionsOkRebuildsTheRowsAndCancelLeavesThem) {
     const auto runOptions = [&](int intensityIndex, int button) {
-        QTimer::singleShot(0, &dialog, [&, intensityIndex, button] {
+        QTimer::singleShot(0, &dialog_, [&, intensityIndex, button] {
             auto* options = dynamic_cast<CDisplayOptionsDlg*>(QApplication::activeModalWidget());
             ASSERT_NE(options, nullptr);
-            EXPECT_EQ(options->parentWidget(), &dialog) << "the list window owns the dialog";
+            EXPECT_EQ(options->parentWidget(), &dialog_) << "the list window owns the dialog";
             auto* combo = qobject_cast<QComboBox*>(options->GetDlgItem(CDisplayOptionsDlg::IDC_INTENSITY));
             ASSERT_NE(combo, nullptr);
             combo->setFocus();
             QTest::keyClick(combo, Qt::Key_Home);
-            for (int i = 0; i < intensityIndex; ++i)
+            for (int i = 0; i < intensityIndex; ++i) {
                 QTest::keyClick(combo, Qt::Key_Down);
+            }
             qobject_cast<QPushButton*>(options->GetDlgItem(button))->click();
         });
-        dialog.SendCommand(ID_DISPLAY_OPTIONS);
+        dialog_.SendCommand(ID_DISPLAY_OPTIONS);
     };
-    RunWindow(dialog, [&] {
-        dialog.m_listCtrl.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+    RunWindow(dialog_, [&] {
+        dialog_.m_listCtrl.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
         runOptions(3, IDOK);
         EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:3"));
         EXPECT_EQ(ColumnTexts(4), (std::vector<std::string>{"90.000", "20000.000", "1500.000"}));
         EXPECT_EQ(ColumnTexts(0), (std::vector<std::string>{"3.25", "7.00", "12.50"}));
-        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
+        EXPECT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), -1);
 
-        dialog.m_listCtrl.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
+        dialog_.m_listCtrl.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
         runOptions(1, IDCANCEL);
         EXPECT_EQ(settings_test::ReadStoredValue().bytes, settings_test::WithNul("2:2:3"));
         EXPECT_EQ(ColumnTexts(4), (std::vector<std::string>{"90.000", "20000.000", "1500.000"}));
-        EXPECT_EQ(dialog.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 1);
+        EXPECT_EQ(dialog_.m_listCtrl.GetNextItem(-1, LVNI_SELECTED), 1);
     });
 }
 
@@ -344,13 +354,14 @@ protected:
         dialog.m_precursorList.m_Precursors.Add(precursor);
         std::array<std::string, 5> texts;
         RunWindow(dialog, [&] {
-            for (int i = 0; i < 5; ++i)
+            for (int i = 0; i < 5; ++i) {
                 texts[static_cast<std::size_t>(i)] = dialog.m_listCtrl.GetItemText(0, i);
+            }
         });
         return texts;
     }
 
-    registry_test::TempStore store;
+    registry_test::TempStore store_;
 };
 
 TEST_F(RowFormatting, DefaultSettingGivesTwoTwoAndNoPlaces) {

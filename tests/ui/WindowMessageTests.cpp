@@ -34,27 +34,27 @@ class WindowMessages : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureDecimalPlaces();
-        dialog.m_precursorList.m_Precursors.Add(MakePrecursor(1.0f, 400.0f, "f", 2, 10.0f));
+        dialog_.m_precursorList.m_Precursors.Add(MakePrecursor(1.0f, 400.0f, "f", 2, 10.0f));
     }
 
     // Closes the next About box as soon as it is up; counts the boxes seen.
     void CloseAboutBoxWhenShown() {
-        QTimer::singleShot(50, &dialog, [this] {
+        QTimer::singleShot(50, &dialog_, [this] {
             QWidget* modal = QApplication::activeModalWidget();
             if (modal != nullptr && modal->objectName() == "aboutBox") {
-                ++aboutBoxes;
-                aboutText = modal->findChild<QWidget*>("aboutText") != nullptr;
+                ++aboutBoxes_;
+                aboutText_ = modal->findChild<QWidget*>("aboutText") != nullptr;
                 static_cast<QDialog*>(modal)->accept();
             }
         });
     }
 
-    ui_test::ApplicationFirst applicationFirst;
-    registry_test::TempStore store;
-    ScopedRuntimeDirectory runtime;
-    CVarnexDlg dialog;
-    int aboutBoxes = 0;
-    bool aboutText = false;
+    ui_test::ApplicationFirst applicationFirst_;
+    registry_test::TempStore store_;
+    ScopedRuntimeDirectory runtime_;
+    CVarnexDlg dialog_;
+    int aboutBoxes_ = 0;
+    bool aboutText_ = false;
 };
 
 // Sends the registered message from a child process, as another program does, and exits with 0 when
@@ -88,7 +88,7 @@ TEST(RegisteredMessageId, IsTheSameForTheSameNameInEveryProcessAndCaseInsensitiv
 
 TEST_F(WindowMessages, CodeThreeFromAnotherProcessEndsTheWindowAsOk) {
     const pid_t child = SendFromAnotherProcess({5, 0, 3});
-    const INT_PTR result = dialog.DoModal();
+    const INT_PTR result = dialog_.DoModal();
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_EQ(result, IDOK);
@@ -99,7 +99,7 @@ TEST_F(WindowMessages, CodeThreeFromAnotherProcessEndsTheWindowAsOk) {
 // five of them kept a real sender waiting past its half second. Now the real one is answered at once.
 TEST_F(WindowMessages, SilentSendersDoNotKeepTheWindowFromAnsweringOthers) {
     const pid_t windowPid = ::getpid();
-    const std::string endpoint = runtime.Path().string() + "/window-" + std::to_string(windowPid) + ".sock";
+    const std::string endpoint = runtime_.Path().string() + "/window-" + std::to_string(windowPid) + ".sock";
     const pid_t child = ::fork();
     if (child == 0) {
         ::usleep(300 * 1000); // let the window open its endpoint
@@ -109,8 +109,9 @@ TEST_F(WindowMessages, SilentSendersDoNotKeepTheWindowFromAnsweringOthers) {
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
             endpoint.copy(address.sun_path, sizeof address.sun_path - 1);
-            if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
                 ::_exit(2);
+            }
             silent.push_back(fd);
         }
         std::int64_t reply = -1;
@@ -118,8 +119,8 @@ TEST_F(WindowMessages, SilentSendersDoNotKeepTheWindowFromAnsweringOthers) {
                                                   std::chrono::milliseconds(500), &reply);
         ::_exit(handled == 1 && reply == 0 ? 0 : 1);
     }
-    QTimer::singleShot(5000, &dialog, [this] { dialog.EndDialog(IDCANCEL); }); // a failing test ends
-    const INT_PTR result = dialog.DoModal();
+    QTimer::singleShot(5000, &dialog_, [this] { dialog_.EndDialog(IDCANCEL); }); // a failing test ends
+    const INT_PTR result = dialog_.DoModal();
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_EQ(result, IDOK);
@@ -127,27 +128,28 @@ TEST_F(WindowMessages, SilentSendersDoNotKeepTheWindowFromAnsweringOthers) {
 }
 
 TEST_F(WindowMessages, OtherCodesDoNothingAndReplyZero) {
-    RunWindow(dialog, [&] {
-        EXPECT_EQ(dialog.OnVarnexCommand(2, 3), 0);
-        EXPECT_TRUE(dialog.isVisible());
-        EXPECT_EQ(dialog.OnVarnexCommand(kVarnexCommandClose, 0), 0);
-        EXPECT_FALSE(dialog.isVisible());
+    RunWindow(dialog_, [&] {
+        EXPECT_EQ(dialog_.OnVarnexCommand(2, 3), 0);
+        EXPECT_TRUE(dialog_.isVisible());
+        EXPECT_EQ(dialog_.OnVarnexCommand(kVarnexCommandClose, 0), 0);
+        EXPECT_FALSE(dialog_.isVisible());
     });
 }
 
 TEST_F(WindowMessages, AWindowThatClosedTakesNoMoreMessages) {
-    RunWindow(dialog, [] {});
+    RunWindow(dialog_, [] {});
     EXPECT_EQ(
         SendRegisteredMessage(g_nVarnexCommandMessage, 3, 0, ::getpid(), std::chrono::milliseconds(500)), 0);
 }
 
 TEST_F(WindowMessages, SystemMenuHasTheWindowCommandsThenTheAboutItem) {
-    RunWindow(dialog, [&] {
-        CMenu menu = GetSystemMenu(dialog);
+    RunWindow(dialog_, [&] {
+        CMenu menu = GetSystemMenu(dialog_);
         ASSERT_TRUE(menu.IsMenu());
         std::vector<UINT> ids;
-        for (int i = 0; i < menu.GetMenuItemCount(); ++i)
+        for (int i = 0; i < menu.GetMenuItemCount(); ++i) {
             ids.push_back(menu.GetMenuItemID(i));
+        }
         EXPECT_EQ(ids, (std::vector<UINT>{SC_RESTORE, SC_MOVE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE, 0, SC_CLOSE,
                                           0, IDM_ABOUTBOX}));
         EXPECT_EQ(menu.GetMenuString(menu.GetMenuItemCount() - 1), "&About Varnex...");
@@ -155,29 +157,29 @@ TEST_F(WindowMessages, SystemMenuHasTheWindowCommandsThenTheAboutItem) {
 }
 
 TEST_F(WindowMessages, AboutCommandsFromTheSystemMenuAndTheHelpMenuOpenTheBox) {
-    RunWindow(dialog, [&] {
+    RunWindow(dialog_, [&] {
         for (UINT nID : {0x0010u, 0x001Fu}) {
             CloseAboutBoxWhenShown();
-            dialog.SendSysCommand(nID);
+            dialog_.SendSysCommand(nID);
         }
         CloseAboutBoxWhenShown();
-        dialog.SendCommand(ID_APP_ABOUT);
-        EXPECT_EQ(aboutBoxes, 3);
-        EXPECT_TRUE(aboutText);
-        EXPECT_TRUE(dialog.isVisible());
+        dialog_.SendCommand(ID_APP_ABOUT);
+        EXPECT_EQ(aboutBoxes_, 3);
+        EXPECT_TRUE(aboutText_);
+        EXPECT_TRUE(dialog_.isVisible());
     });
 }
 
 TEST_F(WindowMessages, OtherSystemCommandsKeepTheirNormalEffect) {
-    const INT_PTR result = RunWindow(dialog, [&] {
+    const INT_PTR result = RunWindow(dialog_, [&] {
         CloseAboutBoxWhenShown();
-        dialog.SendSysCommand(0x0020);
-        dialog.SendSysCommand(SC_MAXIMIZE);
-        EXPECT_TRUE(dialog.isMaximized());
-        dialog.SendSysCommand(SC_RESTORE);
-        dialog.SendSysCommand(SC_CLOSE);
+        dialog_.SendSysCommand(0x0020);
+        dialog_.SendSysCommand(SC_MAXIMIZE);
+        EXPECT_TRUE(dialog_.isMaximized());
+        dialog_.SendSysCommand(SC_RESTORE);
+        dialog_.SendSysCommand(SC_CLOSE);
     });
-    EXPECT_EQ(aboutBoxes, 0);
+    EXPECT_EQ(aboutBoxes_, 0);
     EXPECT_EQ(result, IDCANCEL);
 }
 
@@ -192,14 +194,14 @@ TEST_F(WindowMessages, WithoutString101TheSystemMenuHasNoAboutItemButHelpStillWo
         QTimer::singleShot(50, &plain, [&] {
             if (QWidget* modal = QApplication::activeModalWidget();
                 modal && modal->objectName() == "aboutBox") {
-                ++aboutBoxes;
+                ++aboutBoxes_;
                 static_cast<QDialog*>(modal)->accept();
             }
         });
         plain.SendCommand(ID_APP_ABOUT);
     });
     AfxSetStringTable(previous);
-    EXPECT_EQ(aboutBoxes, 1);
+    EXPECT_EQ(aboutBoxes_, 1);
 }
 
 } // namespace

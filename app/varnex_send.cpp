@@ -16,6 +16,8 @@
 
 #include "system/RegisteredMessage.h"
 
+using varnex::system::SendRegisteredMessage;
+
 namespace {
 
 bool ParseNumber(const char* text, long long& value) {

@@ -15,6 +15,8 @@ using varnex::listio::ExportFormat;
 using varnex::listio::WritePrecursorHeader;
 using varnex::listio::WritePrecursorRows;
 
+namespace varnex::cli {
+
 namespace {
 
 struct DataSetOutcome {
@@ -89,3 +91,5 @@ unsigned DefaultJobCount() {
     }
     return std::max(1u, std::thread::hardware_concurrency());
 }
+
+} // namespace varnex::cli

@@ -12,6 +12,8 @@
 
 class CPrecursorList;
 
+namespace varnex::cli {
+
 // Builds `list` from the data set at `path`. On failure returns the message to show, naming the data set.
 using PrecursorListBuilder =
     std::function<std::optional<std::string>(const std::string& path, CPrecursorList& list)>;
@@ -33,3 +35,5 @@ BatchTable ListDataSets(const std::vector<std::string>& paths, unsigned jobs,
 
 // One build at a time per processor this process may run on (a cluster job's CPU set, not the machine's).
 unsigned DefaultJobCount();
+
+} // namespace varnex::cli

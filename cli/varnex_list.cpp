@@ -31,6 +31,12 @@
 #include "rawdata/RawData.h"
 #include "system/AtomicFile.h"
 
+using varnex::system::WriteFileAtomically;
+
+using varnex::cli::BatchTable;
+using varnex::cli::DefaultJobCount;
+using varnex::cli::ListDataSets;
+
 using varnex::listio::ExportFormat;
 using varnex::listio::UnreadableReason;
 using varnex::listio::WritePrecursors;

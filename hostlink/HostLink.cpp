@@ -15,6 +15,8 @@
 #include "hostlink/UnixSocket.h"
 #include "system/RuntimeDirectory.h"
 
+using varnex::system::VarnexRuntimeDirectory;
+
 namespace varnex::hostlink {
 namespace {
 

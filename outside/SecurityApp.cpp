@@ -9,6 +9,10 @@
 #include "platform/MessageBox.h"
 #include "system/Registry.h"
 
+using varnex::outside::kSecurityPolicyKey;
+using varnex::outside::kStartUsersValue;
+using varnex::outside::kViewUsersValue;
+
 namespace {
 
 // The value's names, or nothing when the value is missing, unreadable or empty.

@@ -24,9 +24,13 @@ struct tagOVERIDE_LOGIN_CALLBACK_STRUCT {
 };
 static_assert(sizeof(tagOVERIDE_LOGIN_CALLBACK_STRUCT) == 8);
 
+namespace varnex::outside {
+
 inline constexpr const char* kSecurityPolicyKey = "SOFTWARE\\Pellicore\\Security";
 inline constexpr const char* kStartUsersValue = "StartUsers";
 inline constexpr const char* kViewUsersValue = "ViewUsers";
+
+} // namespace varnex::outside
 
 class CSecurityApp : public CWinApp {
 public:

@@ -19,6 +19,8 @@
 
 #include "platform/DialogUnits.h"
 
+namespace DialogUnits = varnex::platform::DialogUnits;
+
 namespace {
 
 CDialog::CommandFallback& FallbackCommand() {

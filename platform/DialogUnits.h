@@ -12,7 +12,7 @@
 #include <QRect>
 #include <QSize>
 
-namespace DialogUnits {
+namespace varnex::platform::DialogUnits {
 
 inline constexpr int kBaseUnitX = 6;  // pixels per 4 horizontal dialog units
 inline constexpr int kBaseUnitY = 13; // pixels per 8 vertical dialog units
@@ -35,4 +35,4 @@ inline QRect ToPixels(QRect units) {
     return {ToPixelsX(units.x()), ToPixelsY(units.y()), ToPixelsX(units.width()), ToPixelsY(units.height())};
 }
 
-} // namespace DialogUnits
+} // namespace varnex::platform::DialogUnits

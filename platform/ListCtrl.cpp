@@ -16,6 +16,8 @@
 
 #include "platform/Dialog.h"
 
+namespace varnex::platform {
+
 // The rows and columns behind the view. A row is one std::string holding its sub-item texts separated
 // by NUL bytes (texts arrive NUL-terminated, so they cannot contain one). Rows appended at the end are
 // announced to the view in one batch from the event loop, or earlier when an operation needs the view
@@ -268,6 +270,11 @@ private:
     CListCtrl& control_;
     QTableView& view_;
 };
+
+} // namespace varnex::platform
+
+using varnex::platform::ListCtrlEvents;
+using varnex::platform::ListCtrlModel;
 
 CListCtrl::CListCtrl() = default;
 

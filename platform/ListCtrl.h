@@ -22,7 +22,10 @@
 
 class QWidget;
 class CDataExchange;
+namespace varnex::platform {
+class ListCtrlEvents;
 class ListCtrlModel;
+} // namespace varnex::platform
 
 // Extended styles.
 inline constexpr DWORD LVS_EX_GRIDLINES = 0x00000001;
@@ -143,11 +146,11 @@ public:
     QRect GetClientRect() const;
 
 private:
-    friend class ListCtrlEvents;
+    friend class varnex::platform::ListCtrlEvents;
     void Notify(UINT code, int item, int subItem, QPoint point) const;
 
     QPointer<QTableView> view_;
-    QPointer<ListCtrlModel> model_;
+    QPointer<varnex::platform::ListCtrlModel> model_;
     QPointer<QObject> events_;
     DWORD extendedStyle_ = 0;
     NotifyHandler notifyHandler_;

@@ -10,6 +10,8 @@
 
 #include "platform/Ids.h"
 
+using varnex::platform::MessageBoxObserver;
+
 namespace {
 
 MessageBoxObserver& Observer() {
@@ -81,6 +83,10 @@ int AfxMessageBox(const char* lpszText, UINT nType, UINT) {
     return ResultOf(box.standardButton(clicked));
 }
 
+namespace varnex::platform {
+
 MessageBoxObserver SetMessageBoxObserver(MessageBoxObserver newObserver) {
     return std::exchange(Observer(), std::move(newObserver));
 }
+
+} // namespace varnex::platform

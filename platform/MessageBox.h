@@ -26,6 +26,10 @@ inline constexpr UINT MB_ICONINFORMATION = 0x40;
 // exclamation icon. nIDHelp is accepted for the callers' sake; there is no help file.
 int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
+namespace varnex::platform {
+
 using MessageBoxObserver = std::function<void(QMessageBox& box)>;
 // Installs `observer` (empty: none) and returns the previous one.
 MessageBoxObserver SetMessageBoxObserver(MessageBoxObserver observer);
+
+} // namespace varnex::platform

@@ -8,6 +8,10 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+using varnex::system::RegisteredMessageFrame;
+
+namespace varnex::platform {
+
 namespace {
 
 // How long a sender has from its connection to send its frame.
@@ -49,3 +53,5 @@ void RegisteredMessageListener::ServicePending() {
         retry_->stop();
     }
 }
+
+} // namespace varnex::platform

@@ -16,6 +16,8 @@
 class QSocketNotifier;
 class QTimer;
 
+namespace varnex::platform {
+
 class RegisteredMessageListener final : public QObject {
 public:
     using Dispatch = std::function<LRESULT(UINT message, WPARAM wParam, LPARAM lParam)>;
@@ -28,8 +30,10 @@ public:
 private:
     void ServicePending();
 
-    RegisteredMessageEndpoint endpoint_;
+    varnex::system::RegisteredMessageEndpoint endpoint_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* retry_ = nullptr;
     Dispatch dispatch_;
 };
+
+} // namespace varnex::platform

@@ -7,6 +7,11 @@
 #include "settings/ScopedKey.h"
 #include "system/Registry.h"
 
+using varnex::settings::kDecimalPlacesKey;
+using varnex::settings::kDecimalPlacesValue;
+using varnex::settings::kDefaultDecimalPlaces;
+using varnex::settings::ScopedKey;
+
 namespace {
 
 constexpr DWORD kReadBufferBytes = 260;
@@ -66,6 +71,10 @@ bool WriteDecimalPlaces(int switchingTimePlaces, int setMassPlaces, int intensit
     return StoreText(text);
 }
 
+namespace varnex::settings {
+
 std::string DecimalPlacesAt(const std::string& text, std::size_t position) {
     return position < text.size() ? text.substr(position, 1) : std::string();
 }
+
+} // namespace varnex::settings

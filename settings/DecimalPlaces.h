@@ -8,9 +8,13 @@
 
 #include <string>
 
+namespace varnex::settings {
+
 inline constexpr const char* kDecimalPlacesKey = "SOFTWARE\\Pellicore\\Varnex\\Config";
 inline constexpr const char* kDecimalPlacesValue = "DecimalPlaces";
 inline constexpr const char* kDefaultDecimalPlaces = "2:2:0";
+
+} // namespace varnex::settings
 
 // Makes sure the key exists: when it cannot be opened with full access, creates it and stores the
 // default. An existing key is left as it is, with or without the value.
@@ -22,5 +26,9 @@ std::string ReadDecimalPlaces();
 // Stores "s:m:i" when the key opens with full access. Returns whether the value was stored.
 bool WriteDecimalPlaces(int switchingTimePlaces, int setMassPlaces, int intensityPlaces);
 
+namespace varnex::settings {
+
 // The one-character setting at `position` of `text` ("" beyond its end).
 std::string DecimalPlacesAt(const std::string& text, std::size_t position);
+
+} // namespace varnex::settings

@@ -10,6 +10,9 @@
 #include "platform/MessageBox.h"
 #include "settings/DecimalPlaces.h"
 
+using varnex::settings::DecimalPlacesAt;
+using varnex::settings::kDisplaySettingsNotSavedMessage;
+
 namespace {
 
 int PlacesAt(const std::string& text, PrecursorColumn column) {

@@ -48,5 +48,9 @@ private:
     std::unique_ptr<Ui::DisplayOptionsDlg> m_ui;
 };
 
+namespace varnex::settings {
+
 // The message shown when OK could not store the settings.
 inline constexpr const char* kDisplaySettingsNotSavedMessage = "The display settings could not be saved.";
+
+} // namespace varnex::settings

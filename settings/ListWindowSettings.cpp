@@ -8,6 +8,8 @@
 #include "settings/ScopedKey.h"
 #include "system/Registry.h"
 
+namespace varnex::settings {
+
 namespace {
 
 // Far above anything the window writes; a larger value is not ours and is not read.
@@ -129,3 +131,5 @@ std::vector<std::string> AddRecentDataSet(const std::string& path) {
     WriteValue(kRecentDataSetsValue, REG_MULTI_SZ, data);
     return paths;
 }
+
+} // namespace varnex::settings

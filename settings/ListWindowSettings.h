@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace varnex::settings {
+
 inline constexpr const char* kWindowPlacementValue = "WindowPlacement";
 inline constexpr const char* kSortColumnValue = "SortColumn";
 inline constexpr const char* kRecentDataSetsValue = "RecentDataSets";
@@ -27,3 +29,5 @@ bool WriteSortColumn(int column);
 std::vector<std::string> ReadRecentDataSets();
 // Puts `path` first (once), dropping the oldest beyond the limit; returns the new list.
 std::vector<std::string> AddRecentDataSet(const std::string& path);
+
+} // namespace varnex::settings

@@ -5,6 +5,8 @@
 
 #include "system/Registry.h"
 
+namespace varnex::settings {
+
 class ScopedKey final {
 public:
     ScopedKey() = default;
@@ -27,3 +29,5 @@ public:
 private:
     HKEY m_hKey = nullptr;
 };
+
+} // namespace varnex::settings

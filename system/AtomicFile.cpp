@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace varnex::system {
+
 namespace {
 
 mode_t NewFilePermissions() {
@@ -53,3 +55,5 @@ bool WriteFileAtomically(const std::string& target, std::string_view contents, s
     }
     return ok;
 }
+
+} // namespace varnex::system

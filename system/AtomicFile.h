@@ -10,6 +10,8 @@
 
 #include <sys/types.h>
 
+namespace varnex::system {
+
 struct AtomicWriteOptions {
     // The temporary file is `target` + this + six random characters, so that whoever cleans up after a
     // killed write can recognise it.
@@ -22,3 +24,5 @@ struct AtomicWriteOptions {
 // `error` when any step fails; the temporary file is then removed.
 bool WriteFileAtomically(const std::string& target, std::string_view contents, std::string& error,
                          const AtomicWriteOptions& options = {});
+
+} // namespace varnex::system

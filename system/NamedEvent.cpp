@@ -21,6 +21,8 @@
 
 #include "system/RuntimeDirectory.h"
 
+using varnex::system::VarnexRuntimeDirectory;
+
 namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;

@@ -15,6 +15,8 @@
 
 #include "system/RuntimeDirectory.h"
 
+using varnex::system::VarnexRuntimeDirectory;
+
 namespace {
 
 constexpr std::uint32_t kFrameMagic = 0x314D5856; // "VXM1"
@@ -151,9 +153,13 @@ std::uint32_t RegisterWindowMessageA(const char* name) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 16777619u;
     }
+    using varnex::system::kFirstRegisteredMessage;
+    using varnex::system::kLastRegisteredMessage;
     constexpr std::uint32_t rangeSize = kLastRegisteredMessage - kFirstRegisteredMessage + 1;
     return kFirstRegisteredMessage + hash % rangeSize;
 }
+
+namespace varnex::system {
 
 RegisteredMessageEndpoint::~RegisteredMessageEndpoint() {
     Close();
@@ -302,3 +308,5 @@ int SendRegisteredMessage(std::uint32_t message, std::uint64_t wParam, std::int6
     }
     return delivered;
 }
+
+} // namespace varnex::system

@@ -20,11 +20,13 @@
 #include <string>
 #include <vector>
 
-inline constexpr std::uint32_t kFirstRegisteredMessage = 0xC000;
-inline constexpr std::uint32_t kLastRegisteredMessage = 0xFFFF;
-
 // 0 for a null or empty name, as the platform does on failure.
 std::uint32_t RegisterWindowMessageA(const char* name);
+
+namespace varnex::system {
+
+inline constexpr std::uint32_t kFirstRegisteredMessage = 0xC000;
+inline constexpr std::uint32_t kLastRegisteredMessage = 0xFFFF;
 
 struct RegisteredMessageFrame {
     std::uint32_t message = 0;
@@ -83,3 +85,5 @@ int SendRegisteredMessage(std::uint32_t message, std::uint64_t wParam, std::int6
                           std::optional<int> targetPid = std::nullopt,
                           std::chrono::milliseconds timeout = std::chrono::milliseconds(5000),
                           std::int64_t* firstResult = nullptr);
+
+} // namespace varnex::system

@@ -24,6 +24,9 @@
 
 #include "system/AtomicFile.h"
 
+using varnex::system::RegistryFilePath;
+using varnex::system::WriteFileAtomically;
+
 struct RegistryKeyObject {
     std::string path; // full path from the root name, components as first created
     REGSAM access = 0;
@@ -585,6 +588,8 @@ std::string StoreFile(std::string file) {
 
 } // namespace
 
+namespace varnex::system {
+
 std::string RegistryFilePath() {
     if (const char* file = std::getenv("VARNEX_REGISTRY_FILE"); file != nullptr && *file != '\0') {
         return file;
@@ -601,6 +606,8 @@ std::string RegistryFilePath() {
     }
     return configHome + "/varnex/registry";
 }
+
+} // namespace varnex::system
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     std::string fullKeyPath;
@@ -677,7 +684,8 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
     if (!key) {
         return ERROR_INVALID_HANDLE;
     }
-    if (Reserved != 0 || (lpData == nullptr && cbData != 0) || cbData > kRegistryMaxValueBytes) {
+    if (Reserved != 0 || (lpData == nullptr && cbData != 0) ||
+        cbData > varnex::system::kRegistryMaxValueBytes) {
         return ERROR_INVALID_PARAMETER;
     }
     if ((key->access & KEY_SET_VALUE) == 0) {
@@ -758,6 +766,10 @@ LONG RegCloseKey(HKEY hKey) {
     return OpenKeys().Close(hKey);
 }
 
+namespace varnex::system {
+
 int OpenRegistryKeyCount() {
     return OpenKeys().Size();
 }
+
+} // namespace varnex::system

@@ -58,8 +58,10 @@ inline constexpr DWORD REG_BINARY = 3;
 inline constexpr DWORD REG_DWORD = 4;
 inline constexpr DWORD REG_MULTI_SZ = 7;
 
+namespace varnex::system {
 // Largest value the store accepts, so that a store file stays small.
 inline constexpr DWORD kRegistryMaxValueBytes = 1024 * 1024;
+} // namespace varnex::system
 
 // Opens an existing key. ERROR_FILE_NOT_FOUND when it does not exist (or the store is not valid),
 // ERROR_ACCESS_DENIED when the rights asked for cannot be granted.
@@ -79,7 +81,11 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
                       LPDWORD lpcbData);
 LONG RegCloseKey(HKEY hKey);
 
+namespace varnex::system {
+
 // The store file this process uses now (see above); empty when no location can be worked out.
 std::string RegistryFilePath();
 // Diagnostics: key handles open in this process.
 int OpenRegistryKeyCount();
+
+} // namespace varnex::system

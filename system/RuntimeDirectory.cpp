@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace varnex::system {
+
 std::string VarnexRuntimeDirectory(std::string* whyNot) {
     std::string directory;
     std::string chosenBy;
@@ -59,3 +61,5 @@ std::string VarnexRuntimeDirectory(std::string* whyNot) {
     }
     return {};
 }
+
+} // namespace varnex::system

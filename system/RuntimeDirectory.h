@@ -6,7 +6,11 @@
 
 #include <string>
 
+namespace varnex::system {
+
 // The directory, created 0700 when missing. Empty when it cannot be created or is not private to this
 // user (a symlink, another user's, or open to group or others); `whyNot`, when given, then says which,
 // and how to choose another directory.
 std::string VarnexRuntimeDirectory(std::string* whyNot = nullptr);
+
+} // namespace varnex::system

@@ -170,6 +170,8 @@ BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
     return TRUE;
 }
 
+namespace varnex::system {
+
 int LiveThreadObjectCount() {
     return liveThreadObjects.load();
 }
@@ -177,3 +179,5 @@ int LiveThreadObjectCount() {
 int OpenThreadHandleCount() {
     return Handles().Size();
 }
+
+} // namespace varnex::system

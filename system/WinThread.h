@@ -52,6 +52,10 @@ DWORD ResumeThread(HANDLE hThread);
 // FALSE for an invalid handle; otherwise TRUE with STILL_ACTIVE or the procedure's result in *lpExitCode.
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 
+namespace varnex::system {
+
 // Diagnostics: thread objects alive and thread handles open in this process.
 int LiveThreadObjectCount();
 int OpenThreadHandleCount();
+
+} // namespace varnex::system

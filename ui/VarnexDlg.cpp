@@ -39,6 +39,17 @@
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 
+using varnex::platform::RegisteredMessageListener;
+
+using varnex::settings::AddRecentDataSet;
+using varnex::settings::ReadRecentDataSets;
+using varnex::settings::ReadSortColumn;
+using varnex::settings::ReadWindowPlacement;
+using varnex::settings::WriteSortColumn;
+using varnex::settings::WriteWindowPlacement;
+
+using varnex::system::WriteFileAtomically;
+
 using varnex::hostlink::FormatHostCommand;
 using varnex::hostlink::HostCommand;
 using varnex::hostlink::HostPrecursor;

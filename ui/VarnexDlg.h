@@ -33,7 +33,9 @@ namespace Ui {
 class VarnexDlg;
 }
 class QLabel;
+namespace varnex::platform {
 class RegisteredMessageListener;
+} // namespace varnex::platform
 
 using HICON = QIcon;
 
@@ -125,7 +127,7 @@ private:
     void SaveLayout() const;
 
     std::unique_ptr<Ui::VarnexDlg> m_ui;
-    std::unique_ptr<RegisteredMessageListener> m_messageListener;
+    std::unique_ptr<varnex::platform::RegisteredMessageListener> m_messageListener;
     // The last handle on the event "WaitForCombine": kept so the event lives on, but only one.
     HANDLE m_combineEvent = nullptr;
     // A double-click without a host says so once, not at every click.

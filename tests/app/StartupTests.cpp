@@ -28,6 +28,9 @@
 #include "system/Registry.h"
 #include "ui/VarnexDlg.h"
 
+using varnex::outside::kStartUsersValue;
+using varnex::outside::kViewUsersValue;
+
 namespace {
 
 const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";

@@ -20,17 +20,18 @@ class MessageRecordingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        SetMessageBoxObserver([this](QMessageBox& box) {
+        varnex::platform::SetMessageBoxObserver([this](QMessageBox& box) {
             messages.push_back(box.text().toStdString());
             box.accept();
         });
     }
-    void TearDown() override { SetMessageBoxObserver({}); }
+    void TearDown() override { varnex::platform::SetMessageBoxObserver({}); }
 
     // Stores the user list `users` as the policy value `valueName`.
     static void SetPolicy(const char* valueName, const std::string& users) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kSecurityPolicyKey, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, varnex::outside::kSecurityPolicyKey, &key),
+                  ERROR_SUCCESS);
         RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(users.c_str()),
                        static_cast<DWORD>(users.size() + 1));
         RegCloseKey(key);

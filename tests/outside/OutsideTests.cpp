@@ -18,6 +18,9 @@
 #include "support/TestApplication.h"
 #include "system/Registry.h"
 
+using varnex::outside::kStartUsersValue;
+using varnex::outside::kViewUsersValue;
+
 namespace {
 
 class Logon : public MessageRecordingTest {

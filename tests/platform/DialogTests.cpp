@@ -12,6 +12,10 @@
 #include "platform/MessageBox.h"
 #include "support/TestApplication.h"
 
+namespace DialogUnits = varnex::platform::DialogUnits;
+
+using varnex::platform::SetMessageBoxObserver;
+
 namespace {
 
 // A dialog that records what reached its handlers.

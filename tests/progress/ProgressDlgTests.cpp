@@ -17,6 +17,9 @@
 #include "progress/ProgressDlg.h"
 #include "support/TestApplication.h"
 
+using varnex::system::LiveThreadObjectCount;
+using varnex::system::OpenThreadHandleCount;
+
 namespace {
 
 using namespace std::chrono_literals;

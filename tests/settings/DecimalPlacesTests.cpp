@@ -9,6 +9,10 @@
 #include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
 
+using varnex::settings::DecimalPlacesAt;
+
+using varnex::system::OpenRegistryKeyCount;
+
 namespace {
 
 using settings_test::ReadStoredValue;

@@ -19,6 +19,10 @@
 #include "support/RegistryTestSupport.h"
 #include "support/TestApplication.h"
 
+using varnex::platform::SetMessageBoxObserver;
+
+using varnex::settings::kDisplaySettingsNotSavedMessage;
+
 namespace {
 
 using settings_test::ReadStoredValue;

@@ -9,6 +9,17 @@
 #include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
 
+using varnex::settings::AddRecentDataSet;
+using varnex::settings::kDecimalPlacesKey;
+using varnex::settings::kRecentDataSetsValue;
+using varnex::settings::kSortColumnValue;
+using varnex::settings::kWindowPlacementValue;
+using varnex::settings::ReadRecentDataSets;
+using varnex::settings::ReadSortColumn;
+using varnex::settings::ReadWindowPlacement;
+using varnex::settings::WriteSortColumn;
+using varnex::settings::WriteWindowPlacement;
+
 namespace {
 
 void StoreRaw(const char* name, DWORD type, const std::string& bytes) {

@@ -10,6 +10,9 @@
 
 namespace settings_test {
 
+using varnex::settings::kDecimalPlacesKey;
+using varnex::settings::kDecimalPlacesValue;
+
 struct StoredValue {
     LONG result = ERROR_FILE_NOT_FOUND;
     DWORD type = REG_NONE;

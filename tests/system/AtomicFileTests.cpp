@@ -13,6 +13,8 @@
 #include "support/TempDirectory.h"
 #include "system/AtomicFile.h"
 
+using varnex::system::WriteFileAtomically;
+
 namespace {
 
 std::string ContentsOf(const std::string& path) {

@@ -16,6 +16,10 @@
 #include "support/TempDirectory.h"
 #include "system/RegisteredMessage.h"
 
+using varnex::system::RegisteredMessageEndpoint;
+using varnex::system::RegisteredMessageFrame;
+using varnex::system::SendRegisteredMessage;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -17,6 +17,9 @@
 #include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
 
+using varnex::system::OpenRegistryKeyCount;
+using varnex::system::RegistryFilePath;
+
 namespace {
 
 constexpr const char* kConfigKey = "SOFTWARE\\Pellicore\\Varnex\\Config";

@@ -7,6 +7,9 @@
 
 #include "system/WinThread.h"
 
+using varnex::system::LiveThreadObjectCount;
+using varnex::system::OpenThreadHandleCount;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -45,6 +45,12 @@
 #include "ui/FilterDlg.h"
 #include "ui/Resource.h"
 
+using varnex::settings::AddRecentDataSet;
+using varnex::settings::kDecimalPlacesKey;
+using varnex::settings::kSortColumnValue;
+using varnex::settings::ReadRecentDataSets;
+using varnex::settings::WriteWindowPlacement;
+
 using varnex::listio::ExportFormat;
 
 namespace {

@@ -17,6 +17,8 @@
 #include "support/TestHost.h"
 #include "system/NamedEvent.h"
 
+using varnex::platform::SetMessageBoxObserver;
+
 namespace {
 
 using ui_test::MakePrecursor;

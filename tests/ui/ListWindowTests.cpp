@@ -29,6 +29,8 @@
 #include "support/TestApplication.h"
 #include "ui/Resource.h"
 
+using varnex::platform::SetMessageBoxObserver;
+
 namespace {
 
 using ui_test::MakePrecursor;

@@ -23,6 +23,8 @@
 #include "system/RegisteredMessage.h"
 #include "ui/Resource.h"
 
+using varnex::system::SendRegisteredMessage;
+
 namespace {
 
 using ui_test::MakePrecursor;

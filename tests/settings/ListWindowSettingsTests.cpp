@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "SettingsTestSupport.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/ListWindowSettings.h"
 #include "support/RegistryTestSupport.h"
 #include "system/Registry.h"
 
 using varnex::settings::AddRecentDataSet;
-using varnex::settings::kDecimalPlacesKey;
 using varnex::settings::kRecentDataSetsValue;
 using varnex::settings::kSortColumnValue;
 using varnex::settings::kWindowPlacementValue;
@@ -23,11 +23,7 @@ using varnex::settings::WriteWindowPlacement;
 namespace {
 
 void StoreRaw(const char* name, DWORD type, const std::string& bytes) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, kDecimalPlacesKey, &key), ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                   static_cast<DWORD>(bytes.size()));
-    RegCloseKey(key);
+    ASSERT_TRUE(settings_test::StoreNamedValue(name, &bytes, type));
 }
 
 class ListWindowSettings : public ::testing::Test {

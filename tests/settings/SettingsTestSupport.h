@@ -37,17 +37,24 @@ inline StoredValue ReadStoredValue() {
     return value;
 }
 
-// Creates the key; stores `bytes` as they are when given.
-inline void StoreValue(const std::string* bytes, DWORD type = REG_EXPAND_SZ) {
+// Creates the settings key; stores `bytes` as they are under `name` when given. False when the key
+// could not be created.
+inline bool StoreNamedValue(const char* name, const std::string* bytes, DWORD type) {
     HKEY key = nullptr;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kDecimalPlacesKey, &key) != ERROR_SUCCESS) {
-        return;
+        return false;
     }
     if (bytes != nullptr) {
-        RegSetValueExA(key, kDecimalPlacesValue, 0, type, reinterpret_cast<const BYTE*>(bytes->data()),
+        RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes->data()),
                        static_cast<DWORD>(bytes->size()));
     }
     RegCloseKey(key);
+    return true;
+}
+
+// Creates the key; stores `bytes` as they are when given.
+inline void StoreValue(const std::string* bytes, DWORD type = REG_EXPAND_SZ) {
+    StoreNamedValue(kDecimalPlacesValue, bytes, type);
 }
 
 inline void StoreText(const std::string& text, DWORD type = REG_EXPAND_SZ) {

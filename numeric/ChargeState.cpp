@@ -78,6 +78,10 @@ constexpr double kMaxChance = 0.0125;
 constexpr double kSinglePartnerChance = 0.05;
 constexpr double kSinglePartnerRatio = 1.5;
 constexpr double kSinglePartnerShortfall = 0.4;
+// ... or down to this fraction when the partner is at most this many times the detection level: so few
+// ions make a peak near the floor of a thresholded scan that its height scatters far more.
+constexpr double kFloorPartnerShortfall = 0.25;
+constexpr double kFloorPartnerLevels = 2.0;
 // ... if it lies off its step by at most this many times the closest isotope-step match the selected peak
 // has with any charge (the m/z precision the spectrum itself shows there), plus this relative slack ...
 constexpr double kSinglePartnerPrecisions = 1.5;
@@ -387,7 +391,10 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
             }
             const double ratio = (observed[evidenceIsotope] / observed[isotope]) /
                                  (static_cast<double>(expected[evidenceIsotope]) / expected[isotope]);
-            if (ratio < kSinglePartnerShortfall || ratio > kSinglePartnerRatio) {
+            const double shortfall = observed[evidenceIsotope] <= kFloorPartnerLevels * detectionLevel
+                                         ? kFloorPartnerShortfall
+                                         : kSinglePartnerShortfall;
+            if (ratio < shortfall || ratio > kSinglePartnerRatio) {
                 continue;
             }
         }

@@ -670,11 +670,12 @@ Result SinglePartnerAmongThresholdedPeaks(std::mt19937& random, const Thresholde
 
 // Vendor-thresholded scans often keep one isotope beside the selected peak. Among a crowd of peaks as tall,
 // one partner alone could be chance; one that lies on the step as precisely as the spectrum shows and is
-// about as tall as averagine predicts (thresholding and ion statistics make it often shorter) tells the
-// charge when nothing else does.
+// about as tall as averagine predicts (thresholding and ion statistics make it often shorter; near the
+// scan's detection level, where a peak holds few ions, down to a third of it) tells the charge when nothing
+// else does.
 TEST(ChargeStateThresholded, SinglePartnerThatFitsAveragineGivesTheCharge) {
     std::mt19937 random(12);
-    for (double ratio : {0.65, 0.3}) {
+    for (double ratio : {0.65, 0.3, 0.2}) {
         int agree = 0;
         const int trials = 20;
         for (int trial = 0; trial < trials; ++trial) {
@@ -688,15 +689,21 @@ TEST(ChargeStateThresholded, SinglePartnerThatFitsAveragineGivesTheCharge) {
     }
 }
 
-// ... but a partner far shorter or taller than averagine's isotope, or off the step by more than the
-// spectrum's precision, is no better than chance; nor is one partner of a heavy envelope, whose pattern
-// predicts more isotopes as tall: undetermined.
+// ... but a partner far shorter or taller than averagine's isotope (a third of it, well above the detection
+// level), or off the step by more than the spectrum's precision, is no better than chance; nor is one
+// partner of a heavy envelope, whose pattern predicts more isotopes as tall: undetermined.
 TEST(ChargeStateThresholded, SinglePartnerThatDoesNotFitIsNotEnough) {
     std::mt19937 random(12);
     for (int trial = 0; trial < 10; ++trial) {
         ThresholdedScan tooShort;
         tooShort.partnerRatio = 0.15;
         EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, tooShort).charge, -1) << "trial " << trial;
+        ThresholdedScan shortAboveTheFloor;
+        shortAboveTheFloor.partnerRatio = 0.22;
+        shortAboveTheFloor.crowdMin = 1e3;
+        shortAboveTheFloor.crowdMax = 1.5e5;
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, shortAboveTheFloor).charge, -1)
+            << "trial " << trial;
         ThresholdedScan tooTall;
         tooTall.partnerRatio = 2.0;
         EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, tooTall).charge, -1) << "trial " << trial;

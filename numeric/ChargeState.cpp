@@ -269,6 +269,30 @@ struct ChargeView {
     double offStepMz[kSteps]; // distance of the height's peak from its step
 };
 
+// Whether the fitted envelope has a hole: an isotope predicted well above the detection level missing from
+// its step while one farther from the envelope's tallest isotope, and so weaker, is seen. Thresholding
+// removes an envelope's weakest isotopes first; such a pattern is chance neighbours on the steps.
+bool HasHole(const double* observed, const bool* unseen, const float* expected, int count, double scale,
+             double detectionLevel) {
+    const int tallest = static_cast<int>(std::max_element(expected, expected + count) - expected);
+    const auto seen = [&](int i) {
+        return !unseen[i] && observed[i] >= kMissingFraction * scale * expected[i];
+    };
+    for (int i = 0; i < count; ++i) {
+        const double predicted = scale * expected[i];
+        if (unseen[i] || observed[i] >= kMissingFraction * predicted ||
+            predicted - observed[i] <= kMissingFactor * detectionLevel) {
+            continue;
+        }
+        for (int j = i <= tallest ? 0 : i + 1; j < (i <= tallest ? i : count); ++j) {
+            if (seen(j)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
 // an isotope pattern with a zero one step left of the monoisotopic peak, times the fraction of the
 // intensity at whole and fractional steps that sits at whole steps. The pattern is averagine's at the
@@ -279,10 +303,10 @@ struct ChargeView {
 // a small ion's pattern), though never beyond a 5 kDa peptide's pattern, which stays compact. An isotope
 // absent from its step but plausibly among the peaks a neighbour pushed off it is left out of the fit. -1
 // when no pattern is plausible (the selected peak too weak an isotope, no other isotope seen, or a strong one
-// missing).
+// missing). `holeFreeScore` receives the best score of the patterns without a hole.
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
                     double detectionLevel, const PeakDensity& density, const Matching& matching,
-                    double& singlePartnerScore) {
+                    double& singlePartnerScore, double& holeFreeScore) {
     const double monoMz = selectedMz - varnex::numeric::IsotopeOffset(isotope) / charge;
     const double neutralMass = charge * (monoMz - protonMass);
     if (neutralMass < 50.0) {
@@ -404,6 +428,9 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
             singlePartnerScore = std::max(singlePartnerScore, score);
         } else {
             best = std::max(best, score);
+            if (score > holeFreeScore && !HasHole(observed, unseen, expected, count, scale, detectionLevel)) {
+                holeFreeScore = score;
+            }
         }
     }
     return best;
@@ -499,8 +526,10 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
 }
 
 // The best-scoring charge, or a multiple of it that also fits: an envelope of charge m * z shows peaks at
-// every z step too, so z fitting says little once the steps in between are filled as m * z predicts.
-int ChooseCharge(const double* scores) {
+// every z step too, so z fitting says little once the steps in between are filled as m * z predicts. A
+// multiple is judged by its fits without a hole (`holeFreeScores`, never above its own score): chance
+// neighbours on the steps in between rarely fill them all.
+int ChooseCharge(const double* scores, const double* holeFreeScores) {
     int best = -1;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
         if (scores[charge] >= kMinScore && (best < 0 || scores[charge] > scores[best] + 1e-9)) {
@@ -511,7 +540,7 @@ int ChooseCharge(const double* scores) {
         return -1;
     }
     for (int multiple = kMaxCharge / best; multiple >= 2; --multiple) {
-        const double finer = scores[multiple * best];
+        const double finer = std::min(scores[multiple * best], holeFreeScores[multiple * best]);
         if (finer >= std::max(kMinScore, scores[best] - kMultipleMargin)) {
             return multiple * best;
         }
@@ -569,6 +598,9 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
                                         : kResolutionSlack * CentroidResolution(peaks, window.spanMz);
     double singlePartnerScores[kMaxCharge + 1];
     std::fill(singlePartnerScores, singlePartnerScores + kMaxCharge + 1, -1.0);
+    // Fits without a hole; an isotope that a merged centroid may hold leaves none.
+    double holeFreeScores[kMaxCharge + 1];
+    std::fill(holeFreeScores, holeFreeScores + kMaxCharge + 1, -1.0);
     double ignoredScore = -1.0;
     // Charges with a peak far taller than the selected one a step beside it: another ion's, which may hide
     // the isotope there.
@@ -596,16 +628,16 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
         }
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
             if (besideSeen) {
-                scores[charge] =
-                    std::max(scores[charge],
-                             ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
-                                          density, matching, singlePartnerScores[charge]));
+                scores[charge] = std::max(scores[charge],
+                                          ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
+                                                       detectionLevel, density, matching,
+                                                       singlePartnerScores[charge], holeFreeScores[charge]));
             }
             if (mergeCandidate) {
                 mergedScores[charge] =
                     std::max(mergedScores[charge],
                              ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
-                                          density, mergedMatching, ignoredScore));
+                                          density, mergedMatching, ignoredScore, holeFreeScores[charge]));
             }
         }
     }
@@ -613,7 +645,8 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
     // charge fits otherwise.
     const bool anyFit =
         std::any_of(scores + 1, scores + kMaxCharge + 1, [](double score) { return score >= kMinScore; });
-    const int charge = ChooseCharge(anyFit ? scores : singlePartnerScores);
+    const int charge = anyFit ? ChooseCharge(scores, holeFreeScores)
+                              : ChooseCharge(singlePartnerScores, singlePartnerScores);
     if (charge < 0) {
         return -1;
     }

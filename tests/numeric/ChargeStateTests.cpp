@@ -209,6 +209,24 @@ TEST(ChargeStateNeighbours, LoneNoisePeakAtAHalfStepDoesNotDoubleTheCharge) {
     }
 }
 
+// Crowded survey scans put other ions' peaks on some of the half steps of a charge-2 envelope, so that
+// charge 4 fits nearly as well, but with a hole: the half step after them is empty while the isotope beyond
+// it, predicted weaker, is seen. Thresholding removes an envelope's weakest isotopes first, so the half
+// steps hold chance neighbours and the charge stays 2.
+TEST(ChargeStateNeighbours, NeighboursOnSomeHalfStepsWithAHoleBeyondDoNotDoubleTheCharge) {
+    for (double neighbourHeight : {0.9e6, 1.1e6}) {
+        SyntheticSpectrum spectrum;
+        const double mono = MonoMz(2990.0, 2);
+        const double setMass = spectrum.AddEnvelope(mono, 2, 1e6, 1);
+        const double halfStep = 0.5 * test_spectra::kCarbon13Step / 2;
+        spectrum.AddPeak(setMass - halfStep, neighbourHeight);
+        spectrum.AddPeak(setMass + halfStep, 1.1 * neighbourHeight);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        EXPECT_EQ(Find(setMass, masses, intensities).charge, 2) << "neighbours " << neighbourHeight;
+    }
+}
+
 TEST(ChargeStateSelection, SetMassOnAHigherIsotopeStillGivesTheCharge) {
     for (int isotope : {1, 2, 3}) {
         for (bool profile : {false, true}) {

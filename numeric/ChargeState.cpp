@@ -107,6 +107,12 @@ constexpr double kMaxMergeTolerances = 4.0;
 constexpr double kMergedFraction = 0.8;
 // Isotope steps narrower than this many peak widths merge into one profile peak.
 constexpr double kResolvableWidths = 1.2;
+// A profile isotope's apex lies within this many peak widths of its step (a neighbour merging into it may
+// push it farther, which the pushed-peak allowance covers): a neighbour's apex half a width off is not it ...
+constexpr double kProfileMatchWidths = 0.35;
+// ... but chance neighbours are judged over this many widths either side of the step, as merging pulls
+// apexes about.
+constexpr double kProfileChanceWidths = 0.5;
 // A window of at least this many centroids whose closest pair would lie this unlikely far apart by chance
 // shows the resolution of the instrument.
 constexpr int kMinCentroidsForResolution = 20;
@@ -500,7 +506,7 @@ double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, doubl
 }
 
 void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int charge, double precision,
-                   double maxShift, double mergeMz, ChargeView& view) {
+                   double chanceHalfWidthMz, double maxShift, double mergeMz, ChargeView& view) {
     const double step = kIsotopeStepDa / charge;
     // Never wider than half the distance between the first steps of this charge and the next one, so that
     // one displaced peak cannot count for both.
@@ -518,9 +524,9 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
             view.displaced[slot] = 0.0;
             view.offStepMz[slot] = 0.0;
         } else {
-            view.atStep[slot] =
-                HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift, mergeMz,
-                           tolerance, view.reachMz[slot], view.displaced[slot], view.offStepMz[slot]);
+            view.atStep[slot] = HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift,
+                                           mergeMz, std::max(tolerance, chanceHalfWidthMz),
+                                           view.reachMz[slot], view.displaced[slot], view.offStepMz[slot]);
         }
     }
 }
@@ -572,11 +578,11 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
     const PeakDensity& density = window.density;
     double scores[kMaxCharge + 1];
     std::fill(scores, scores + kMaxCharge + 1, -1.0);
-    // Profile peaks carry their width, and a neighbour merging into a peak shifts its apex by about as
-    // much; centroids only carry their scatter around isotope steps.
+    // Profile peaks carry their width; centroids only carry their scatter around isotope steps.
     const double bestMatch = profile ? 0.0 : CentroidPrecision(peaks, selected);
-    const double precision = profile ? std::max(0.5 * selected.fwhm, 3e-6 * selected.mz)
+    const double precision = profile ? std::max(kProfileMatchWidths * selected.fwhm, 3e-6 * selected.mz)
                                      : std::max(3.0 * bestMatch + 3e-6 * selected.mz, 6e-6 * selected.mz);
+    const double chanceHalfWidthMz = profile ? kProfileChanceWidths * selected.fwhm : 0.0;
     double maxShift = 0.0;
     for (const Peak& peak : peaks) {
         maxShift = std::max(maxShift, peak.shiftMz);
@@ -610,7 +616,7 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
         if (kIsotopeStepDa / charge < smallestStep) {
             break;
         }
-        ObserveCharge(peaks, selected, charge, precision, maxShift, mergeMz, view);
+        ObserveCharge(peaks, selected, charge, precision, chanceHalfWidthMz, maxShift, mergeMz, view);
         // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
         // charge is seen at all.
         constexpr int kLeft = ChargeView::kBelow - 1;

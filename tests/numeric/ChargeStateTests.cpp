@@ -405,6 +405,45 @@ TEST(ChargeStateUndecided, NoisePeaksRarelyPassForAnEnvelope) {
 
 // Many weak peaks crowd the window, but none is nearly as tall as the envelope's isotopes: chance
 // neighbours of such heights are rare, so the envelope's two strong isotopes are evidence enough.
+// Other ions' profile apexes near the half steps of a charge-2 envelope, but nearly half a peak width off
+// them: a merged isotope's apex would lie closer, so they do not make the envelope charge 4.
+TEST(ChargeStateNeighbours, ProfileApexesHalfAWidthOffTheHalfStepsDoNotDoubleTheCharge) {
+    for (double offWidths : {0.4, 0.45}) {
+        for (double neighbourHeight : {0.5e6, 1e6}) {
+            SyntheticSpectrum spectrum;
+            const double mono = MonoMz(2400.0, 2);
+            const double setMass = spectrum.AddEnvelope(mono, 2, 1e6, 1);
+            const double widthMz = kProfileFwhmAt1000 * setMass / 1000.0;
+            const double halfStep = 0.5 * test_spectra::kCarbon13Step / 2;
+            const double shape[] = {0.9, 0.8, 0.5, 0.25};
+            for (int k = 0; k < 4; ++k) {
+                spectrum.AddPeak(mono + (2 * k + 1) * halfStep + offWidths * widthMz,
+                                 neighbourHeight * shape[k]);
+            }
+            std::vector<float> masses, intensities;
+            spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+            EXPECT_EQ(Find(setMass, masses, intensities).charge, 2)
+                << "off " << offWidths << " widths, neighbours " << neighbourHeight;
+        }
+    }
+}
+
+// Profile scans crowded with peaks as tall as each other: the windows around isotope steps are matched
+// tightly but judged for chance over half a width, so noise alone rarely passes for an envelope.
+TEST(ChargeStateUndecided, CrowdedProfileNoiseRarelyPassesForAnEnvelope) {
+    std::mt19937 random(7);
+    int decided = 0;
+    const int trials = 40;
+    for (int trial = 0; trial < trials; ++trial) {
+        SyntheticSpectrum spectrum;
+        spectrum.AddNoise(random, 300, 793.0, 811.0, 1e5, 1e6);
+        std::vector<float> masses, intensities;
+        spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+        decided += Find(800.0, masses, intensities).charge > 0 ? 1 : 0;
+    }
+    EXPECT_LE(decided, trials / 10);
+}
+
 TEST(ChargeStateNeighbours, TallEnvelopeAmongManyWeakPeaksGivesItsCharge) {
     std::mt19937 random(7);
     for (int charge : {1, 2, 3}) {

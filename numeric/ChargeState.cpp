@@ -300,8 +300,8 @@ bool HasHole(const double* observed, const bool* unseen, const float* expected, 
 }
 
 // Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
-// an isotope pattern with a zero one step left of the monoisotopic peak, times the fraction of the
-// intensity at whole and fractional steps that sits at whole steps. The pattern is averagine's at the
+// an isotope pattern with a zero one step left of the monoisotopic peak (peaks at fractional steps are left
+// to ChooseCharge, which weighs the multiples of a charge). The pattern is averagine's at the
 // envelope's mass, or, at a small cost, at up to four times or a quarter of it: analytes other than
 // peptides (nucleic acids, metabolites, labelled or modified peptides) differ from averagine, and the
 // spacing, not the exact pattern, tells the charge. Light ions may go up to about eleven times their

@@ -78,6 +78,10 @@ constexpr double kMaxChance = 0.0125;
 constexpr double kSinglePartnerChance = 0.05;
 constexpr double kSinglePartnerRatio = 1.5;
 constexpr double kSinglePartnerShortfall = 0.4;
+// ... or down to this fraction when the partner is at most this many times the detection level: so few
+// ions make a peak near the floor of a thresholded scan that its height scatters far more.
+constexpr double kFloorPartnerShortfall = 0.25;
+constexpr double kFloorPartnerLevels = 2.0;
 // ... if it lies off its step by at most this many times the closest isotope-step match the selected peak
 // has with any charge (the m/z precision the spectrum itself shows there), plus this relative slack ...
 constexpr double kSinglePartnerPrecisions = 1.5;
@@ -103,6 +107,12 @@ constexpr double kMaxMergeTolerances = 4.0;
 constexpr double kMergedFraction = 0.8;
 // Isotope steps narrower than this many peak widths merge into one profile peak.
 constexpr double kResolvableWidths = 1.2;
+// A profile isotope's apex lies within this many peak widths of its step (a neighbour merging into it may
+// push it farther, which the pushed-peak allowance covers): a neighbour's apex half a width off is not it ...
+constexpr double kProfileMatchWidths = 0.35;
+// ... but chance neighbours are judged over this many widths either side of the step, as merging pulls
+// apexes about.
+constexpr double kProfileChanceWidths = 0.5;
 // A window of at least this many centroids whose closest pair would lie this unlikely far apart by chance
 // shows the resolution of the instrument.
 constexpr int kMinCentroidsForResolution = 20;
@@ -265,9 +275,33 @@ struct ChargeView {
     double offStepMz[kSteps]; // distance of the height's peak from its step
 };
 
+// Whether the fitted envelope has a hole: an isotope predicted well above the detection level missing from
+// its step while one farther from the envelope's tallest isotope, and so weaker, is seen. Thresholding
+// removes an envelope's weakest isotopes first; such a pattern is chance neighbours on the steps.
+bool HasHole(const double* observed, const bool* unseen, const float* expected, int count, double scale,
+             double detectionLevel) {
+    const int tallest = static_cast<int>(std::max_element(expected, expected + count) - expected);
+    const auto seen = [&](int i) {
+        return !unseen[i] && observed[i] >= kMissingFraction * scale * expected[i];
+    };
+    for (int i = 0; i < count; ++i) {
+        const double predicted = scale * expected[i];
+        if (unseen[i] || observed[i] >= kMissingFraction * predicted ||
+            predicted - observed[i] <= kMissingFactor * detectionLevel) {
+            continue;
+        }
+        for (int j = i <= tallest ? 0 : i + 1; j < (i <= tallest ? i : count); ++j) {
+            if (seen(j)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
-// an isotope pattern with a zero one step left of the monoisotopic peak, times the fraction of the
-// intensity at whole and fractional steps that sits at whole steps. The pattern is averagine's at the
+// an isotope pattern with a zero one step left of the monoisotopic peak (peaks at fractional steps are left
+// to ChooseCharge, which weighs the multiples of a charge). The pattern is averagine's at the
 // envelope's mass, or, at a small cost, at up to four times or a quarter of it: analytes other than
 // peptides (nucleic acids, metabolites, labelled or modified peptides) differ from averagine, and the
 // spacing, not the exact pattern, tells the charge. Light ions may go up to about eleven times their
@@ -275,10 +309,10 @@ struct ChargeView {
 // a small ion's pattern), though never beyond a 5 kDa peptide's pattern, which stays compact. An isotope
 // absent from its step but plausibly among the peaks a neighbour pushed off it is left out of the fit. -1
 // when no pattern is plausible (the selected peak too weak an isotope, no other isotope seen, or a strong one
-// missing).
+// missing). `holeFreeScore` receives the best score of the patterns without a hole.
 double ScoreIsotope(const ChargeView& view, int charge, int isotope, double selectedMz, double protonMass,
                     double detectionLevel, const PeakDensity& density, const Matching& matching,
-                    double& singlePartnerScore) {
+                    double& singlePartnerScore, double& holeFreeScore) {
     const double monoMz = selectedMz - varnex::numeric::IsotopeOffset(isotope) / charge;
     const double neutralMass = charge * (monoMz - protonMass);
     if (neutralMass < 50.0) {
@@ -387,7 +421,10 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
             }
             const double ratio = (observed[evidenceIsotope] / observed[isotope]) /
                                  (static_cast<double>(expected[evidenceIsotope]) / expected[isotope]);
-            if (ratio < kSinglePartnerShortfall || ratio > kSinglePartnerRatio) {
+            const double shortfall = observed[evidenceIsotope] <= kFloorPartnerLevels * detectionLevel
+                                         ? kFloorPartnerShortfall
+                                         : kSinglePartnerShortfall;
+            if (ratio < shortfall || ratio > kSinglePartnerRatio) {
                 continue;
             }
         }
@@ -397,6 +434,9 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
             singlePartnerScore = std::max(singlePartnerScore, score);
         } else {
             best = std::max(best, score);
+            if (score > holeFreeScore && !HasHole(observed, unseen, expected, count, scale, detectionLevel)) {
+                holeFreeScore = score;
+            }
         }
     }
     return best;
@@ -466,7 +506,7 @@ double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, doubl
 }
 
 void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int charge, double precision,
-                   double maxShift, double mergeMz, ChargeView& view) {
+                   double chanceHalfWidthMz, double maxShift, double mergeMz, ChargeView& view) {
     const double step = kIsotopeStepDa / charge;
     // Never wider than half the distance between the first steps of this charge and the next one, so that
     // one displaced peak cannot count for both.
@@ -484,16 +524,18 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
             view.displaced[slot] = 0.0;
             view.offStepMz[slot] = 0.0;
         } else {
-            view.atStep[slot] =
-                HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift, mergeMz,
-                           tolerance, view.reachMz[slot], view.displaced[slot], view.offStepMz[slot]);
+            view.atStep[slot] = HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift,
+                                           mergeMz, std::max(tolerance, chanceHalfWidthMz),
+                                           view.reachMz[slot], view.displaced[slot], view.offStepMz[slot]);
         }
     }
 }
 
 // The best-scoring charge, or a multiple of it that also fits: an envelope of charge m * z shows peaks at
-// every z step too, so z fitting says little once the steps in between are filled as m * z predicts.
-int ChooseCharge(const double* scores) {
+// every z step too, so z fitting says little once the steps in between are filled as m * z predicts. A
+// multiple is judged by its fits without a hole (`holeFreeScores`, never above its own score): chance
+// neighbours on the steps in between rarely fill them all.
+int ChooseCharge(const double* scores, const double* holeFreeScores) {
     int best = -1;
     for (int charge = 1; charge <= kMaxCharge; ++charge) {
         if (scores[charge] >= kMinScore && (best < 0 || scores[charge] > scores[best] + 1e-9)) {
@@ -504,7 +546,7 @@ int ChooseCharge(const double* scores) {
         return -1;
     }
     for (int multiple = kMaxCharge / best; multiple >= 2; --multiple) {
-        const double finer = scores[multiple * best];
+        const double finer = std::min(scores[multiple * best], holeFreeScores[multiple * best]);
         if (finer >= std::max(kMinScore, scores[best] - kMultipleMargin)) {
             return multiple * best;
         }
@@ -536,11 +578,11 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
     const PeakDensity& density = window.density;
     double scores[kMaxCharge + 1];
     std::fill(scores, scores + kMaxCharge + 1, -1.0);
-    // Profile peaks carry their width, and a neighbour merging into a peak shifts its apex by about as
-    // much; centroids only carry their scatter around isotope steps.
+    // Profile peaks carry their width; centroids only carry their scatter around isotope steps.
     const double bestMatch = profile ? 0.0 : CentroidPrecision(peaks, selected);
-    const double precision = profile ? std::max(0.5 * selected.fwhm, 3e-6 * selected.mz)
+    const double precision = profile ? std::max(kProfileMatchWidths * selected.fwhm, 3e-6 * selected.mz)
                                      : std::max(3.0 * bestMatch + 3e-6 * selected.mz, 6e-6 * selected.mz);
+    const double chanceHalfWidthMz = profile ? kProfileChanceWidths * selected.fwhm : 0.0;
     double maxShift = 0.0;
     for (const Peak& peak : peaks) {
         maxShift = std::max(maxShift, peak.shiftMz);
@@ -562,6 +604,9 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
                                         : kResolutionSlack * CentroidResolution(peaks, window.spanMz);
     double singlePartnerScores[kMaxCharge + 1];
     std::fill(singlePartnerScores, singlePartnerScores + kMaxCharge + 1, -1.0);
+    // Fits without a hole; an isotope that a merged centroid may hold leaves none.
+    double holeFreeScores[kMaxCharge + 1];
+    std::fill(holeFreeScores, holeFreeScores + kMaxCharge + 1, -1.0);
     double ignoredScore = -1.0;
     // Charges with a peak far taller than the selected one a step beside it: another ion's, which may hide
     // the isotope there.
@@ -571,7 +616,7 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
         if (kIsotopeStepDa / charge < smallestStep) {
             break;
         }
-        ObserveCharge(peaks, selected, charge, precision, maxShift, mergeMz, view);
+        ObserveCharge(peaks, selected, charge, precision, chanceHalfWidthMz, maxShift, mergeMz, view);
         // Envelopes are unimodal: without a peak one step beside the selected one, no isotope of this
         // charge is seen at all.
         constexpr int kLeft = ChargeView::kBelow - 1;
@@ -589,16 +634,16 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
         }
         for (int isotope = 0; isotope <= kMaxSelectedIsotope; ++isotope) {
             if (besideSeen) {
-                scores[charge] =
-                    std::max(scores[charge],
-                             ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
-                                          density, matching, singlePartnerScores[charge]));
+                scores[charge] = std::max(scores[charge],
+                                          ScoreIsotope(view, charge, isotope, selected.mz, protonMass,
+                                                       detectionLevel, density, matching,
+                                                       singlePartnerScores[charge], holeFreeScores[charge]));
             }
             if (mergeCandidate) {
                 mergedScores[charge] =
                     std::max(mergedScores[charge],
                              ScoreIsotope(view, charge, isotope, selected.mz, protonMass, detectionLevel,
-                                          density, mergedMatching, ignoredScore));
+                                          density, mergedMatching, ignoredScore, holeFreeScores[charge]));
             }
         }
     }
@@ -606,7 +651,8 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
     // charge fits otherwise.
     const bool anyFit =
         std::any_of(scores + 1, scores + kMaxCharge + 1, [](double score) { return score >= kMinScore; });
-    const int charge = ChooseCharge(anyFit ? scores : singlePartnerScores);
+    const int charge = anyFit ? ChooseCharge(scores, holeFreeScores)
+                              : ChooseCharge(singlePartnerScores, singlePartnerScores);
     if (charge < 0) {
         return -1;
     }

@@ -209,6 +209,24 @@ TEST(ChargeStateNeighbours, LoneNoisePeakAtAHalfStepDoesNotDoubleTheCharge) {
     }
 }
 
+// Crowded survey scans put other ions' peaks on some of the half steps of a charge-2 envelope, so that
+// charge 4 fits nearly as well, but with a hole: the half step after them is empty while the isotope beyond
+// it, predicted weaker, is seen. Thresholding removes an envelope's weakest isotopes first, so the half
+// steps hold chance neighbours and the charge stays 2.
+TEST(ChargeStateNeighbours, NeighboursOnSomeHalfStepsWithAHoleBeyondDoNotDoubleTheCharge) {
+    for (double neighbourHeight : {0.9e6, 1.1e6}) {
+        SyntheticSpectrum spectrum;
+        const double mono = MonoMz(2990.0, 2);
+        const double setMass = spectrum.AddEnvelope(mono, 2, 1e6, 1);
+        const double halfStep = 0.5 * test_spectra::kCarbon13Step / 2;
+        spectrum.AddPeak(setMass - halfStep, neighbourHeight);
+        spectrum.AddPeak(setMass + halfStep, 1.1 * neighbourHeight);
+        std::vector<float> masses, intensities;
+        spectrum.Centroid(masses, intensities);
+        EXPECT_EQ(Find(setMass, masses, intensities).charge, 2) << "neighbours " << neighbourHeight;
+    }
+}
+
 TEST(ChargeStateSelection, SetMassOnAHigherIsotopeStillGivesTheCharge) {
     for (int isotope : {1, 2, 3}) {
         for (bool profile : {false, true}) {
@@ -387,6 +405,45 @@ TEST(ChargeStateUndecided, NoisePeaksRarelyPassForAnEnvelope) {
 
 // Many weak peaks crowd the window, but none is nearly as tall as the envelope's isotopes: chance
 // neighbours of such heights are rare, so the envelope's two strong isotopes are evidence enough.
+// Other ions' profile apexes near the half steps of a charge-2 envelope, but nearly half a peak width off
+// them: a merged isotope's apex would lie closer, so they do not make the envelope charge 4.
+TEST(ChargeStateNeighbours, ProfileApexesHalfAWidthOffTheHalfStepsDoNotDoubleTheCharge) {
+    for (double offWidths : {0.4, 0.45}) {
+        for (double neighbourHeight : {0.5e6, 1e6}) {
+            SyntheticSpectrum spectrum;
+            const double mono = MonoMz(2400.0, 2);
+            const double setMass = spectrum.AddEnvelope(mono, 2, 1e6, 1);
+            const double widthMz = kProfileFwhmAt1000 * setMass / 1000.0;
+            const double halfStep = 0.5 * test_spectra::kCarbon13Step / 2;
+            const double shape[] = {0.9, 0.8, 0.5, 0.25};
+            for (int k = 0; k < 4; ++k) {
+                spectrum.AddPeak(mono + (2 * k + 1) * halfStep + offWidths * widthMz,
+                                 neighbourHeight * shape[k]);
+            }
+            std::vector<float> masses, intensities;
+            spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+            EXPECT_EQ(Find(setMass, masses, intensities).charge, 2)
+                << "off " << offWidths << " widths, neighbours " << neighbourHeight;
+        }
+    }
+}
+
+// Profile scans crowded with peaks as tall as each other: the windows around isotope steps are matched
+// tightly but judged for chance over half a width, so noise alone rarely passes for an envelope.
+TEST(ChargeStateUndecided, CrowdedProfileNoiseRarelyPassesForAnEnvelope) {
+    std::mt19937 random(7);
+    int decided = 0;
+    const int trials = 40;
+    for (int trial = 0; trial < trials; ++trial) {
+        SyntheticSpectrum spectrum;
+        spectrum.AddNoise(random, 300, 793.0, 811.0, 1e5, 1e6);
+        std::vector<float> masses, intensities;
+        spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
+        decided += Find(800.0, masses, intensities).charge > 0 ? 1 : 0;
+    }
+    EXPECT_LE(decided, trials / 10);
+}
+
 TEST(ChargeStateNeighbours, TallEnvelopeAmongManyWeakPeaksGivesItsCharge) {
     std::mt19937 random(7);
     for (int charge : {1, 2, 3}) {
@@ -670,11 +727,12 @@ Result SinglePartnerAmongThresholdedPeaks(std::mt19937& random, const Thresholde
 
 // Vendor-thresholded scans often keep one isotope beside the selected peak. Among a crowd of peaks as tall,
 // one partner alone could be chance; one that lies on the step as precisely as the spectrum shows and is
-// about as tall as averagine predicts (thresholding and ion statistics make it often shorter) tells the
-// charge when nothing else does.
+// about as tall as averagine predicts (thresholding and ion statistics make it often shorter; near the
+// scan's detection level, where a peak holds few ions, down to a third of it) tells the charge when nothing
+// else does.
 TEST(ChargeStateThresholded, SinglePartnerThatFitsAveragineGivesTheCharge) {
     std::mt19937 random(12);
-    for (double ratio : {0.65, 0.3}) {
+    for (double ratio : {0.65, 0.3, 0.2}) {
         int agree = 0;
         const int trials = 20;
         for (int trial = 0; trial < trials; ++trial) {
@@ -688,15 +746,21 @@ TEST(ChargeStateThresholded, SinglePartnerThatFitsAveragineGivesTheCharge) {
     }
 }
 
-// ... but a partner far shorter or taller than averagine's isotope, or off the step by more than the
-// spectrum's precision, is no better than chance; nor is one partner of a heavy envelope, whose pattern
-// predicts more isotopes as tall: undetermined.
+// ... but a partner far shorter or taller than averagine's isotope (a third of it, well above the detection
+// level), or off the step by more than the spectrum's precision, is no better than chance; nor is one
+// partner of a heavy envelope, whose pattern predicts more isotopes as tall: undetermined.
 TEST(ChargeStateThresholded, SinglePartnerThatDoesNotFitIsNotEnough) {
     std::mt19937 random(12);
     for (int trial = 0; trial < 10; ++trial) {
         ThresholdedScan tooShort;
         tooShort.partnerRatio = 0.15;
         EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, tooShort).charge, -1) << "trial " << trial;
+        ThresholdedScan shortAboveTheFloor;
+        shortAboveTheFloor.partnerRatio = 0.22;
+        shortAboveTheFloor.crowdMin = 1e3;
+        shortAboveTheFloor.crowdMax = 1.5e5;
+        EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, shortAboveTheFloor).charge, -1)
+            << "trial " << trial;
         ThresholdedScan tooTall;
         tooTall.partnerRatio = 2.0;
         EXPECT_EQ(SinglePartnerAmongThresholdedPeaks(random, tooTall).charge, -1) << "trial " << trial;

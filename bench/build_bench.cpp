@@ -40,6 +40,11 @@
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
 
+using varnex::model::kPrecursorColumns;
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnIndex;
+using varnex::model::WorkerPool;
+
 namespace {
 
 using Figures = std::map<std::string, double>;

@@ -31,6 +31,8 @@
 #include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
 
+using varnex::model::WorkerPool;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

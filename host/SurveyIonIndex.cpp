@@ -14,6 +14,8 @@
 #include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
 
+using varnex::model::WorkerPool;
+
 namespace {
 
 using varnex::rawdata::MsRun;

@@ -18,6 +18,8 @@
 // inserting at the back is an insertion before the front, which is resolved offline with a Fenwick tree.
 // Elements that are unordered with everything (NaN keys) are never swapped and keep their positions.
 
+namespace varnex::model {
+
 namespace exchange_sort_detail {
 
 class Fenwick final {
@@ -142,3 +144,5 @@ std::vector<int> ExchangeSortOrder(int count, Less less, Unordered unordered) {
     }
     return order;
 }
+
+} // namespace varnex::model

@@ -10,6 +10,8 @@
 #include "model/SurveyScanTimes.h"
 #include "rawdata/SampleInfoRead.h"
 
+using varnex::model::SurveyScanTimes;
+
 namespace {
 
 RawPathRecord RecordForPath(const std::string& path) {

@@ -3,6 +3,8 @@
 
 // Point lookups on a survey spectrum whose masses should ascend.
 
+namespace varnex::model {
+
 bool MassesAscending(const float* masses, int count);
 
 // Intensity of the point nearest to `setMass`: of the two points around it, the upper one only when it
@@ -10,3 +12,5 @@ bool MassesAscending(const float* masses, int count);
 // of them do. `ascending` (from massesAscending) allows a binary search with the same answer.
 float NearestPointIntensity(const float* masses, const float* intensities, int count, float setMass,
                             bool ascending);
+
+} // namespace varnex::model

@@ -6,6 +6,8 @@
 
 #include "rawdata/RawData.h"
 
+namespace varnex::model {
+
 // Retention times of the survey scans (function 1), read once per pass instead of once per precursor,
 // with the two placements the passes make. Both answer exactly as a scan-by-scan walk from survey scan
 // 1 would, NaN times and unsorted times included.
@@ -33,3 +35,5 @@ private:
     std::vector<float> runningMaximum_; // over the non-NaN times up to each scan; -inf before the first
     std::size_t firstNanScan_;          // from 1; count() + 1 when no time is NaN
 };
+
+} // namespace varnex::model

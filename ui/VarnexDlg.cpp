@@ -58,6 +58,14 @@ using varnex::listio::ExportFormat;
 using varnex::listio::UnreadableReason;
 using varnex::listio::WritePrecursors;
 
+using varnex::model::ColumnValueOf;
+using varnex::model::kPrecursorColumns;
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnDecimalsPosition;
+using varnex::model::PrecursorColumnHeader;
+using varnex::model::PrecursorColumnIndex;
+using varnex::model::PrecursorColumnValue;
+
 const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
 
 namespace {

@@ -18,6 +18,8 @@
 
 using varnex::rawdata::MsRun;
 
+using varnex::model::WorkerPool;
+
 namespace {
 
 const std::string kSample = std::string(VARNEX_SOURCE_DIR) + "/data/sample.mzML";

@@ -13,6 +13,9 @@
 #include "rawdata/RawData.h"
 #include "support/RawTestFiles.h"
 
+using varnex::model::MassesAscending;
+using varnex::model::NearestPointIntensity;
+
 // The nearest-point rule on its own.
 
 TEST(NearestPointIntensity, HalfwayBetweenTwoPointsTakesTheLowerOne) {

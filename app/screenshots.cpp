@@ -30,6 +30,9 @@
 #include "ui/Resource.h"
 #include "ui/VarnexDlg.h"
 
+using varnex::host::HostDisplayService;
+using varnex::host::HostWindow;
+
 namespace {
 
 QString outputDirectory;

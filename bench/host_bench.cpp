@@ -33,6 +33,10 @@
 
 using varnex::model::WorkerPool;
 
+using varnex::host::HostDisplayService;
+using varnex::host::kMaxIndexedSurveyPoints;
+using varnex::host::SurveyIonIndex;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -16,6 +16,8 @@
 
 using varnex::model::WorkerPool;
 
+namespace varnex::host {
+
 namespace {
 
 using varnex::rawdata::MsRun;
@@ -293,3 +295,5 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndexBuild::Index() {
     }
     return index_;
 }
+
+} // namespace varnex::host

@@ -33,6 +33,9 @@
 using varnex::host::HostDisplayService;
 using varnex::host::HostWindow;
 
+using varnex::ui::PrecursorFilter;
+using varnex::ui::RegisterVarnexStrings;
+
 namespace {
 
 QString outputDirectory;

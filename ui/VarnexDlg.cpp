@@ -66,7 +66,21 @@ using varnex::model::PrecursorColumnHeader;
 using varnex::model::PrecursorColumnIndex;
 using varnex::model::PrecursorColumnValue;
 
+using varnex::ui::FilterPrecursors;
+using varnex::ui::g_nVarnexCommandMessage;
+using varnex::ui::kCombineEventName;
+using varnex::ui::kHostCommandTimeoutMs;
+using varnex::ui::kNoHostMessage;
+using varnex::ui::kNoPrecursorsMessage;
+using varnex::ui::kVarnexCommandClose;
+using varnex::ui::PrecursorFilter;
+using varnex::ui::RegisterVarnexStrings;
+
+namespace varnex::ui {
+
 const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
+
+} // namespace varnex::ui
 
 namespace {
 

@@ -76,11 +76,7 @@ using varnex::ui::kVarnexCommandClose;
 using varnex::ui::PrecursorFilter;
 using varnex::ui::RegisterVarnexStrings;
 
-namespace varnex::ui {
-
-const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
-
-} // namespace varnex::ui
+const UINT varnex::ui::g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
 
 namespace {
 

@@ -18,6 +18,7 @@ using varnex::model::MassesAscending;
 using varnex::model::NearestPointIntensity;
 using varnex::model::SurveyScanTimes;
 using varnex::model::WorkerPool;
+using varnex::rawdata::DataSetHold;
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include "rawdata/SampleInfoRead.h"
 
 using varnex::model::SurveyScanTimes;
+using varnex::rawdata::DataSetHold;
+using varnex::rawdata::ReadDataSetSampleInfo;
 
 namespace {
 

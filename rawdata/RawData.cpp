@@ -222,7 +222,7 @@ int DmRawReadScanStatsVB(RawPathRecord& record, std::uint32_t scan, int /*reserv
     return 1;
 }
 
-std::string RawDataOpenError(const char* path) {
+std::string varnex::rawdata::RawDataOpenError(const char* path) {
     if (!path) {
         return {};
     }
@@ -537,6 +537,8 @@ bool CRawDatafile::GetSurveyScanInMobilityWindow(long long scan, double lower, d
     return true;
 }
 
+namespace varnex::rawdata {
+
 struct DataSetHold::Impl {
     explicit Impl(const std::string& path) : hold(path) {}
     MsRun::Hold hold;
@@ -548,6 +550,8 @@ DataSetHold::~DataSetHold() = default;
 bool DataSetHold::IsOpen() const {
     return impl_->hold.Run() != nullptr;
 }
+
+} // namespace varnex::rawdata
 
 QXSpectrum::~QXSpectrum() {
     delete[] m_pMasses;

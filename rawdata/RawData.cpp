@@ -547,10 +547,6 @@ struct DataSetHold::Impl {
 DataSetHold::DataSetHold(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
 DataSetHold::~DataSetHold() = default;
 
-bool DataSetHold::IsOpen() const {
-    return impl_->hold.Run() != nullptr;
-}
-
 } // namespace varnex::rawdata
 
 QXSpectrum::~QXSpectrum() {

@@ -167,15 +167,14 @@ namespace varnex::rawdata {
 // Keeps one data set open for a whole pass over it: while a hold lives, every open of its path in this
 // process (readers, sample information, scan functions, on any thread) uses the version opened here and
 // does not look at the file again. A file that keeps changing is thus read once per pass, and a change
-// made during the pass is seen at the first open after the last hold has ended.
+// made during the pass is seen at the first open after the last hold has ended. A hold on a data set that
+// does not open changes nothing.
 class DataSetHold final {
 public:
     explicit DataSetHold(const std::string& path);
     ~DataSetHold();
     DataSetHold(const DataSetHold&) = delete;
     DataSetHold& operator=(const DataSetHold&) = delete;
-    // False when the data set could not be opened; opens then look at the file each time as usual.
-    bool IsOpen() const;
 
 private:
     struct Impl;

@@ -23,9 +23,9 @@
 #include "UiTestSupport.h"
 #include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
-#include "model/SampleTruth.h"
 #include "rawdata/MsRun.h"
 #include "support/RegistryTestSupport.h"
+#include "support/SampleTruth.h"
 #include "support/TestHost.h"
 
 using varnex::host::ChromatogramState;

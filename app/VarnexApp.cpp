@@ -4,6 +4,8 @@
 #include "platform/MessageBox.h"
 #include "ui/VarnexDlg.h"
 
+using varnex::ui::kNoPrecursorsMessage;
+
 CVarnexApp theApp;
 
 BOOL CVarnexApp::InitInstance() {

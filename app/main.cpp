@@ -4,6 +4,8 @@
 #include "platform/WinApp.h"
 #include "ui/Resource.h"
 
+using varnex::ui::RegisterVarnexStrings;
+
 int main(int argc, char* argv[]) {
     RegisterVarnexStrings();
     return AfxWinMain(argc, argv);

@@ -30,6 +30,12 @@
 #include "ui/Resource.h"
 #include "ui/VarnexDlg.h"
 
+using varnex::host::HostDisplayService;
+using varnex::host::HostWindow;
+
+using varnex::ui::PrecursorFilter;
+using varnex::ui::RegisterVarnexStrings;
+
 namespace {
 
 QString outputDirectory;

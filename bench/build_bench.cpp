@@ -39,6 +39,13 @@
 #include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
+#include "rawdata/SampleInfoRead.h"
+
+using varnex::model::kPrecursorColumns;
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnIndex;
+using varnex::model::WorkerPool;
+using varnex::rawdata::ReadDataSetSampleInfo;
 
 namespace {
 
@@ -270,12 +277,8 @@ Figures MeasureBuildAndSort(const std::string& path, std::vector<long long>& nee
 Figures MeasureFloor(const std::string& path, const std::vector<long long>& neededSurveyIndexes) {
     const auto start = std::chrono::steady_clock::now();
     int functionCount = 0;
-    {
-        CDMRawDatafile datafile;
-        CDatafileSampleInfo info;
-        if (datafile.Open(path.c_str(), 0) != 0 && datafile.ReadSampleInfo(info) != 0) {
-            functionCount = info.GetNumFunctions();
-        }
+    if (CDatafileSampleInfo info; ReadDataSetSampleInfo(path, info)) {
+        functionCount = info.GetNumFunctions();
     }
     RawPathRecord record;
     record.Zero();

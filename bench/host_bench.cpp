@@ -31,6 +31,12 @@
 #include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
 
+using varnex::model::WorkerPool;
+
+using varnex::host::HostDisplayService;
+using varnex::host::kMaxIndexedSurveyPoints;
+using varnex::host::SurveyIonIndex;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -27,6 +27,9 @@
 #include "ui/PrecursorFilter.h"
 #include "ui/VarnexDlg.h"
 
+using varnex::ui::FilterPrecursors;
+using varnex::ui::PrecursorFilter;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -21,6 +21,9 @@
 
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
+#include "rawdata/SampleInfoRead.h"
+
+using varnex::rawdata::ReadDataSetSampleInfo;
 
 namespace {
 
@@ -41,9 +44,8 @@ double CatSeconds(const std::string& path) {
 
 // Reads every statistics record of every function as the builder does; returns the number read.
 std::size_t ReadAllStats(const std::string& path, int& functions) {
-    CDMRawDatafile file;
     CDatafileSampleInfo info;
-    if (file.Open(path.c_str(), 0) == 0 || file.ReadSampleInfo(info) == 0) {
+    if (!ReadDataSetSampleInfo(path, info)) {
         return 0;
     }
     functions = info.GetNumFunctions();

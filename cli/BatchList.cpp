@@ -15,6 +15,9 @@ using varnex::listio::ExportFormat;
 using varnex::listio::WritePrecursorHeader;
 using varnex::listio::WritePrecursorRows;
 
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnIndex;
+
 namespace varnex::cli {
 
 namespace {

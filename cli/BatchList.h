@@ -30,7 +30,7 @@ struct BatchTable {
 // Lists several data sets into one table, building up to `jobs` of them at a time. A data set that
 // cannot be read leaves out its rows only.
 BatchTable ListDataSets(const std::vector<std::string>& paths, unsigned jobs,
-                        varnex::listio::ExportFormat format, PrecursorColumn sortColumn,
+                        varnex::listio::ExportFormat format, varnex::model::PrecursorColumn sortColumn,
                         const PrecursorListBuilder& build);
 
 // One build at a time per processor this process may run on (a cluster job's CPU set, not the machine's).

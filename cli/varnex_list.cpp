@@ -41,6 +41,12 @@ using varnex::listio::ExportFormat;
 using varnex::listio::UnreadableReason;
 using varnex::listio::WritePrecursors;
 
+using varnex::model::kPrecursorColumns;
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnHeader;
+using varnex::model::PrecursorColumnIndex;
+using varnex::model::PrecursorColumnKey;
+
 #ifndef VARNEX_VERSION
 #define VARNEX_VERSION "unknown"
 #endif

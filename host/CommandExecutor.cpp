@@ -4,6 +4,8 @@
 #include <chrono>
 #include <utility>
 
+namespace varnex::host {
+
 CommandExecutor::CommandExecutor(Observer observer, std::size_t maxQueued)
     : observer_(std::move(observer)), maxQueued_(maxQueued), latest_(std::make_shared<HostDisplayState>()) {
     worker_ = std::thread([this] { Work(); });
@@ -81,3 +83,5 @@ void CommandExecutor::Work() {
         }
     }
 }
+
+} // namespace varnex::host

@@ -18,6 +18,8 @@
 
 #include "host/HostDisplayModel.h"
 
+namespace varnex::host {
+
 class CommandExecutor final {
 public:
     using Observer = std::function<void(std::shared_ptr<const HostDisplayState>)>;
@@ -49,3 +51,5 @@ private:
     HostDisplayModel model_; // used on the worker thread only
     std::thread worker_;
 };
+
+} // namespace varnex::host

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+namespace varnex::host {
+
 namespace {
 
 constexpr int kLabelledPeaks = 10;
@@ -247,3 +249,5 @@ QString SpectrumView::HoverText(const QPointF& pixel) const {
     }
     return tr("m/z %1   intensity %2").arg(mz_[index], 0, 'f', 4).arg(intensity_[index], 0, 'g', 5);
 }
+
+} // namespace varnex::host

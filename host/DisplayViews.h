@@ -13,6 +13,8 @@
 class QCPItemText;
 class QCPTextElement;
 
+namespace varnex::host {
+
 class ChromatogramView final : public PlotView {
     Q_OBJECT
 
@@ -58,3 +60,5 @@ private:
     QCPItemText* markerLabel_ = nullptr; // owned by the plot
     QList<QCPAbstractItem*> peakLabels_;
 };
+
+} // namespace varnex::host

@@ -13,6 +13,8 @@ using varnex::hostlink::HostCommandParse;
 using varnex::hostlink::HostVerb;
 using varnex::hostlink::ParseHostCommand;
 
+namespace varnex::host {
+
 namespace {
 
 using varnex::rawdata::MsRun;
@@ -349,3 +351,5 @@ std::optional<ExtractedIonTrace> HostDisplayModel::ExtractIon(double mz, int fun
     }
     return trace;
 }
+
+} // namespace varnex::host

@@ -27,6 +27,8 @@ namespace varnex::rawdata {
 class MsRun;
 }
 
+namespace varnex::host {
+
 struct ChromatogramTrace {
     int function = 0;  // from 1
     std::string label; // names the function
@@ -122,3 +124,5 @@ private:
     };
     std::vector<SurveyCacheEntry> surveyCache_;
 };
+
+} // namespace varnex::host

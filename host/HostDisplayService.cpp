@@ -11,6 +11,8 @@
 using varnex::hostlink::HostCommandParse;
 using varnex::hostlink::ParseHostCommand;
 
+namespace varnex::host {
+
 HostDisplayService::HostDisplayService(QObject* parent)
     : QObject(parent), window_(std::make_unique<HostWindow>()),
       executor_([this](std::shared_ptr<const HostDisplayState>) { ScheduleRender(); }) {}
@@ -62,3 +64,5 @@ void HostDisplayService::ScheduleRender() {
         },
         Qt::QueuedConnection);
 }
+
+} // namespace varnex::host

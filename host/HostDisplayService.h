@@ -20,6 +20,8 @@
 #include "host/HostWindow.h"
 #include "hostlink/HostServer.h"
 
+namespace varnex::host {
+
 class HostDisplayService final : public QObject {
     Q_OBJECT
 
@@ -52,3 +54,5 @@ private:
     varnex::hostlink::HostCommandServer server_;
     std::thread serverThread_;
 };
+
+} // namespace varnex::host

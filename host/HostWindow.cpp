@@ -16,6 +16,8 @@
 
 #include "host/DisplayViews.h"
 
+namespace varnex::host {
+
 HostWindow::HostWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(tr("Varnex Host"));
     resize(1100, 850);
@@ -189,3 +191,5 @@ void HostWindow::ShowState(std::shared_ptr<const HostDisplayState> state) {
     statusBar()->showMessage((shown_->lastCommandFailed ? tr("Error: ") : QString()) +
                              QString::fromStdString(shown_->status));
 }
+
+} // namespace varnex::host

@@ -14,6 +14,9 @@
 
 class QLabel;
 class QVBoxLayout;
+
+namespace varnex::host {
+
 class ChromatogramView;
 class PlotView;
 class SpectrumView;
@@ -47,3 +50,5 @@ private:
     QList<SpectrumView*> added_;
     QLabel* hover_ = nullptr;
 };
+
+} // namespace varnex::host

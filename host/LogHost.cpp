@@ -7,6 +7,8 @@
 #include "hostlink/HostLink.h"
 #include "hostlink/HostServer.h"
 
+namespace varnex::host {
+
 std::string PrintableCommandLine(std::string_view command) {
     std::string line;
     line.reserve(command.size());
@@ -30,3 +32,5 @@ int RunLogHost(varnex::hostlink::HostCommandServer& server, std::ostream& out) {
     });
     return 0;
 }
+
+} // namespace varnex::host

@@ -12,8 +12,12 @@ namespace varnex::hostlink {
 class HostCommandServer;
 }
 
+namespace varnex::host {
+
 // The command as one printable line: control characters (a newline in a path, say) become \xNN escapes.
 std::string PrintableCommandLine(std::string_view command);
 
 // Serves until the server is stopped; returns the process exit code.
 int RunLogHost(varnex::hostlink::HostCommandServer& server, std::ostream& out);
+
+} // namespace varnex::host

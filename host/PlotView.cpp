@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QSvgGenerator>
 
+namespace varnex::host {
+
 PlotView::PlotView(QWidget* parent) : QCustomPlot(parent) {
     setInteractions(QCP::iRangeZoom);
     axisRect()->setRangeZoom(Qt::Horizontal);
@@ -116,3 +118,5 @@ long long NearestIndex(const QVector<double>& x, double value) {
     const auto lower = upper - 1;
     return (value - *lower <= *upper - value ? lower : upper) - x.begin();
 }
+
+} // namespace varnex::host

@@ -9,6 +9,8 @@
 
 #include <qcustomplot.h>
 
+namespace varnex::host {
+
 class PlotView : public QCustomPlot {
     Q_OBJECT
 
@@ -42,3 +44,5 @@ protected:
 
 // Index of the point of sorted `x` nearest to `value`; -1 for an empty vector.
 long long NearestIndex(const QVector<double>& x, double value);
+
+} // namespace varnex::host

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace varnex::host {
+
 namespace {
 
 // How many times the usual spacing an interval may be before it is a gap.
@@ -156,3 +158,5 @@ std::vector<std::size_t> StrongestPeaks(const PeakData& peaks, std::size_t count
     }
     return chosen;
 }
+
+} // namespace varnex::host

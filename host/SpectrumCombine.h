@@ -9,6 +9,8 @@
 
 #include <vector>
 
+namespace varnex::host {
+
 struct PeakData {
     std::vector<double> mz; // ascending
     std::vector<double> intensity;
@@ -29,3 +31,5 @@ PeakData CombineScans(const std::vector<const PeakData*>& scans, CombineToleranc
 // Indexes of the `count` most intense points, for labelling; points within `exclusionDa` of a stronger
 // chosen one are skipped so that one profile peak gets one label.
 std::vector<std::size_t> StrongestPeaks(const PeakData& peaks, std::size_t count, double exclusionDa);
+
+} // namespace varnex::host

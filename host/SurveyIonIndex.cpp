@@ -14,6 +14,10 @@
 #include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
 
+using varnex::model::WorkerPool;
+
+namespace varnex::host {
+
 namespace {
 
 using varnex::rawdata::MsRun;
@@ -291,3 +295,5 @@ std::shared_ptr<const SurveyIonIndex> SurveyIonIndexBuild::Index() {
     }
     return index_;
 }
+
+} // namespace varnex::host

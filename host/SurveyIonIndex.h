@@ -29,6 +29,8 @@ namespace varnex::rawdata {
 class MsRun;
 }
 
+namespace varnex::host {
+
 struct XicWindow {
     bool highResolution = false;
     double HalfWidthAt(double mz) const; // m/z either side
@@ -113,3 +115,5 @@ private:
 // The resolution test above, on one decoded scan: its typical relative point spacing in ppm (profile:
 // the median neighbour gap; centroid: the 1st percentile). Negative when the scan has too few points.
 double RelativeSpacingPpm(const std::vector<double>& mz, bool centroid);
+
+} // namespace varnex::host

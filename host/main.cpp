@@ -17,6 +17,9 @@
 #include "host/LogHost.h"
 #include "hostlink/HostServer.h"
 
+using varnex::host::HostDisplayService;
+using varnex::host::RunLogHost;
+
 namespace {
 
 constexpr const char* kUsage =

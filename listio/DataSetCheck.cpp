@@ -11,6 +11,9 @@
 
 #include "rawdata/SampleInfoRead.h"
 
+using varnex::rawdata::RawDataOpenError;
+using varnex::rawdata::ReadDataSetSampleInfo;
+
 namespace varnex::listio {
 
 std::optional<std::string> UnreadableReason(const std::string& path) {

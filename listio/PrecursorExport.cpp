@@ -9,6 +9,11 @@
 
 #include "model/PrecursorColumn.h"
 
+using varnex::model::ColumnValueOf;
+using varnex::model::kPrecursorColumns;
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnHeader;
+
 namespace varnex::listio {
 
 namespace {

@@ -14,6 +14,12 @@
 #include "model/WorkerPool.h"
 #include "numeric/ChargeState.h"
 
+using varnex::model::MassesAscending;
+using varnex::model::NearestPointIntensity;
+using varnex::model::SurveyScanTimes;
+using varnex::model::WorkerPool;
+using varnex::rawdata::DataSetHold;
+
 namespace {
 
 constexpr float kRelativeTolerance = 0.00065f;

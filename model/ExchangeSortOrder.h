@@ -8,7 +8,7 @@
 // The list's sort is, by definition, an in-place exchange sort: for each position i, every later
 // element that is strictly smaller than the one now at i is swapped with it. Its result is ascending,
 // but equal keys do not keep their order. Running it literally costs O(n^2) record copies, so
-// exchangeSortOrder computes the same final arrangement in O(n log n).
+// ExchangeSortOrder computes the same final arrangement in O(n log n).
 //
 // Why this works: elements with keys <= v, taken alone, go through exactly the passes the exchange sort
 // would make on them alone, so the order in which the elements of key v end up depends only on the
@@ -17,6 +17,8 @@
 // once for every smaller element met behind it. The queue is kept as a line with a moving front;
 // inserting at the back is an insertion before the front, which is resolved offline with a Fenwick tree.
 // Elements that are unordered with everything (NaN keys) are never swapped and keep their positions.
+
+namespace varnex::model {
 
 namespace exchange_sort_detail {
 
@@ -142,3 +144,5 @@ std::vector<int> ExchangeSortOrder(int count, Less less, Unordered unordered) {
     }
     return order;
 }
+
+} // namespace varnex::model

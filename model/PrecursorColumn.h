@@ -8,6 +8,8 @@
 
 #include "model/Precursor.h"
 
+namespace varnex::model {
+
 // The five columns of the precursor list, in display order. The column number is also the sort key and
 // the position in every export, so the window, the sort and varnex-list all go through this one table.
 enum class PrecursorColumn : int {
@@ -94,3 +96,5 @@ static_assert([] {
     }
     return true;
 }());
+
+} // namespace varnex::model

@@ -10,6 +10,10 @@
 #include "model/SurveyScanTimes.h"
 #include "rawdata/SampleInfoRead.h"
 
+using varnex::model::SurveyScanTimes;
+using varnex::rawdata::DataSetHold;
+using varnex::rawdata::ReadDataSetSampleInfo;
+
 namespace {
 
 RawPathRecord RecordForPath(const std::string& path) {

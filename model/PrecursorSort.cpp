@@ -9,6 +9,10 @@
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
 
+using varnex::model::ExchangeSortOrder;
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnFromIndex;
+
 namespace {
 
 template <typename Field>

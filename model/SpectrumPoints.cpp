@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace varnex::model {
+
 bool MassesAscending(const float* masses, int count) {
     for (int i = 0; i < count; ++i) {
         if (std::isnan(masses[i]) || (i > 0 && masses[i] < masses[i - 1])) {
@@ -34,3 +36,5 @@ float NearestPointIntensity(const float* masses, const float* intensities, int c
     const double aboveDistance = static_cast<double>(masses[k]) - static_cast<double>(setMass);
     return below > aboveDistance ? intensities[k] : intensities[k - 1];
 }
+
+} // namespace varnex::model

@@ -7,6 +7,8 @@
 #include <limits>
 #include <utility>
 
+namespace varnex::model {
+
 SurveyScanTimes::SurveyScanTimes(std::vector<float> rtMinutes)
     : rtMinutes_(std::move(rtMinutes)), firstNanScan_(rtMinutes_.size() + 1) {
     runningMaximum_.reserve(rtMinutes_.size());
@@ -54,3 +56,5 @@ std::size_t SurveyScanTimes::FirstNotAtOrBefore(float rtMinutes) const {
     }
     return std::min(FirstStrictlyLater(rtMinutes), firstNanScan_);
 }
+
+} // namespace varnex::model

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace varnex::model {
+
 unsigned WorkerPool::DefaultThreadCount() {
     return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
 }
@@ -71,3 +73,5 @@ void WorkerPool::Run() {
         }
     }
 }
+
+} // namespace varnex::model

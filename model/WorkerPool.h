@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace varnex::model {
+
 // A small fixed set of threads that run the tasks handed to them, for the one pass of the build that
 // pays for parallel work. The threads live as long as the pool; the pool lives inside one pass. Tasks
 // wait in a bounded queue, so a producer that runs ahead blocks instead of piling up work. With one
@@ -46,3 +48,5 @@ private:
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
+
+} // namespace varnex::model

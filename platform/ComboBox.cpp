@@ -45,10 +45,6 @@ int CComboBox::AddString(const QString& text) {
     return index;
 }
 
-QString CComboBox::GetLBText(int nIndex) const {
-    return m_pWidget != nullptr ? m_pWidget->itemText(nIndex) : QString();
-}
-
 namespace {
 
 QComboBox* ComboOf(CDataExchange* pDX, int nIDC) {

@@ -28,7 +28,6 @@ public:
     int SetCurSel(int nSelect);
     // Appends, or inserts in order when the list is sorted; returns the item's index.
     int AddString(const QString& text);
-    QString GetLBText(int nIndex) const;
 
 private:
     QComboBox* m_pWidget = nullptr;

@@ -98,18 +98,6 @@ public:
         return index;
     }
 
-    bool RemoveRow(int index) {
-        if (index < 0 || index >= RowCount()) {
-            return false;
-        }
-        Flush();
-        beginRemoveRows({}, index, index);
-        rows_.erase(rows_.begin() + index);
-        --announcedRows_;
-        endRemoveRows();
-        return true;
-    }
-
     void ClearRows() {
         beginResetModel();
         rows_.clear();
@@ -359,10 +347,6 @@ BOOL CListCtrl::SetItemText(int nItem, int nSubItem, const char* text) {
 
 std::string CListCtrl::GetItemText(int nItem, int nSubItem) const {
     return model_ ? std::string(model_->Text(nItem, nSubItem)) : std::string();
-}
-
-BOOL CListCtrl::DeleteItem(int nItem) {
-    return model_ && model_->RemoveRow(nItem);
 }
 
 BOOL CListCtrl::DeleteAllItems() {

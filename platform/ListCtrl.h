@@ -117,7 +117,6 @@ public:
     int InsertItem(const LVITEMA* item);
     BOOL SetItemText(int nItem, int nSubItem, const char* text);
     std::string GetItemText(int nItem, int nSubItem) const;
-    BOOL DeleteItem(int nItem);
     BOOL DeleteAllItems();
 
     // Columns.

@@ -222,7 +222,7 @@ int DmRawReadScanStatsVB(RawPathRecord& record, std::uint32_t scan, int /*reserv
     return 1;
 }
 
-std::string RawDataOpenError(const char* path) {
+std::string varnex::rawdata::RawDataOpenError(const char* path) {
     if (!path) {
         return {};
     }
@@ -537,6 +537,8 @@ bool CRawDatafile::GetSurveyScanInMobilityWindow(long long scan, double lower, d
     return true;
 }
 
+namespace varnex::rawdata {
+
 struct DataSetHold::Impl {
     explicit Impl(const std::string& path) : hold(path) {}
     MsRun::Hold hold;
@@ -545,9 +547,7 @@ struct DataSetHold::Impl {
 DataSetHold::DataSetHold(const std::string& path) : impl_(std::make_unique<Impl>(path)) {}
 DataSetHold::~DataSetHold() = default;
 
-bool DataSetHold::IsOpen() const {
-    return impl_->hold.Run() != nullptr;
-}
+} // namespace varnex::rawdata
 
 QXSpectrum::~QXSpectrum() {
     delete[] m_pMasses;

@@ -51,10 +51,14 @@ std::uint32_t DmRawScansInFunction(RawPathRecord& record);
 // the buffer is left as it was.
 int DmRawReadScanStatsVB(RawPathRecord& record, std::uint32_t scan, int reserved, ScanStatsRecord& stats);
 
+namespace varnex::rawdata {
+
 // Ours, beside the library's calls, which only say that a data set cannot be read: why the last attempt
 // of this process to open `path` failed ("not an mzML or mzXML data set", "it holds more than ...
 // spectra ..."). Empty when that attempt succeeded or none was made.
 std::string RawDataOpenError(const char* path);
+
+} // namespace varnex::rawdata
 
 class CDatafileSampleInfo {
 public:
@@ -158,23 +162,26 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+namespace varnex::rawdata {
+
 // Keeps one data set open for a whole pass over it: while a hold lives, every open of its path in this
 // process (readers, sample information, scan functions, on any thread) uses the version opened here and
 // does not look at the file again. A file that keeps changing is thus read once per pass, and a change
-// made during the pass is seen at the first open after the last hold has ended.
+// made during the pass is seen at the first open after the last hold has ended. A hold on a data set that
+// does not open changes nothing.
 class DataSetHold final {
 public:
     explicit DataSetHold(const std::string& path);
     ~DataSetHold();
     DataSetHold(const DataSetHold&) = delete;
     DataSetHold& operator=(const DataSetHold&) = delete;
-    // False when the data set could not be opened; opens then look at the file each time as usual.
-    bool IsOpen() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+} // namespace varnex::rawdata
 
 // A spectrum that owns the arrays handed to SetData.
 class QXSpectrum {

@@ -8,6 +8,10 @@
 
 #include "rawdata/RawData.h"
 
+namespace varnex::rawdata {
+
 // Opens the data set at `path` and reads its sample info into `info`. False when either step fails;
 // RawDataOpenError(path) then says why.
 bool ReadDataSetSampleInfo(const std::string& path, CDatafileSampleInfo& info);
+
+} // namespace varnex::rawdata

@@ -13,6 +13,9 @@
 using varnex::settings::DecimalPlacesAt;
 using varnex::settings::kDisplaySettingsNotSavedMessage;
 
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnDecimalsPosition;
+
 namespace {
 
 int PlacesAt(const std::string& text, PrecursorColumn column) {

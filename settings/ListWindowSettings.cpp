@@ -8,6 +8,8 @@
 #include "settings/ScopedKey.h"
 #include "system/Registry.h"
 
+using varnex::model::PrecursorColumnFromIndex;
+
 namespace varnex::settings {
 
 namespace {

@@ -379,7 +379,3 @@ BOOL CloseHandle(HANDLE hObject) {
 DWORD GetLastError() {
     return lastError;
 }
-
-void SetLastError(DWORD dwErrCode) {
-    lastError = dwErrCode;
-}

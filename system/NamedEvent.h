@@ -60,4 +60,3 @@ BOOL CloseHandle(HANDLE hObject);
 // The error code of this thread's last failing call, or ERROR_ALREADY_EXISTS after CreateEventA opened an
 // existing event.
 DWORD GetLastError();
-void SetLastError(DWORD dwErrCode);

@@ -16,6 +16,8 @@
 
 #include "platform/MessageBox.h"
 
+using varnex::ui::PrecursorFilter;
+
 namespace {
 
 constexpr int kAllFunctions = -1; // the function list's first entry

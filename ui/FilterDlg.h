@@ -22,11 +22,12 @@ class CFilterDlg final : public CDialog {
 public:
     static constexpr UINT IDD = 135; // controls 1010-1015 of the template: the fields, top to bottom
 
-    CFilterDlg(const PrecursorFilter& current, const CPrecursorArray& precursors, QWidget* pParent = nullptr);
+    CFilterDlg(const varnex::ui::PrecursorFilter& current, const CPrecursorArray& precursors,
+               QWidget* pParent = nullptr);
     ~CFilterDlg() override;
 
     void OnOK() override;
-    const PrecursorFilter& GetFilter() const { return m_filter; }
+    const varnex::ui::PrecursorFilter& GetFilter() const { return m_filter; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -37,10 +38,10 @@ private:
         std::string name;
     };
     // The filter the fields describe, or nothing once the user has been told what is wrong.
-    std::optional<PrecursorFilter> ReadFields();
+    std::optional<varnex::ui::PrecursorFilter> ReadFields();
 
     std::unique_ptr<Ui::FilterDlg> m_ui;
-    PrecursorFilter m_filter;
+    varnex::ui::PrecursorFilter m_filter;
     std::vector<int> m_chargeStates; // offered, ascending
     std::vector<FunctionChoice> m_functions;
 };

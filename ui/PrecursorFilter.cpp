@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/PrecursorFilter.h"
 
+namespace varnex::ui {
+
 namespace {
 
 bool InRange(float value, const std::optional<float>& low, const std::optional<float>& high) {
@@ -37,3 +39,5 @@ void FilterPrecursors(const CPrecursorArray& all, const PrecursorFilter& filter,
         }
     }
 }
+
+} // namespace varnex::ui

@@ -10,6 +10,8 @@
 
 #include "model/PrecursorArray.h"
 
+namespace varnex::ui {
+
 struct PrecursorFilter {
     std::optional<float> minSetMass;
     std::optional<float> maxSetMass;
@@ -24,3 +26,5 @@ struct PrecursorFilter {
 
 // Replaces `shown` by the precursors of `all` that pass, in the order of `all`.
 void FilterPrecursors(const CPrecursorArray& all, const PrecursorFilter& filter, CPrecursorArray& shown);
+
+} // namespace varnex::ui

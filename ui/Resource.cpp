@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/Resource.h"
 
+namespace varnex::ui {
+
 const StringTable& VarnexStringTable() {
     static const StringTable table = {
         {AFX_IDS_APP_TITLE, "Varnex"},
@@ -15,3 +17,5 @@ void RegisterVarnexStrings() {
         AfxSetStringTable(installed);
     }
 }
+
+} // namespace varnex::ui

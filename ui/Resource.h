@@ -19,6 +19,8 @@ inline constexpr UINT ID_FILE_OPEN = 57601;        // File > Open...
 inline constexpr UINT ID_EDIT_COPY = 57634;        // Edit > Copy
 inline constexpr UINT IDM_ABOUTBOX = 0x0010;       // the About item of the system menu
 
+namespace varnex::ui {
+
 // Shown when a data set yields no precursors, at start-up and when one is opened from the window.
 inline constexpr const char* kNoPrecursorsMessage = "There are no Precursors to Display";
 
@@ -26,3 +28,5 @@ inline constexpr const char* kNoPrecursorsMessage = "There are no Precursors to 
 const StringTable& VarnexStringTable();
 // Makes them the module's strings unless another table (a translation) was installed first.
 void RegisterVarnexStrings();
+
+} // namespace varnex::ui

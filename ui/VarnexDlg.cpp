@@ -58,7 +58,25 @@ using varnex::listio::ExportFormat;
 using varnex::listio::UnreadableReason;
 using varnex::listio::WritePrecursors;
 
-const UINT g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
+using varnex::model::ColumnValueOf;
+using varnex::model::kPrecursorColumns;
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnDecimalsPosition;
+using varnex::model::PrecursorColumnHeader;
+using varnex::model::PrecursorColumnIndex;
+using varnex::model::PrecursorColumnValue;
+
+using varnex::ui::FilterPrecursors;
+using varnex::ui::g_nVarnexCommandMessage;
+using varnex::ui::kCombineEventName;
+using varnex::ui::kHostCommandTimeoutMs;
+using varnex::ui::kNoHostMessage;
+using varnex::ui::kNoPrecursorsMessage;
+using varnex::ui::kVarnexCommandClose;
+using varnex::ui::PrecursorFilter;
+using varnex::ui::RegisterVarnexStrings;
+
+const UINT varnex::ui::g_nVarnexCommandMessage = RegisterWindowMessageA("s_wm_VARNEX_CMD");
 
 namespace {
 

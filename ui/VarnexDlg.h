@@ -39,6 +39,8 @@ class RegisteredMessageListener;
 
 using HICON = QIcon;
 
+namespace varnex::ui {
+
 // The id of the registered message "s_wm_VARNEX_CMD", obtained once at start-up.
 extern const UINT g_nVarnexCommandMessage;
 // The code of the registered message that ends the window as OK.
@@ -51,6 +53,8 @@ inline constexpr int kHostCommandTimeoutMs = 10000;
 inline constexpr const char* kNoHostMessage =
     "The host display is not running, so it cannot show this precursor.\n\nStart varnex-host, then "
     "double-click the precursor again.";
+
+} // namespace varnex::ui
 
 class CVarnexDlg : public CDialog {
 public:
@@ -70,8 +74,8 @@ public:
     bool ReportUnreadableDataSet(const std::string& path);
     // The array the rows show: the whole list, or the precursors passing the filter.
     const CPrecursorArray& DisplayedPrecursors() const;
-    const PrecursorFilter& GetFilter() const { return m_filter; }
-    void SetFilter(const PrecursorFilter& filter);
+    const varnex::ui::PrecursorFilter& GetFilter() const { return m_filter; }
+    void SetFilter(const varnex::ui::PrecursorFilter& filter);
     // Writes the displayed precursors as varnex-list does, replacing `path` only once all is written.
     bool ExportDisplayed(const std::string& path, varnex::listio::ExportFormat format,
                          std::string& error) const;
@@ -132,7 +136,7 @@ private:
     HANDLE m_combineEvent = nullptr;
     // A double-click without a host says so once, not at every click.
     bool m_toldHostMissing = false;
-    PrecursorFilter m_filter;
+    varnex::ui::PrecursorFilter m_filter;
     CPrecursorArray m_filteredPrecursors; // while the filter is on
     int m_sortColumn = 0;
     QLabel* m_dataSetLine = nullptr;

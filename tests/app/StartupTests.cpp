@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <utility>
@@ -17,12 +18,13 @@
 #include "outside/LogonTestSupport.h"
 
 #include "app/VarnexApp.h"
-#include "model/MzmlWriter.h"
 #include "platform/MessageBox.h"
 #include "progress/ProgressDlg.h"
 #include "settings/DecimalPlaces.h"
 #include "settings/SettingsTestSupport.h"
+#include "support/MzmlWriter.h"
 #include "support/RegistryTestSupport.h"
+#include "support/TempDirectory.h"
 #include "support/TestApplication.h"
 #include "support/TestHost.h"
 #include "system/Registry.h"
@@ -130,10 +132,10 @@ TEST_F(Startup, ListedUsersAreAdmitted) {
 }
 
 TEST_F(Startup, OnePrecursorIsEnoughToShowTheWindow) {
-    ScratchDir scratch;
-    const auto path = scratch.file("one.mzML");
-    writeMzml(path,
-              {surveyScan(1.0, {400.0, 500.25, 600.0}, {10.0f, 1000.0f, 10.0f}), msmsScan(2, 1.1, "500.25")});
+    support::TempDirectory scratch;
+    const std::filesystem::path path = scratch.File("one.mzML");
+    WriteMzml(path,
+              {SurveyScan(1.0, {400.0, 500.25, 600.0}, {10.0f, 1000.0f, 10.0f}), MsmsScan(2, 1.1, "500.25")});
     EXPECT_EQ(Start({path.string()}), FALSE);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(observer_.rowsInWindow, 1);

@@ -8,6 +8,12 @@
 #include "host/HostDisplayModel.h"
 #include "rawdata/MsRun.h"
 
+using varnex::host::HostDisplayModel;
+using varnex::host::HostDisplayState;
+using varnex::host::kMaxIndexedSurveyPoints;
+using varnex::host::SpectrumPanel;
+using varnex::host::SurveyIonIndex;
+
 namespace {
 
 const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";

@@ -15,6 +15,9 @@
 #include "hostlink/HostLink.h"
 #include "support/TestHost.h"
 
+using varnex::host::HostDisplayService;
+using varnex::host::HostWindow;
+
 namespace {
 
 const std::string kSample = VARNEX_SOURCE_DIR "/data/sample.mzML";

@@ -10,6 +10,9 @@
 #include "hostlink/HostServer.h"
 #include "support/TestHost.h"
 
+using varnex::host::PrintableCommandLine;
+using varnex::host::RunLogHost;
+
 TEST(LogHost, PrintsEachCommandOnItsOwnLineInArrivalOrder) {
     ScopedRuntimeDirectory runtime;
     varnex::hostlink::HostCommandServer server;

@@ -8,6 +8,12 @@
 
 #include "host/SpectrumCombine.h"
 
+using varnex::host::CombineCentroidScans;
+using varnex::host::CombineScans;
+using varnex::host::CombineTolerance;
+using varnex::host::PeakData;
+using varnex::host::StrongestPeaks;
+
 namespace {
 
 PeakData Centroid(std::vector<double> mz, std::vector<double> intensity) {

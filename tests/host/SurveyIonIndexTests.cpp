@@ -10,6 +10,11 @@
 #include "host/SurveyIonIndex.h"
 #include "rawdata/MsRun.h"
 
+using varnex::host::kMaxIndexedSurveyPoints;
+using varnex::host::RelativeSpacingPpm;
+using varnex::host::SurveyIonIndex;
+using varnex::host::SurveyIonIndexBuild;
+
 namespace {
 
 using varnex::rawdata::MsRun;

@@ -10,13 +10,15 @@
 
 #include <gtest/gtest.h>
 
-#include "MzmlWriter.h"
 #include "WrittenDataSet.h"
 #include "model/PrecursorList.h"
 #include "model/WorkerPool.h"
 #include "rawdata/MsRun.h"
+#include "support/MzmlWriter.h"
 
 using varnex::rawdata::MsRun;
+
+using varnex::model::WorkerPool;
 
 namespace {
 
@@ -162,7 +164,7 @@ TEST_F(DataSetOpens, FileTouchedThroughoutTheBuildIsParsedOnce) {
 TEST_F(DataSetOpens, ChangeMadeAfterABuildIsSeenByTheNextBuild) {
     BuildList(list, path(), 0);
     ASSERT_EQ(list.m_Precursors.GetSize(), 210);
-    writeMzml(path(), {surveyScan(0.0), msmsScan(2, 0.01, "500.25"), msmsScan(2, 0.02, "612.5")});
+    WriteMzml(path(), {SurveyScan(0.0), MsmsScan(2, 0.01, "500.25"), MsmsScan(2, 0.02, "612.5")});
     CPrecursorList rebuilt;
     BuildList(rebuilt, path(), 0);
     EXPECT_EQ(rebuilt.m_Precursors.GetSize(), 2);
@@ -171,9 +173,9 @@ TEST_F(DataSetOpens, ChangeMadeAfterABuildIsSeenByTheNextBuild) {
 // Regression: records were added one at a time under the array's capped growth step, and the charge
 // pass copied the whole list out and back in, which made the build quadratic in the precursor count.
 TEST_F(WrittenDataSetTest, BuiltListIsSizedOnceForAllItsRuns) {
-    std::vector<TestScan> scans = {surveyScan(0.0)};
+    std::vector<TestScan> scans = {SurveyScan(0.0)};
     for (int i = 0; i < 3000; ++i) {
-        scans.push_back(msmsScan(2 + i % 2, 0.001 * (i + 1), std::to_string(400 + i % 7)));
+        scans.push_back(MsmsScan(2 + i % 2, 0.001 * (i + 1), std::to_string(400 + i % 7)));
     }
     build(scans);
     ASSERT_TRUE(result);

@@ -13,6 +13,9 @@
 #include "rawdata/RawData.h"
 #include "support/RawTestFiles.h"
 
+using varnex::model::MassesAscending;
+using varnex::model::NearestPointIntensity;
+
 // The nearest-point rule on its own.
 
 TEST(NearestPointIntensity, HalfwayBetweenTwoPointsTakesTheLowerOne) {
@@ -70,14 +73,14 @@ constexpr float kMonoHeight = 1.0e6f;
 // A clean charge-2 isotope envelope (averagine near 1,000 Da) with far-away companions below and above.
 TestScan SurveyWithEnvelope(double rtMinutes) {
     const double step = 1.00286 / 2.0;
-    return surveyScan(
+    return SurveyScan(
         rtMinutes, {300.0, kMonoMz, kMonoMz + step, kMonoMz + 2 * step, kMonoMz + 3 * step, 900.0},
         {5000.0f, kMonoHeight, 0.536f * kMonoHeight, 0.167f * kMonoHeight, 0.039f * kMonoHeight, 4000.0f});
 }
 
 // One peak at the set mass and nothing that could be an isotope of it.
 TestScan SurveyWithLonePeak(double rtMinutes, float height) {
-    return surveyScan(rtMinutes, {300.0, kMonoMz, 900.0}, {5000.0f, height, 4000.0f});
+    return SurveyScan(rtMinutes, {300.0, kMonoMz, 900.0}, {5000.0f, height, 4000.0f});
 }
 
 const std::string kSetMass = "500.27";
@@ -87,7 +90,7 @@ using ChargeStatePass = WrittenDataSetTest;
 } // namespace
 
 TEST_F(ChargeStatePass, EnvelopeInTheSurveyScanGivesChargeAndPeakIntensity) {
-    build({SurveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
+    build({SurveyWithEnvelope(0.0), MsmsScan(2, 0.01, kSetMass)});
     ASSERT_TRUE(result);
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nChargeState, 2);
@@ -96,7 +99,7 @@ TEST_F(ChargeStatePass, EnvelopeInTheSurveyScanGivesChargeAndPeakIntensity) {
 
 TEST_F(ChargeStatePass, UndeterminedChargeIsRetriedOnTheSurveyScanBefore) {
     // The run's own survey scan shows a lone peak; the one before shows the envelope.
-    build({SurveyWithEnvelope(0.0), SurveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
+    build({SurveyWithEnvelope(0.0), SurveyWithLonePeak(0.02, 3.0e5f), MsmsScan(2, 0.03, kSetMass)});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nSurveyScan, 2);
     EXPECT_EQ(at(0).m_nChargeState, 2);
@@ -104,7 +107,7 @@ TEST_F(ChargeStatePass, UndeterminedChargeIsRetriedOnTheSurveyScanBefore) {
 }
 
 TEST_F(ChargeStatePass, ChargeStaysUndeterminedWhenNeitherScanTells) {
-    build({SurveyWithLonePeak(0.0, 2.0e5f), SurveyWithLonePeak(0.02, 3.0e5f), msmsScan(2, 0.03, kSetMass)});
+    build({SurveyWithLonePeak(0.0, 2.0e5f), SurveyWithLonePeak(0.02, 3.0e5f), MsmsScan(2, 0.03, kSetMass)});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nChargeState, -1);
     EXPECT_EQ(at(0).m_fIntensity, 2.0e5f); // the second attempt's height replaces the first
@@ -113,8 +116,8 @@ TEST_F(ChargeStatePass, ChargeStaysUndeterminedWhenNeitherScanTells) {
 // Regression: a run after the last survey scan used to skip its own survey scan and take charge and
 // intensity from the one before.
 TEST_F(ChargeStatePass, RunAfterTheLastSurveyScanUsesThatScan) {
-    build({SurveyWithLonePeak(0.0, 2.0e5f), SurveyWithEnvelope(0.02), msmsScan(2, 0.03, kSetMass),
-           msmsScan(2, 0.04, kSetMass)});
+    build({SurveyWithLonePeak(0.0, 2.0e5f), SurveyWithEnvelope(0.02), MsmsScan(2, 0.03, kSetMass),
+           MsmsScan(2, 0.04, kSetMass)});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(at(0).m_nSurveyScan, 2);
     EXPECT_EQ(at(0).m_nChargeState, 2);
@@ -122,7 +125,7 @@ TEST_F(ChargeStatePass, RunAfterTheLastSurveyScanUsesThatScan) {
 }
 
 TEST_F(ChargeStatePass, RunBeforeEverySurveyScanHasNoCharge) {
-    build({msmsScan(2, 0.01, kSetMass), SurveyWithEnvelope(0.02), msmsScan(2, 0.03, "612.5")});
+    build({MsmsScan(2, 0.01, kSetMass), SurveyWithEnvelope(0.02), MsmsScan(2, 0.03, "612.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     EXPECT_EQ(at(0).m_nSurveyScan, 0);
     EXPECT_EQ(at(0).m_nChargeState, -1);
@@ -134,8 +137,8 @@ TEST_F(ChargeStatePass, RunBeforeEverySurveyScanHasNoCharge) {
 TEST_F(ChargeStatePass, UndecodableSurveySpectrumKeepsEveryPrecursor) {
     TestScan broken = SurveyWithEnvelope(0.0);
     broken.undecodable = true;
-    build({broken, msmsScan(2, 0.01, kSetMass), SurveyWithEnvelope(0.02), msmsScan(2, 0.03, "500.2701"),
-           surveyScan(0.04), msmsScan(2, 0.05, "612.5")});
+    build({broken, MsmsScan(2, 0.01, kSetMass), SurveyWithEnvelope(0.02), MsmsScan(2, 0.03, "500.2701"),
+           SurveyScan(0.04), MsmsScan(2, 0.05, "612.5")});
     ASSERT_TRUE(result);
     ASSERT_EQ(list.m_Precursors.GetSize(), 3);
     EXPECT_EQ(at(0).m_nChargeState, -1);
@@ -161,7 +164,7 @@ TEST_F(ChargeStatePass, SetMassNotAboveZeroGetsChargeZeroAndTheNearestPoint) {
 }
 
 TEST_F(ChargeStatePass, DataSetThatNoLongerOpensLeavesTheListUnchanged) {
-    build({SurveyWithEnvelope(0.0), msmsScan(2, 0.01, kSetMass)});
+    build({SurveyWithEnvelope(0.0), MsmsScan(2, 0.01, kSetMass)});
     CPrecursor manual = at(0);
     manual.m_nChargeState = -1;
     manual.m_fIntensity = 0.0f;
@@ -176,7 +179,7 @@ TEST_F(ChargeStatePass, DataSetThatNoLongerOpensLeavesTheListUnchanged) {
 }
 
 TEST_F(ChargeStatePass, EmptyListReadsNothingAndSucceeds) {
-    list.SetRawPath(scratch.file("missing.mzML").string());
+    list.SetRawPath(scratch.File("missing.mzML"));
     EXPECT_TRUE(list.AssignChargeStates());
     EXPECT_EQ(list.m_Precursors.GetSize(), 0);
 }

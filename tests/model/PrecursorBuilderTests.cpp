@@ -39,10 +39,10 @@ class PrecursorBuilder : public WrittenDataSetTest {
 protected:
     // Survey scan at 0.0 then MS/MS scans of function 2 with the given set masses, 0.01 min apart.
     void BuildFromSetMasses(const std::vector<std::string>& setMasses) {
-        std::vector<TestScan> scans = {surveyScan(0.0)};
+        std::vector<TestScan> scans = {SurveyScan(0.0)};
         double rtMinutes = 0.0;
         for (const auto& setMass : setMasses) {
-            scans.push_back(msmsScan(2, rtMinutes += 0.01, setMass));
+            scans.push_back(MsmsScan(2, rtMinutes += 0.01, setMass));
         }
         build(scans);
     }
@@ -79,9 +79,9 @@ TEST_F(PrecursorBuilder, NotANumberSetMassEndsTheFunctionLikeZero) {
 
 TEST_F(PrecursorBuilder, EachFunctionOpensItsOwnRunAtItsFirstScan) {
     // Function 2 ends and function 3 starts on the same set mass; the file interleaves them.
-    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), msmsScan(3, 0.02, "800.5", "CID"),
-           msmsScan(2, 0.03, "700.75"), msmsScan(3, 0.04, "800.5", "CID"), msmsScan(2, 0.05, "800.5"),
-           msmsScan(3, 0.06, "612.25", "CID")});
+    build({SurveyScan(0.0), MsmsScan(2, 0.01, "500.5"), MsmsScan(3, 0.02, "800.5", "CID"),
+           MsmsScan(2, 0.03, "700.75"), MsmsScan(3, 0.04, "800.5", "CID"), MsmsScan(2, 0.05, "800.5"),
+           MsmsScan(3, 0.06, "612.25", "CID")});
     ExpectRuns(
         list,
         {{2, 1, 1, 500.5f}, {2, 2, 2, 700.75f}, {2, 3, 3, 800.5f}, {3, 1, 2, 800.5f}, {3, 3, 3, 612.25f}});
@@ -98,20 +98,20 @@ TEST_F(PrecursorBuilder, EachFunctionOpensItsOwnRunAtItsFirstScan) {
 
 TEST_F(PrecursorBuilder, RunCarriesTheRetentionTimeOfItsFirstScan) {
     build(
-        {surveyScan(0.0), msmsScan(2, 0.25, "500.5"), msmsScan(2, 0.5, "500.5"), msmsScan(2, 0.75, "600.5")});
+        {SurveyScan(0.0), MsmsScan(2, 0.25, "500.5"), MsmsScan(2, 0.5, "500.5"), MsmsScan(2, 0.75, "600.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     EXPECT_FLOAT_EQ(list.m_Precursors.GetAt(0).m_fRetentionTime, 0.25f);
     EXPECT_FLOAT_EQ(list.m_Precursors.GetAt(1).m_fRetentionTime, 0.75f);
 }
 
 TEST_F(PrecursorBuilder, SurveyOnlyDataSetGivesAnEmptyList) {
-    build({surveyScan(0.0), surveyScan(0.1)});
+    build({SurveyScan(0.0), SurveyScan(0.1)});
     EXPECT_TRUE(result);
     EXPECT_EQ(list.m_Precursors.GetSize(), 0);
 }
 
 TEST_F(PrecursorBuilder, DataSetThatCannotBeReadGivesAnEmptyList) {
-    list.SetRawPath(scratch.file("missing.mzML").string());
+    list.SetRawPath(scratch.File("missing.mzML"));
     EXPECT_TRUE(list.CreatePrecursorList());
     EXPECT_EQ(list.m_Precursors.GetSize(), 0);
     int count = 42;
@@ -146,11 +146,11 @@ Placement PlacementOf(const CPrecursorList& list, int index) {
 } // namespace
 
 TEST_F(PrecursorBuilder, RunsArePlacedOnTheLastSurveyScanAtOrBeforeThem) {
-    build({msmsScan(2, 0.05, "400.5"),                              // before every survey scan
-           surveyScan(0.1), msmsScan(2, 0.1, "500.5"),              // at exactly survey scan 1's time
-           msmsScan(2, 0.15, "510.5"), surveyScan(0.2),             //
-           msmsScan(2, 0.25, "520.5"), surveyScan(0.3),             //
-           msmsScan(2, 0.35, "530.5"), msmsScan(2, 0.4, "540.5")}); // after the last survey scan
+    build({MsmsScan(2, 0.05, "400.5"),                              // before every survey scan
+           SurveyScan(0.1), MsmsScan(2, 0.1, "500.5"),              // at exactly survey scan 1's time
+           MsmsScan(2, 0.15, "510.5"), SurveyScan(0.2),             //
+           MsmsScan(2, 0.25, "520.5"), SurveyScan(0.3),             //
+           MsmsScan(2, 0.35, "530.5"), MsmsScan(2, 0.4, "540.5")}); // after the last survey scan
     ASSERT_EQ(list.m_Precursors.GetSize(), 6);
     const Placement expected[] = {{-1.0f, 0}, {0.1f, 1}, {0.1f, 1}, {0.2f, 2}, {0.3f, 3}, {0.3f, 3}};
     for (int i = 0; i < 6; ++i) {
@@ -163,7 +163,7 @@ TEST_F(PrecursorBuilder, RunsArePlacedOnTheLastSurveyScanAtOrBeforeThem) {
 // Regression: a survey scan acquired at time 0.0 used to count as "not placed", and its runs showed
 // the time of the next survey scan.
 TEST_F(PrecursorBuilder, RunAfterASurveyScanAtTimeZeroKeepsTimeZero) {
-    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5"), surveyScan(0.02), msmsScan(2, 0.03, "600.5")});
+    build({SurveyScan(0.0), MsmsScan(2, 0.01, "500.5"), SurveyScan(0.02), MsmsScan(2, 0.03, "600.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     EXPECT_EQ(PlacementOf(list, 0).switchingTime, 0.0f);
     EXPECT_EQ(PlacementOf(list, 0).surveyScan, 1);
@@ -172,14 +172,14 @@ TEST_F(PrecursorBuilder, RunAfterASurveyScanAtTimeZeroKeepsTimeZero) {
 }
 
 TEST_F(PrecursorBuilder, RunAfterTheOnlySurveyScanAtTimeZeroGetsIt) {
-    build({surveyScan(0.0), msmsScan(2, 0.01, "500.5")});
+    build({SurveyScan(0.0), MsmsScan(2, 0.01, "500.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 1);
     EXPECT_EQ(PlacementOf(list, 0).switchingTime, 0.0f);
     EXPECT_EQ(PlacementOf(list, 0).surveyScan, 1);
 }
 
 TEST_F(PrecursorBuilder, WithoutSurveyScansEveryRunLiesBeforeThem) {
-    build({msmsScan(2, 0.01, "500.5"), msmsScan(2, 0.02, "600.5")});
+    build({MsmsScan(2, 0.01, "500.5"), MsmsScan(2, 0.02, "600.5")});
     ASSERT_EQ(list.m_Precursors.GetSize(), 2);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(PlacementOf(list, i).switchingTime, -1.0f);

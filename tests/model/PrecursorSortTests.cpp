@@ -11,6 +11,8 @@
 #include "model/PrecursorColumn.h"
 #include "model/PrecursorList.h"
 
+using varnex::model::PrecursorColumn;
+
 namespace {
 
 // The sort as the list defines it, written out literally: O(n^2) exchanges of record copies.

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "model/PrecursorList.h"
-#include "model/SampleTruth.h"
 #include "support/RawTestFiles.h"
+#include "support/SampleTruth.h"
 
 TEST(SampleDataSet, BuildMatchesTheGroundTruthRunForRun) {
     const auto truth = ReadSampleTruth();

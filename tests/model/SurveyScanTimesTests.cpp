@@ -8,6 +8,8 @@
 
 #include "model/SurveyScanTimes.h"
 
+using varnex::model::SurveyScanTimes;
+
 namespace {
 
 // The survey-scan pass's walk: stop at the first survey scan the run's time is not at or after.

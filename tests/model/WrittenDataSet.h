@@ -6,22 +6,23 @@
 
 #include <gtest/gtest.h>
 
-#include "MzmlWriter.h"
 #include "model/PrecursorList.h"
+#include "support/MzmlWriter.h"
+#include "support/TempDirectory.h"
 
 // A precursor list built from an mzML file the test writes itself.
 class WrittenDataSetTest : public ::testing::Test {
 protected:
     void build(const std::vector<TestScan>& scans) {
-        writeMzml(path(), scans);
+        WriteMzml(path(), scans);
         list.SetRawPath(path());
         result = list.CreatePrecursorList();
     }
 
     CPrecursor at(int index) const { return list.m_Precursors.GetAt(index); }
-    std::string path() const { return scratch.file("run.mzML").string(); }
+    std::string path() const { return scratch.File("run.mzML"); }
 
-    ScratchDir scratch;
+    support::TempDirectory scratch{"varnex-model"};
     CPrecursorList list;
     bool result = false;
 };

@@ -11,6 +11,9 @@
 
 using varnex::settings::DecimalPlacesAt;
 
+using varnex::model::PrecursorColumn;
+using varnex::model::PrecursorColumnDecimalsPosition;
+
 using varnex::system::OpenRegistryKeyCount;
 
 namespace {

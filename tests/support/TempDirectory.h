@@ -20,8 +20,9 @@ public:
     explicit TempDirectory(const std::string& prefix = "varnex-test") {
         std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
         // mkdtemp makes the folder private to the user (0700), as the runtime directory must be.
-        if (::mkdtemp(pattern.data()) == nullptr)
+        if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("mkdtemp failed for " + pattern);
+        }
         path_ = pattern;
     }
     ~TempDirectory() {

@@ -41,8 +41,9 @@ public:
     explicit ThreadedHost(varnex::hostlink::HostCommandServer::Limits limits = {}, Handler handler = {})
         : server_(limits), handler_(std::move(handler)) {
         std::string error;
-        if (!server_.Listen(error))
+        if (!server_.Listen(error)) {
             throw std::runtime_error("host cannot listen: " + error);
+        }
         thread_ = std::thread([this] {
             server_.Run([this](std::string_view command) {
                 {
@@ -60,8 +61,9 @@ public:
 
     void Stop() {
         server_.Stop();
-        if (thread_.joinable())
+        if (thread_.joinable()) {
             thread_.join();
+        }
     }
 
     std::vector<std::string> Received() const {

@@ -53,6 +53,10 @@ using varnex::settings::WriteWindowPlacement;
 
 using varnex::listio::ExportFormat;
 
+using varnex::ui::kNoHostMessage;
+using varnex::ui::kNoPrecursorsMessage;
+using varnex::ui::PrecursorFilter;
+
 namespace {
 
 using ui_test::MakePrecursor;

@@ -19,6 +19,8 @@
 
 using varnex::platform::SetMessageBoxObserver;
 
+using varnex::ui::kHostCommandTimeoutMs;
+
 namespace {
 
 using ui_test::MakePrecursor;

@@ -23,10 +23,22 @@
 #include "UiTestSupport.h"
 #include "host/DisplayViews.h"
 #include "host/HostDisplayService.h"
-#include "model/SampleTruth.h"
 #include "rawdata/MsRun.h"
 #include "support/RegistryTestSupport.h"
+#include "support/SampleTruth.h"
 #include "support/TestHost.h"
+
+using varnex::host::ChromatogramState;
+using varnex::host::ChromatogramTrace;
+using varnex::host::CombineTolerance;
+using varnex::host::ExtractedIonTrace;
+using varnex::host::HostDisplayService;
+using varnex::host::HostDisplayState;
+using varnex::host::HostWindow;
+using varnex::host::PeakData;
+using varnex::host::SpectrumPanel;
+using varnex::host::SpectrumState;
+using varnex::host::SpectrumView;
 
 namespace {
 

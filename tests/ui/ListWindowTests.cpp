@@ -31,6 +31,8 @@
 
 using varnex::platform::SetMessageBoxObserver;
 
+using varnex::ui::kNoHostMessage;
+
 namespace {
 
 using ui_test::MakePrecursor;

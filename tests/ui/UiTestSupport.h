@@ -35,19 +35,22 @@ inline CPrecursor MakePrecursor(float switchingTime, float setMass, const std::s
 
 // Lets queued notifications (double-clicks reach the window from the event loop) arrive.
 inline void ProcessEvents() {
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         QCoreApplication::processEvents();
+    }
 }
 
 // Shows the window, runs `script` once its modal loop is up and the window is on screen with its rows,
 // and ends it with IDABORT if the script did not. Returns DoModal's result.
 inline INT_PTR RunWindow(CVarnexDlg& dialog, const std::function<void()>& script) {
     QTimer::singleShot(0, &dialog, [&dialog, script] {
-        if (QTest::qWaitForWindowExposed(&dialog))
+        if (QTest::qWaitForWindowExposed(&dialog)) {
             ProcessEvents();
+        }
         script();
-        if (dialog.isVisible())
+        if (dialog.isVisible()) {
             dialog.EndDialog(IDABORT);
+        }
     });
     return dialog.DoModal();
 }

@@ -25,6 +25,9 @@
 
 using varnex::system::SendRegisteredMessage;
 
+using varnex::ui::g_nVarnexCommandMessage;
+using varnex::ui::kVarnexCommandClose;
+
 namespace {
 
 using ui_test::MakePrecursor;

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "MzmlWriter.h"
+#include "support/MzmlWriter.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 #include <utility>
 
 #include "rawdata/BinaryDecode.h"
@@ -75,7 +73,7 @@ void WriteSpectrum(std::ostream& out, int index, int scanInFunction, const TestS
 
 } // namespace
 
-TestScan surveyScan(double rtMinutes, std::vector<double> masses, std::vector<float> intensities) {
+TestScan SurveyScan(double rtMinutes, std::vector<double> masses, std::vector<float> intensities) {
     TestScan scan;
     scan.function = 1;
     scan.rtMinutes = rtMinutes;
@@ -84,7 +82,7 @@ TestScan surveyScan(double rtMinutes, std::vector<double> masses, std::vector<fl
     return scan;
 }
 
-TestScan msmsScan(int function, double rtMinutes, std::string setMass, std::string activation) {
+TestScan MsmsScan(int function, double rtMinutes, std::string setMass, std::string activation) {
     TestScan scan;
     scan.function = function;
     scan.rtMinutes = rtMinutes;
@@ -95,7 +93,7 @@ TestScan msmsScan(int function, double rtMinutes, std::string setMass, std::stri
     return scan;
 }
 
-void writeMzml(const std::filesystem::path& path, const std::vector<TestScan>& scans) {
+void WriteMzml(const std::filesystem::path& path, const std::vector<TestScan>& scans) {
     std::ostringstream out;
     out.precision(10);
     out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
@@ -113,17 +111,4 @@ void writeMzml(const std::filesystem::path& path, const std::vector<TestScan>& s
     if (!file) {
         throw std::runtime_error("cannot write " + path.string());
     }
-}
-
-ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "varnex-model-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a scratch directory");
-    }
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }

@@ -17,20 +17,7 @@ struct TestScan {
     bool undecodable = false;       // arrays flagged zlib but holding bytes no inflater accepts
 };
 
-TestScan surveyScan(double rtMinutes, std::vector<double> masses = {}, std::vector<float> intensities = {});
-TestScan msmsScan(int function, double rtMinutes, std::string setMass, std::string activation = "HCD");
+TestScan SurveyScan(double rtMinutes, std::vector<double> masses = {}, std::vector<float> intensities = {});
+TestScan MsmsScan(int function, double rtMinutes, std::string setMass, std::string activation = "HCD");
 
-void writeMzml(const std::filesystem::path& path, const std::vector<TestScan>& scans);
-
-// A per-test scratch directory, removed with the object.
-class ScratchDir final {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::filesystem::path file(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+void WriteMzml(const std::filesystem::path& path, const std::vector<TestScan>& scans);

@@ -33,18 +33,21 @@ inline std::vector<SampleTruthRun> ReadSampleTruth() {
     {
         std::istringstream header(line);
         std::string name;
-        for (std::size_t i = 0; std::getline(header, name, '\t'); ++i)
+        for (std::size_t i = 0; std::getline(header, name, '\t'); ++i) {
             column[name] = i;
+        }
     }
     std::vector<SampleTruthRun> runs;
     while (std::getline(file, line)) {
         std::vector<std::string> fields;
         std::istringstream row(line);
         std::string field;
-        while (std::getline(row, field, '\t'))
+        while (std::getline(row, field, '\t')) {
             fields.push_back(field);
-        if (fields.size() != column.size())
+        }
+        if (fields.size() != column.size()) {
             continue;
+        }
         const auto at = [&](const char* name) { return fields.at(column.at(name)); };
         SampleTruthRun run;
         run.function = std::stoi(at("function"));

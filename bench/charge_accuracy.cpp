@@ -14,13 +14,18 @@
 // counted as absent, not scored: gen_dda_mzml.py's profile mode shifts peaks that collide with a
 // neighbour by up to several peak widths.
 //
-// Usage: charge_accuracy [--no-real] [--as-listed] [--verbose] [--dump] [MZML TRUTH_TSV]...
-//        (--dump: the survey points around every miss)
+// Usage: charge_accuracy [--no-real] [--as-listed] [--verbose] [--dump] [--explain] [--explain-missing]
+//                        [MZML TRUTH_TSV]...
+//        (--dump: the survey points around every miss;
+//        --explain: for every real MS2 precursor whose peak is present and whose charge differs from the
+//        instrument's, the survey peaks at both charges' isotope steps and which charge they favour, read
+//        without the routine; --explain-missing: the same for those left at -1)
 //        (default synthetic sources: the bundled sample, and bench/data/run60.mzML,
 //        run60-profile.mzML and the dense seeds dense1..3.mzML with their truth tables when present;
 //        bench/make-data.sh writes them)
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -35,6 +40,7 @@
 #include <utility>
 #include <vector>
 
+#include "numeric/Averagine.h"
 #include "numeric/ChargeState.h"
 #include "numeric/PeakList.h"
 #include "rawdata/MsRun.h"
@@ -317,18 +323,35 @@ struct RealTally {
     }
 };
 
-// Whether the survey spectrum holds a peak within kPresentPpm of `mz`: a centroid, or a profile apex.
-bool PeakPresent(const FloatSpectrum& survey, bool centroid, double mz) {
-    const double reach = kPresentPpm * 1e-6 * mz;
-    const auto begin = std::lower_bound(survey.masses.begin(), survey.masses.end(), mz - 1.0);
-    const auto end = std::upper_bound(begin, survey.masses.end(), mz + 1.0);
+// The survey spectrum's peaks between `lowMz` and `highMz`: its centroids, or its profile apexes.
+std::vector<varnex::numeric::Peak> PeaksBetween(const FloatSpectrum& survey, bool centroid, double lowMz,
+                                                double highMz) {
+    const auto begin = std::lower_bound(survey.masses.begin(), survey.masses.end(), lowMz);
+    const auto end = std::upper_bound(begin, survey.masses.end(), highMz);
     const int from = static_cast<int>(begin - survey.masses.begin());
     const int to = static_cast<int>(end - survey.masses.begin());
     std::vector<varnex::numeric::Peak> peaks;
     varnex::numeric::CollectPeaks(survey.masses.data(), survey.intensities.data(), from, to, !centroid,
                                   peaks);
-    return std::any_of(peaks.begin(), peaks.end(),
-                       [&](const varnex::numeric::Peak& peak) { return std::fabs(peak.mz - mz) <= reach; });
+    return peaks;
+}
+
+// The peak nearest `mz` within `ppm` of it; null when there is none.
+const varnex::numeric::Peak* NearestPeak(const std::vector<varnex::numeric::Peak>& peaks, double mz,
+                                         double ppm) {
+    const varnex::numeric::Peak* nearest = nullptr;
+    for (const varnex::numeric::Peak& peak : peaks) {
+        if (std::fabs(peak.mz - mz) <= ppm * 1e-6 * mz &&
+            (nearest == nullptr || std::fabs(peak.mz - mz) < std::fabs(nearest->mz - mz))) {
+            nearest = &peak;
+        }
+    }
+    return nearest;
+}
+
+// Whether the survey spectrum holds a peak within kPresentPpm of `mz`: a centroid, or a profile apex.
+bool PeakPresent(const FloatSpectrum& survey, bool centroid, double mz) {
+    return NearestPeak(PeaksBetween(survey, centroid, mz - 1.0, mz + 1.0), mz, kPresentPpm) != nullptr;
 }
 
 // The survey scan as the program reads it for the MS/MS scan `msms`: on ion-mobility data the points
@@ -356,6 +379,177 @@ bool LoadSurveyFor(const MsRun& run, CRawDatafile& reader, bool mobility, std::s
         }
     }
     return LoadSurvey(run, surveyIndex, out);
+}
+
+// --explain: the survey peaks at the isotope steps of the instrument's charge and of ours, next to the
+// selected peak, read with nothing but the peak picker and the averagine pattern.
+bool explain = false;
+bool explainMissing = false;
+
+constexpr double kProtonMass = 1.007276;
+// A step's peak: the nearest within this of the step.
+constexpr double kStepPpm = 10.0;
+// A partner: a +1 or -1 step peak this close, whose upper/lower height ratio is within this factor
+// range of averagine's isotope 1 / isotope 0 ratio.
+constexpr double kPartnerPpm = 5.0;
+constexpr double kPartnerLowest = 0.3;
+constexpr double kPartnerHighest = 3.0;
+constexpr std::array<int, 3> kSteps = {1, 2, -1};
+
+struct StepPeak {
+    bool found = false;
+    double ppm = 0.0;
+    double fraction = 0.0; // of the selected peak's height
+};
+
+struct ChargeEvidence {
+    int charge = 0;
+    std::array<StepPeak, kSteps.size()> steps;
+    double averagineRatio = 0.0; // isotope 1 / isotope 0 at this charge
+    bool partner = false;
+    bool anyPeak = false; // at the +1 or -1 step
+};
+
+ChargeEvidence Evidence(const std::vector<varnex::numeric::Peak>& peaks,
+                        const varnex::numeric::Peak& selected, int charge) {
+    ChargeEvidence evidence;
+    evidence.charge = charge;
+    double abundances[2] = {};
+    varnex::numeric::AveraginePattern((selected.mz - kProtonMass) * charge, abundances, 2);
+    evidence.averagineRatio = abundances[0] > 0.0 ? abundances[1] / abundances[0] : 0.0;
+    for (std::size_t i = 0; i < kSteps.size(); ++i) {
+        const double mz = selected.mz + varnex::numeric::IsotopeOffset(kSteps[i]) / charge;
+        const varnex::numeric::Peak* peak = NearestPeak(peaks, mz, kStepPpm);
+        if (peak == nullptr) {
+            continue;
+        }
+        StepPeak& step = evidence.steps[i];
+        step.found = true;
+        step.ppm = 1e6 * (peak->mz - mz) / mz;
+        step.fraction = peak->height / selected.height;
+        if (kSteps[i] == 2) {
+            continue;
+        }
+        evidence.anyPeak = true;
+        const double ratio = kSteps[i] > 0 ? step.fraction : 1.0 / step.fraction;
+        evidence.partner = evidence.partner || (std::fabs(step.ppm) <= kPartnerPpm &&
+                                                ratio >= kPartnerLowest * evidence.averagineRatio &&
+                                                ratio <= kPartnerHighest * evidence.averagineRatio);
+    }
+    return evidence;
+}
+
+// Whether the spectrum favours charge `a` over `b`. A peak at b's +1 or -1 step speaks against a unless
+// that step is also one of a's isotope steps (a a multiple of b).
+bool Favours(const ChargeEvidence& a, const ChargeEvidence& b) {
+    return a.partner && (a.charge % b.charge == 0 || !b.anyPeak);
+}
+
+const char* Classify(const ChargeEvidence& instrument, const ChargeEvidence* ours) {
+    if (ours == nullptr) {
+        return instrument.partner ? "instrument" : "neither";
+    }
+    if (Favours(*ours, instrument)) {
+        return "ours";
+    }
+    if (Favours(instrument, *ours)) {
+        return "instrument";
+    }
+    return ours->partner || instrument.partner ? "both" : "neither";
+}
+
+std::string StepCells(const ChargeEvidence& evidence) {
+    std::string cells = "z=" + std::to_string(evidence.charge);
+    char cell[32];
+    for (const StepPeak& step : evidence.steps) {
+        if (step.found) {
+            std::snprintf(cell, sizeof cell, " %+5.1f %5.2f", step.ppm, step.fraction);
+            cells += cell;
+        } else {
+            cells += "           \u2014";
+        }
+    }
+    std::snprintf(cell, sizeof cell, " %5.2f", evidence.averagineRatio);
+    return cells + cell;
+}
+
+struct Explained {
+    std::string line;
+    std::string verdict;
+    bool missing = false; // our charge is -1
+};
+std::vector<Explained> explained;
+
+// The scan as the file names it: its "scan=N" part when it has one, else the whole id, else its index.
+std::string ScanLabel(const MsRun& run, std::size_t index) {
+    const std::string id = run.NativeId(index);
+    const std::size_t scan = id.rfind("scan=");
+    if (scan != std::string::npos && (scan == 0 || id[scan - 1] == ' ')) {
+        return id.substr(scan, id.find(' ', scan) - scan);
+    }
+    return id.empty() ? "#" + std::to_string(index) : id;
+}
+
+void Explain(const std::string& file, const MsRun& run, std::size_t index, const FloatSpectrum& survey,
+             bool centroid, double ionMz, int instrument, int ours) {
+    const std::vector<varnex::numeric::Peak> peaks = PeaksBetween(survey, centroid, ionMz - 1.6, ionMz + 2.6);
+    const varnex::numeric::Peak* selected = NearestPeak(peaks, ionMz, kPresentPpm);
+    if (selected == nullptr) {
+        return;
+    }
+    const ChargeEvidence theirs = Evidence(peaks, *selected, instrument);
+    std::string oursCells = "z=-1";
+    const char* verdict = nullptr;
+    if (ours > 0) {
+        const ChargeEvidence evidence = Evidence(peaks, *selected, ours);
+        oursCells = StepCells(evidence);
+        verdict = Classify(theirs, &evidence);
+    } else {
+        verdict = Classify(theirs, nullptr);
+    }
+    char head[256];
+    std::snprintf(head, sizeof head, "%-42s %-12s %10.5f %3d %3d %10.5f %9.3g | ", file.c_str(),
+                  ScanLabel(run, index).c_str(), run.Scans()[index].SetMass(), instrument, ours, selected->mz,
+                  selected->height);
+    explained.push_back({head + StepCells(theirs) + " | " + oursCells + " | " + verdict, verdict, ours <= 0});
+}
+
+void PrintExplained() {
+    std::printf("\nevidence in the survey scan (MS2, peak present; instrument charge %s)\n",
+                explainMissing ? "differs from ours, or ours is -1" : "differs from ours");
+    std::printf(
+        "  selected: the survey peak nearest the selected ion within %.0f ppm. For each charge z, the "
+        "peaks nearest\n  selected + d/z, d = %+.4f, %+.4f, %+.4f (isotope +1, +2, -1; averagine's mean "
+        "spacing) within %.0f ppm:\n  ppm off and height / selected's height, or \u2014; avg: averagine's "
+        "isotope 1 / isotope 0 height at\n  mass (m/z - proton) * z.\n",
+        kPresentPpm, varnex::numeric::IsotopeOffset(1), varnex::numeric::IsotopeOffset(2),
+        varnex::numeric::IsotopeOffset(-1), kStepPpm);
+    std::printf(
+        "  A partner of z: a +1 or -1 step peak within %.0f ppm whose upper/lower height ratio is "
+        "%.1f-%.0fx avg.\n  ours: ours has a partner and the instrument's charge no peak at its +1 and "
+        "-1 steps (those count\n  only when they are not also isotope steps of ours, i.e. when ours is "
+        "not a multiple of it);\n  instrument: the same the other way round; both: a partner for one or "
+        "both, and peaks at the other's\n  steps too; neither: no partner for either. Ours -1: "
+        "instrument when its charge has a partner, else neither.\n",
+        kPartnerPpm, kPartnerLowest, kPartnerHighest);
+    std::printf("%-42s %-12s %10s %3s %3s %10s %9s | %-4s %11s %11s %11s %5s | ours ... | class\n", "file",
+                "scan", "set", "ins", "our", "selected", "height", "z", "+1", "+2", "-1", "avg");
+    std::map<std::string, long> disagreeing;
+    std::map<std::string, long> missing;
+    for (const Explained& e : explained) {
+        std::printf("%s\n", e.line.c_str());
+        ++(e.missing ? missing : disagreeing)[e.verdict];
+    }
+    for (const auto* counts : {&disagreeing, &missing}) {
+        if (counts->empty()) {
+            continue;
+        }
+        std::printf("%s:", counts == &disagreeing ? "disagreeing" : "ours -1");
+        for (const auto& [verdict, count] : *counts) {
+            std::printf(" %s %ld", verdict.c_str(), count);
+        }
+        std::printf("\n");
+    }
 }
 
 // The instrument's charges in a real file: MS2 precursors, and MS3 and deeper ones apart. Empty when the
@@ -406,6 +600,9 @@ std::vector<RealTally> ScoreReal(const std::string& path) {
         const bool present = PeakPresent(survey, scans[surveyIndex].centroid, ionMz);
         if (present) {
             tally.present.Add(charge, instrument);
+            if (explain && info.msLevel == 2 && charge != instrument && (charge != -1 || explainMissing)) {
+                Explain(name, *run, i, survey, scans[surveyIndex].centroid, ionMz, instrument, charge);
+            }
         }
         if (verbose && charge != instrument) {
             std::printf("  %s scan %zu (MS%d) survey %zu set %.5f ion %.5f%s instrument %d found %d\n",
@@ -462,13 +659,20 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--dump") == 0) {
             verbose = true;
             dump = true;
+        } else if (std::strcmp(argv[i], "--explain") == 0) {
+            explain = true;
+        } else if (std::strcmp(argv[i], "--explain-missing") == 0) {
+            explain = true;
+            explainMissing = true;
         } else if (i + 1 < argc) {
             synthetic.emplace_back(argv[i], argv[i + 1]);
             ++i;
         } else {
-            std::fprintf(stderr,
-                         "usage: %s [--no-real] [--as-listed] [--verbose] [--dump] [MZML TRUTH_TSV]...\n",
-                         argv[0]);
+            std::fprintf(
+                stderr,
+                "usage: %s [--no-real] [--as-listed] [--verbose] [--dump] [--explain] [--explain-missing] "
+                "[MZML TRUTH_TSV]...\n",
+                argv[0]);
             return 2;
         }
     }
@@ -513,6 +717,9 @@ int main(int argc, char** argv) {
         PrintReal(total);
         if (deeperTotal.all.scored > 0) {
             PrintReal(deeperTotal);
+        }
+        if (explain) {
+            PrintExplained();
         }
     }
     return 0;

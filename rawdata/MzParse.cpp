@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -331,6 +332,56 @@ pugi::xml_node ParseElement(std::string& text, const char* name) {
     }
     const pugi::xml_node element = document.first_child();
     return std::strcmp(element.name(), name) == 0 ? element : pugi::xml_node{};
+}
+
+// The base64 of a spectrum's arrays, most of its bytes, cut out of its text so that the XML parser need
+// not walk it: `markup` gets the text with the content of each <binary> element replaced by "#k", k the
+// index of that content in `payloads`. The content is taken as it stands, which is what the parser would
+// give for text without entities or markup. False, with nothing cut, when some <binary> element carries
+// attributes or holds anything but such text; the whole text is then parsed as it is.
+bool CutPayloads(std::string_view text, std::string& markup, std::vector<std::string_view>& payloads) {
+    constexpr std::string_view kOpen = "<binary";
+    constexpr std::string_view kClose = "</binary>";
+    markup.clear();
+    payloads.clear();
+    std::size_t copied = 0;
+    for (std::size_t at = text.find(kOpen); at != std::string_view::npos; at = text.find(kOpen, at + 1)) {
+        const std::size_t afterName = at + kOpen.size();
+        if (afterName < text.size() && text[afterName] != '>') {
+            if (text[afterName] == '/' || text.compare(afterName, 4, "Data") == 0) {
+                continue; // empty, or a <binaryDataArray...> element
+            }
+            return false;
+        }
+        const std::size_t begin = afterName + 1;
+        const std::size_t end = text.find('<', begin);
+        if (end == std::string_view::npos || text.compare(end, kClose.size(), kClose) != 0 ||
+            text.substr(begin, end - begin).find('&') != std::string_view::npos) {
+            return false;
+        }
+        markup.append(text.substr(copied, begin - copied));
+        markup += '#';
+        markup += std::to_string(payloads.size());
+        payloads.push_back(text.substr(begin, end - begin));
+        copied = end;
+        at = end;
+    }
+    markup.append(text.substr(copied));
+    return true;
+}
+
+// The base64 text of a <binary> element's content as the parser gives it: the cut payload its marker
+// names when payloads were cut (see CutPayloads).
+std::string_view BinaryText(const char* content, bool cut, const std::vector<std::string_view>& payloads) {
+    if (!cut) {
+        return content;
+    }
+    std::size_t index = 0;
+    const char* const end = content + std::strlen(content);
+    if (*content != '#' || std::from_chars(content + 1, end, index).ptr != end || index >= payloads.size()) {
+        return content;
+    }
+    return payloads[index];
 }
 
 // The number of values an array may hold: its declaration when there is one (`fallback` when not).
@@ -667,7 +718,10 @@ bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& inf
 }
 
 bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& out) {
-    const pugi::xml_node spectrum = ParseElement(text, "spectrum");
+    thread_local std::string markup;
+    thread_local std::vector<std::string_view> payloads;
+    const bool cut = CutPayloads(text, markup, payloads);
+    const pugi::xml_node spectrum = ParseElement(cut ? markup : text, "spectrum");
     if (!spectrum) {
         return false;
     }
@@ -749,7 +803,8 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
         std::vector<double>& target = role == kMzArray          ? out.mz
                                       : role == kIntensityArray ? out.intensity
                                                                 : out.inverseMobility;
-        if (!DecodeArray(array.child("binary").child_value(), encoding, length, target)) {
+        if (!DecodeArray(BinaryText(array.child("binary").child_value(), cut, payloads), encoding, length,
+                         target)) {
             if (role != kMeanInverseMobilityArray) {
                 return false;
             }

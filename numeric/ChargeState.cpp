@@ -275,14 +275,11 @@ double CentroidResolution(const std::vector<Peak>& peaks, double windowMz) {
     return chance < kMaxGapChance ? closest : 0.0;
 }
 
-double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scratch) {
-    scratch.clear();
-    for (const Peak& peak : peaks) {
-        scratch.push_back(peak.height);
-    }
-    const auto nth = scratch.begin() + static_cast<std::ptrdiff_t>(kDetectionPercentile * scratch.size());
-    std::nth_element(scratch.begin(), nth, scratch.end());
-    return *nth;
+// The detection level from the window's heights sorted in descending order: the one at the percentile
+// counted from the weakest.
+double DetectionLevel(const std::vector<double>& heightsDescending) {
+    const auto fromWeakest = static_cast<std::size_t>(kDetectionPercentile * heightsDescending.size());
+    return heightsDescending[heightsDescending.size() - 1 - fromWeakest];
 }
 
 // What the spectrum shows around the selected peak for one charge: heights at whole isotope steps
@@ -733,12 +730,12 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     intensityOut = static_cast<float>(selected.height);
 
     const double protonMass = hydrogenMass - kElectronMass;
-    const double detectionLevel = DetectionLevel(peaks, work.scratch);
     work.heightsDescending.clear();
     for (const Peak& peak : peaks) {
         work.heightsDescending.push_back(peak.height);
     }
     std::sort(work.heightsDescending.begin(), work.heightsDescending.end(), std::greater<>());
+    const double detectionLevel = DetectionLevel(work.heightsDescending);
     const PeakDensity density(work.heightsDescending, kWindowBelowMz + kWindowAboveMz);
     const Window window{peaks,          profile, protonMass,
                         detectionLevel, density, static_cast<double>(masses[stop - 1]) - masses[begin]};

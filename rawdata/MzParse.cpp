@@ -194,6 +194,17 @@ int ChargeFrom(const char* text) {
     return static_cast<int>(value);
 }
 
+// Whether the NUL-terminated `name` is `expected`: compared inline, since every cvParam of every header
+// has several attribute names to tell apart, and a library call for each was a few percent of a build.
+bool IsName(const char* name, std::string_view expected) {
+    for (const char c : expected) {
+        if (*name++ != c) {
+            return false;
+        }
+    }
+    return *name == '\0';
+}
+
 int LevelFrom(const char* text) {
     double value = 0.0;
     if (!ParseNumber(text, value) || !(value >= 1.0 && value <= 100.0)) {
@@ -225,13 +236,13 @@ struct ParamText {
             const char* name = a.name();
             const char** target = nullptr;
             // cvRef and name, present on every param, are passed over by their first letter.
-            if (name[0] == 'a' && std::strcmp(name, "accession") == 0) {
+            if (name[0] == 'a' && IsName(name, "accession")) {
                 target = &accession;
-            } else if (name[0] == 'v' && std::strcmp(name, "value") == 0) {
+            } else if (name[0] == 'v' && IsName(name, "value")) {
                 target = &value;
-            } else if (name[0] == 'u' && std::strcmp(name, "unitAccession") == 0) {
+            } else if (name[0] == 'u' && IsName(name, "unitAccession")) {
                 target = &unitAccession;
-            } else if (name[0] == 'u' && std::strcmp(name, "unitName") == 0) {
+            } else if (name[0] == 'u' && IsName(name, "unitName")) {
                 target = &unitName;
             }
             if (target && !*target) {
@@ -259,14 +270,14 @@ public:
     template <typename Visit> void ForEach(const pugi::xml_node& element, Visit&& visit) {
         for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
             const char* name = child.name();
-            if (std::strcmp(name, "cvParam") == 0) {
+            if (IsName(name, "cvParam")) {
                 if (!Take(1)) {
                     return;
                 }
                 const ParamText text(child);
                 visit(AccessionKey(text.accession), text.value, AccessionKey(text.unitAccession),
                       text.unitName);
-            } else if (std::strcmp(name, "referenceableParamGroupRef") == 0) {
+            } else if (IsName(name, "referenceableParamGroupRef")) {
                 const auto it = groups_.groups.find(child.attribute("ref").value());
                 if (it == groups_.groups.end()) {
                     continue;
@@ -298,9 +309,9 @@ private:
 };
 
 // The first descendant element of `root` named `name`, depth first; null when none.
-pugi::xml_node FirstDescendant(const pugi::xml_node& root, const char* name) {
+pugi::xml_node FirstDescendant(const pugi::xml_node& root, std::string_view name) {
     for (pugi::xml_node n = root.first_child(); n;) {
-        if (n.type() == pugi::node_element && std::strcmp(n.name(), name) == 0) {
+        if (n.type() == pugi::node_element && IsName(n.name(), name)) {
             return n;
         }
         if (n.first_child()) {

@@ -377,3 +377,22 @@ TEST(ArrayEncodings, BinaryTextReadsAsTheXmlGivesIt) {
         EXPECT_EQ(spectrum->intensity, expected->intensity) << name;
     }
 }
+
+TEST(ArrayEncodings, NamesAreReadWholeNotByTheirStart) {
+    // Attributes and elements whose names begin or end like the ones read are other names.
+    rawtest::HandSpectrum s;
+    s.id = "scan=1";
+    s.msLevel = 1;
+    s.rtParam = rawtest::RtParam("3", "minute");
+    s.extraHeader = "<cvParamX cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"3\"/>"
+                    "<cvParam cvRef=\"MS\" accessio=\"MS:1000511\" accessionX=\"MS:1000511\" "
+                    "accession=\"MS:1000511\" name=\"ms level\" valu=\"5\" values=\"7\" value=\"2\"/>";
+    s.mz = rawtest::Encode({100.0, 200.0}, rawtest::Encoding::Float64);
+    s.intensity = rawtest::Encode({1.0, 2.0}, rawtest::Encoding::Float32);
+    s.declaredLength = 2;
+    const auto run = MsRun::OpenBytes(rawtest::MzmlDocument({s}));
+    ASSERT_TRUE(run);
+    ASSERT_EQ(run->Scans().size(), 1u);
+    EXPECT_EQ(run->Scans()[0].msLevel, 2);
+    EXPECT_DOUBLE_EQ(run->Scans()[0].rtMinutes, 3.0);
+}

@@ -63,23 +63,32 @@ int AveraginePattern(double neutralMass, double* abundances, int count) {
     return tallest;
 }
 
-const float* TabulatedAveragine(double neutralMass) {
-    constexpr double kMassStep = 10.0;
-    constexpr int kEntries = 4097;
+namespace {
+constexpr double kTabulatedMassStep = 10.0;
+} // namespace
+
+const float* TabulatedAveragineAt(int index) {
     struct Table {
-        float abundances[kEntries][kTabulatedIsotopes];
+        float abundances[kTabulatedMasses][kTabulatedIsotopes];
         Table() {
             double pattern[kTabulatedIsotopes];
-            for (int entry = 0; entry < kEntries; ++entry) {
-                AveraginePattern(entry * kMassStep, pattern, kTabulatedIsotopes);
+            for (int entry = 0; entry < kTabulatedMasses; ++entry) {
+                AveraginePattern(entry * kTabulatedMassStep, pattern, kTabulatedIsotopes);
                 std::copy(pattern, pattern + kTabulatedIsotopes, abundances[entry]);
             }
         }
     };
     static const Table table;
-    const double position = neutralMass / kMassStep + 0.5;
-    const int entry = position > 0.0 ? static_cast<int>(std::min(position, kEntries - 1.0)) : 0;
-    return table.abundances[entry];
+    return table.abundances[index];
+}
+
+int TabulatedAveragineIndex(double neutralMass) {
+    const double position = neutralMass / kTabulatedMassStep + 0.5;
+    return position > 0.0 ? static_cast<int>(std::min(position, kTabulatedMasses - 1.0)) : 0;
+}
+
+const float* TabulatedAveragine(double neutralMass) {
+    return TabulatedAveragineAt(TabulatedAveragineIndex(neutralMass));
 }
 
 } // namespace varnex::numeric

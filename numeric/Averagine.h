@@ -18,8 +18,15 @@ int AveraginePattern(double neutralMass, double* abundances, int count);
 // Number of isotopes TabulatedAveragine gives.
 constexpr int kTabulatedIsotopes = 16;
 
+// Number of masses tabulated: every 10 Da from 0 to 40,960 Da.
+constexpr int kTabulatedMasses = 4097;
+
 // AveraginePattern of the nearest tabulated mass (every 10 Da up to 40,960 Da, above that the last):
 // kTabulatedIsotopes abundances, tallest 1. The table is built on first use.
 const float* TabulatedAveragine(double neutralMass);
+// The same in two steps, for callers that keep something of their own per tabulated mass: the index
+// (0 .. kTabulatedMasses - 1) of the mass TabulatedAveragine takes, and the pattern of an index.
+int TabulatedAveragineIndex(double neutralMass);
+const float* TabulatedAveragineAt(int index);
 
 } // namespace varnex::numeric

@@ -2,8 +2,12 @@
 #include "numeric/ChargeState.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 #include "numeric/Averagine.h"
@@ -121,6 +125,33 @@ constexpr double kMaxGapChance = 1e-3;
 constexpr double kResolutionSlack = 0.9;
 // Peaks at least this fraction of the selected one's height show the instrument's peak width.
 constexpr double kWidthPeakFraction = 0.05;
+
+// 2^(j/2) for every pattern scale step j, as std::exp2 gives it: worked out once, not per pattern tried.
+const std::array<double, kPatternScaleSteps + kLightScaleSteps + 1> kPatternScales = [] {
+    std::array<double, kPatternScaleSteps + kLightScaleSteps + 1> scales{};
+    for (int step = -kPatternScaleSteps; step <= kLightScaleSteps; ++step) {
+        scales[static_cast<std::size_t>(step + kPatternScaleSteps)] = std::exp2(0.5 * step);
+    }
+    return scales;
+}();
+
+// Isotopes fitted of each tabulated averagine pattern: up to its last one at 2 % of the tallest or more
+// (at least two beyond the selected one, see ScoreIsotope).
+int FittedIsotopes(int tabulatedIndex) {
+    static const auto counts = [] {
+        std::array<std::uint8_t, varnex::numeric::kTabulatedMasses> table{};
+        for (int index = 0; index < varnex::numeric::kTabulatedMasses; ++index) {
+            const float* expected = varnex::numeric::TabulatedAveragineAt(index);
+            int count = kMaxIsotopes;
+            while (count > 0 && expected[count - 1] < 0.02f) {
+                --count;
+            }
+            table[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(count);
+        }
+        return table;
+    }();
+    return counts[static_cast<std::size_t>(tabulatedIndex)];
+}
 
 // How the peaks of one kind of data are matched to an envelope.
 struct Matching {
@@ -254,14 +285,11 @@ double CentroidResolution(const std::vector<Peak>& peaks, double windowMz) {
     return chance < kMaxGapChance ? closest : 0.0;
 }
 
-double DetectionLevel(const std::vector<Peak>& peaks, std::vector<double>& scratch) {
-    scratch.clear();
-    for (const Peak& peak : peaks) {
-        scratch.push_back(peak.height);
-    }
-    const auto nth = scratch.begin() + static_cast<std::ptrdiff_t>(kDetectionPercentile * scratch.size());
-    std::nth_element(scratch.begin(), nth, scratch.end());
-    return *nth;
+// The detection level from the window's heights sorted in descending order: the one at the percentile
+// counted from the weakest.
+double DetectionLevel(const std::vector<double>& heightsDescending) {
+    const auto fromWeakest = static_cast<std::size_t>(kDetectionPercentile * heightsDescending.size());
+    return heightsDescending[heightsDescending.size() - 1 - fromWeakest];
 }
 
 // What the spectrum shows around the selected peak for one charge: heights at whole isotope steps
@@ -299,6 +327,28 @@ bool HasHole(const double* observed, const bool* unseen, const float* expected, 
     return false;
 }
 
+// For every charge and ChargeView slot, the m/z from the selected peak to the slot's isotope step and the
+// allowance for composition there, as ObserveCharge uses them: worked out once, not per spectrum.
+struct StepTable {
+    double offsetMz[kMaxCharge + 1][ChargeView::kSteps];
+    double spreadMz[kMaxCharge + 1][ChargeView::kSteps];
+};
+
+const StepTable& Steps() {
+    static const StepTable table = [] {
+        StepTable steps{};
+        for (int charge = 1; charge <= kMaxCharge; ++charge) {
+            for (int r = -ChargeView::kBelow; r < kMaxIsotopes; ++r) {
+                const int slot = r + ChargeView::kBelow;
+                steps.offsetMz[charge][slot] = varnex::numeric::IsotopeOffset(r) / charge;
+                steps.spreadMz[charge][slot] = 0.001 * std::abs(r) / charge;
+            }
+        }
+        return steps;
+    }();
+    return table;
+}
+
 // Score of `charge` with the selected peak as isotope `isotope`: cosine of the observed heights against
 // an isotope pattern with a zero one step left of the monoisotopic peak (peaks at fractional steps are left
 // to ChooseCharge, which weighs the multiples of a charge). The pattern is averagine's at the
@@ -324,18 +374,17 @@ double ScoreIsotope(const ChargeView& view, int charge, int isotope, double sele
     const double* offStep = view.offStepMz + ChargeView::kBelow - isotope;
     double best = -1.0;
     for (int scaleStep = -kPatternScaleSteps; scaleStep <= kLightScaleSteps; ++scaleStep) {
-        const double patternMass = neutralMass * std::exp2(0.5 * scaleStep);
+        const double patternMass =
+            neutralMass * kPatternScales[static_cast<std::size_t>(scaleStep + kPatternScaleSteps)];
         if (scaleStep > kPatternScaleSteps && patternMass > kLightPatternMaxMass) {
             break;
         }
-        const float* expected = varnex::numeric::TabulatedAveragine(patternMass);
+        const int tabulatedIndex = varnex::numeric::TabulatedAveragineIndex(patternMass);
+        const float* expected = varnex::numeric::TabulatedAveragineAt(tabulatedIndex);
         if (expected[isotope] < (isotope == 0 ? 0.05f : kMinSelectedIsotope)) {
             continue;
         }
-        int count = kMaxIsotopes;
-        while (count > isotope + 2 && expected[count - 1] < 0.02f) {
-            --count;
-        }
+        const int count = std::max(isotope + 2, FittedIsotopes(tabulatedIndex));
         // Heights beyond what the envelope, scaled to the selected peak, predicts are another ion's
         // overlapping it: counted only up to a limit, so that a tall neighbour cannot hide the envelope.
         const double anchor = observed[isotope] / expected[isotope];
@@ -474,17 +523,36 @@ double MergeDistance(const std::vector<Peak>& peaks, double mz, double precision
     return std::clamp(closestRelative * mz, precision, kMaxMergeTolerances * precision);
 }
 
+using PeakIterator = std::vector<Peak>::const_iterator;
+
+// std::lower_bound of `mz` among the peaks, searched from `from` on: the isotope steps of one charge are
+// looked up in ascending m/z, each a step beyond the last, so a few peaks on from the last answer beat a
+// search of the whole window. Any `from` gives the same answer.
+PeakIterator LowerBoundFrom(const std::vector<Peak>& peaks, PeakIterator from, double mz) {
+    const auto below = [](const Peak& peak, double value) { return peak.mz < value; };
+    if (from != peaks.begin() && !below(*std::prev(from), mz)) {
+        return std::lower_bound(peaks.begin(), from, mz, below);
+    }
+    std::ptrdiff_t stride = 1;
+    while (peaks.end() - from > stride && below(from[stride - 1], mz)) {
+        from += stride;
+        stride *= 2;
+    }
+    return std::lower_bound(from, from + std::min(stride, peaks.end() - from), mz, below);
+}
+
 // The tallest peak that may be the one expected at `mz`: within `reach` of it, or farther by as much as
 // a touching neighbour on the side of `mz` may have pushed it, never beyond `limit`. Its height,
 // in `windowMz` the half-width of the window it was accepted in (`reach` when none was), and in
-// `displacedHeight` the tallest peak within its possible displacement up to `displacedLimit`.
+// `displacedHeight` the tallest peak within its possible displacement up to `displacedLimit`. `searchFrom`
+// is where the search of the last step began, and becomes this one's.
 double HeightNear(const std::vector<Peak>& peaks, double mz, double reach, double limit,
                   double displacedLimit, double maxShift, double mergeMz, double precision, double& windowMz,
-                  double& displacedHeight, double& offStepMz) {
+                  double& displacedHeight, double& offStepMz, PeakIterator& searchFrom) {
     const double search =
         std::max(std::min(std::max(limit, displacedLimit), reach + maxShift), std::min(mergeMz, limit));
-    auto it = std::lower_bound(peaks.begin(), peaks.end(), mz - search,
-                               [](const Peak& peak, double value) { return peak.mz < value; });
+    searchFrom = LowerBoundFrom(peaks, searchFrom, mz - search);
+    auto it = searchFrom;
     double height = 0.0;
     windowMz = reach;
     displacedHeight = 0.0;
@@ -512,21 +580,24 @@ void ObserveCharge(const std::vector<Peak>& peaks, const Peak& selected, int cha
     // one displaced peak cannot count for both.
     const double limit = std::min(0.3 * step, 0.5 / (charge * (charge + 1.0)));
     const double tolerance = std::min(limit, precision);
+    const StepTable& steps = Steps();
+    auto searchFrom = peaks.begin();
     for (int r = -ChargeView::kBelow; r < kMaxIsotopes; ++r) {
         const int slot = r + ChargeView::kBelow;
-        const double mz = selected.mz + varnex::numeric::IsotopeOffset(r) / charge;
+        const double mz = selected.mz + steps.offsetMz[charge][slot];
         // Isotope steps vary by a few mDa with composition; allow for it farther out. The selected
         // peak's own apex may be displaced as well.
-        const double reach = std::min(limit, tolerance + 0.001 * std::abs(r) / charge + selected.shiftMz);
+        const double reach = std::min(limit, tolerance + steps.spreadMz[charge][slot] + selected.shiftMz);
         if (r == 0) {
             view.atStep[slot] = selected.height;
             view.reachMz[slot] = reach;
             view.displaced[slot] = 0.0;
             view.offStepMz[slot] = 0.0;
         } else {
-            view.atStep[slot] = HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift,
-                                           mergeMz, std::max(tolerance, chanceHalfWidthMz),
-                                           view.reachMz[slot], view.displaced[slot], view.offStepMz[slot]);
+            view.atStep[slot] =
+                HeightNear(peaks, mz, reach, limit, kMaxDisplacementSteps * step, maxShift, mergeMz,
+                           std::max(tolerance, chanceHalfWidthMz), view.reachMz[slot], view.displaced[slot],
+                           view.offStepMz[slot], searchFrom);
         }
     }
 }
@@ -706,12 +777,12 @@ int FindChargeState(float setMass, int /*flags*/, const float* masses, const flo
     intensityOut = static_cast<float>(selected.height);
 
     const double protonMass = hydrogenMass - kElectronMass;
-    const double detectionLevel = DetectionLevel(peaks, work.scratch);
     work.heightsDescending.clear();
     for (const Peak& peak : peaks) {
         work.heightsDescending.push_back(peak.height);
     }
     std::sort(work.heightsDescending.begin(), work.heightsDescending.end(), std::greater<>());
+    const double detectionLevel = DetectionLevel(work.heightsDescending);
     const PeakDensity density(work.heightsDescending, kWindowBelowMz + kWindowAboveMz);
     const Window window{peaks,          profile, protonMass,
                         detectionLevel, density, static_cast<double>(masses[stop - 1]) - masses[begin]};

@@ -12,6 +12,10 @@
 #include <MSNumpress.hpp>
 #include <libdeflate.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace varnex::rawdata {
 namespace {
 
@@ -51,6 +55,55 @@ constexpr std::array<std::uint32_t, 256> kGroup0 = MakeGroupTable(18);
 constexpr std::array<std::uint32_t, 256> kGroup1 = MakeGroupTable(12);
 constexpr std::array<std::uint32_t, 256> kGroup2 = MakeGroupTable(6);
 constexpr std::array<std::uint32_t, 256> kGroup3 = MakeGroupTable(0);
+
+#if defined(__x86_64__)
+// Decodes whole blocks of 32 alphabet characters into 24 bytes each, 32 characters checked and translated
+// at once (the AVX2 method of Muła and Lemire: nibble look-ups tell the alphabet's five ranges apart, and
+// two multiply-adds pack the six-bit values). Stops before the first block holding anything else, or when
+// fewer than 32 bytes of room are left (each block stores 32 bytes, the last 8 of them scratch).
+__attribute__((target("avx2"))) void DecodeBlocksAvx2(const unsigned char*& p, const unsigned char* end,
+                                                      unsigned char* out, std::size_t capacity,
+                                                      std::size_t& n) {
+    const __m256i lowLookup = _mm256_setr_epi8(
+        0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A, 0x15,
+        0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+    const __m256i highLookup = _mm256_setr_epi8(
+        0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10,
+        0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+    const __m256i shiftLookup = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i slash = _mm256_set1_epi8(0x2F);
+    const __m256i pairWeights = _mm256_set1_epi32(0x01400140);
+    const __m256i quadWeights = _mm256_set1_epi32(0x00011000);
+    const __m256i byteOrder = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1,
+                                               0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const __m256i laneOrder = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7);
+    while (end - p >= 32 && capacity - n >= 32) {
+        const __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i highNibbles = _mm256_and_si256(_mm256_srli_epi32(text, 4), slash);
+        const __m256i lowNibbles = _mm256_and_si256(text, slash);
+        const __m256i low = _mm256_shuffle_epi8(lowLookup, lowNibbles);
+        const __m256i high = _mm256_shuffle_epi8(highLookup, highNibbles);
+        if (!_mm256_testz_si256(low, high)) {
+            return; // a character outside the alphabet
+        }
+        const __m256i isSlash = _mm256_cmpeq_epi8(text, slash);
+        const __m256i shift = _mm256_shuffle_epi8(shiftLookup, _mm256_add_epi8(isSlash, highNibbles));
+        const __m256i sixBits = _mm256_add_epi8(text, shift);
+        const __m256i pairs = _mm256_maddubs_epi16(sixBits, pairWeights);
+        const __m256i words = _mm256_madd_epi16(pairs, quadWeights);
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(words, byteOrder), laneOrder);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n), bytes);
+        n += 24;
+        p += 32;
+    }
+}
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+}
+#endif
 
 template <typename T> T Load(const unsigned char* p, bool bigEndian) {
     T value;
@@ -222,6 +275,11 @@ bool DecodeBase64(std::string_view text, unsigned char* out, std::size_t capacit
     int padding = 0;
     while (p < end) {
         if (have == 0 && padding == 0) {
+#if defined(__x86_64__)
+            if (HasAvx2()) {
+                DecodeBlocksAvx2(p, end, out, capacity, n);
+            }
+#endif
             // Whole groups of four alphabet characters, one table look-up per character and one test
             // per group; anything else (line breaks, padding, damage) goes one character at a time.
             // Two groups make six bytes, stored as one word while there is room for eight.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -193,6 +194,17 @@ int ChargeFrom(const char* text) {
     return static_cast<int>(value);
 }
 
+// Whether the NUL-terminated `name` is `expected`: compared inline, since every cvParam of every header
+// has several attribute names to tell apart, and a library call for each was a few percent of a build.
+bool IsName(const char* name, std::string_view expected) {
+    for (const char c : expected) {
+        if (*name++ != c) {
+            return false;
+        }
+    }
+    return *name == '\0';
+}
+
 int LevelFrom(const char* text) {
     double value = 0.0;
     if (!ParseNumber(text, value) || !(value >= 1.0 && value <= 100.0)) {
@@ -224,13 +236,13 @@ struct ParamText {
             const char* name = a.name();
             const char** target = nullptr;
             // cvRef and name, present on every param, are passed over by their first letter.
-            if (name[0] == 'a' && std::strcmp(name, "accession") == 0) {
+            if (name[0] == 'a' && IsName(name, "accession")) {
                 target = &accession;
-            } else if (name[0] == 'v' && std::strcmp(name, "value") == 0) {
+            } else if (name[0] == 'v' && IsName(name, "value")) {
                 target = &value;
-            } else if (name[0] == 'u' && std::strcmp(name, "unitAccession") == 0) {
+            } else if (name[0] == 'u' && IsName(name, "unitAccession")) {
                 target = &unitAccession;
-            } else if (name[0] == 'u' && std::strcmp(name, "unitName") == 0) {
+            } else if (name[0] == 'u' && IsName(name, "unitName")) {
                 target = &unitName;
             }
             if (target && !*target) {
@@ -258,14 +270,14 @@ public:
     template <typename Visit> void ForEach(const pugi::xml_node& element, Visit&& visit) {
         for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
             const char* name = child.name();
-            if (std::strcmp(name, "cvParam") == 0) {
+            if (IsName(name, "cvParam")) {
                 if (!Take(1)) {
                     return;
                 }
                 const ParamText text(child);
                 visit(AccessionKey(text.accession), text.value, AccessionKey(text.unitAccession),
                       text.unitName);
-            } else if (std::strcmp(name, "referenceableParamGroupRef") == 0) {
+            } else if (IsName(name, "referenceableParamGroupRef")) {
                 const auto it = groups_.groups.find(child.attribute("ref").value());
                 if (it == groups_.groups.end()) {
                     continue;
@@ -297,9 +309,9 @@ private:
 };
 
 // The first descendant element of `root` named `name`, depth first; null when none.
-pugi::xml_node FirstDescendant(const pugi::xml_node& root, const char* name) {
+pugi::xml_node FirstDescendant(const pugi::xml_node& root, std::string_view name) {
     for (pugi::xml_node n = root.first_child(); n;) {
-        if (n.type() == pugi::node_element && std::strcmp(n.name(), name) == 0) {
+        if (n.type() == pugi::node_element && IsName(n.name(), name)) {
             return n;
         }
         if (n.first_child()) {
@@ -331,6 +343,56 @@ pugi::xml_node ParseElement(std::string& text, const char* name) {
     }
     const pugi::xml_node element = document.first_child();
     return std::strcmp(element.name(), name) == 0 ? element : pugi::xml_node{};
+}
+
+// The base64 of a spectrum's arrays, most of its bytes, cut out of its text so that the XML parser need
+// not walk it: `markup` gets the text with the content of each <binary> element replaced by "#k", k the
+// index of that content in `payloads`. The content is taken as it stands, which is what the parser would
+// give for text without entities or markup. False, with nothing cut, when some <binary> element carries
+// attributes or holds anything but such text; the whole text is then parsed as it is.
+bool CutPayloads(std::string_view text, std::string& markup, std::vector<std::string_view>& payloads) {
+    constexpr std::string_view kOpen = "<binary";
+    constexpr std::string_view kClose = "</binary>";
+    markup.clear();
+    payloads.clear();
+    std::size_t copied = 0;
+    for (std::size_t at = text.find(kOpen); at != std::string_view::npos; at = text.find(kOpen, at + 1)) {
+        const std::size_t afterName = at + kOpen.size();
+        if (afterName < text.size() && text[afterName] != '>') {
+            if (text[afterName] == '/' || text.compare(afterName, 4, "Data") == 0) {
+                continue; // empty, or a <binaryDataArray...> element
+            }
+            return false;
+        }
+        const std::size_t begin = afterName + 1;
+        const std::size_t end = text.find('<', begin);
+        if (end == std::string_view::npos || text.compare(end, kClose.size(), kClose) != 0 ||
+            text.substr(begin, end - begin).find('&') != std::string_view::npos) {
+            return false;
+        }
+        markup.append(text.substr(copied, begin - copied));
+        markup += '#';
+        markup += std::to_string(payloads.size());
+        payloads.push_back(text.substr(begin, end - begin));
+        copied = end;
+        at = end;
+    }
+    markup.append(text.substr(copied));
+    return true;
+}
+
+// The base64 text of a <binary> element's content as the parser gives it: the cut payload its marker
+// names when payloads were cut (see CutPayloads).
+std::string_view BinaryText(const char* content, bool cut, const std::vector<std::string_view>& payloads) {
+    if (!cut) {
+        return content;
+    }
+    std::size_t index = 0;
+    const char* const end = content + std::strlen(content);
+    if (*content != '#' || std::from_chars(content + 1, end, index).ptr != end || index >= payloads.size()) {
+        return content;
+    }
+    return payloads[index];
 }
 
 // The number of values an array may hold: its declaration when there is one (`fallback` when not).
@@ -667,7 +729,10 @@ bool ParseMzxmlHeader(std::string& fragment, bool defaultCentroid, ScanInfo& inf
 }
 
 bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& out) {
-    const pugi::xml_node spectrum = ParseElement(text, "spectrum");
+    thread_local std::string markup;
+    thread_local std::vector<std::string_view> payloads;
+    const bool cut = CutPayloads(text, markup, payloads);
+    const pugi::xml_node spectrum = ParseElement(cut ? markup : text, "spectrum");
     if (!spectrum) {
         return false;
     }
@@ -749,7 +814,8 @@ bool DecodeMzmlSpectrum(std::string& text, const ParamGroups& groups, Spectrum& 
         std::vector<double>& target = role == kMzArray          ? out.mz
                                       : role == kIntensityArray ? out.intensity
                                                                 : out.inverseMobility;
-        if (!DecodeArray(array.child("binary").child_value(), encoding, length, target)) {
+        if (!DecodeArray(BinaryText(array.child("binary").child_value(), cut, payloads), encoding, length,
+                         target)) {
             if (role != kMeanInverseMobilityArray) {
                 return false;
             }

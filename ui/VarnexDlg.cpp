@@ -136,14 +136,21 @@ QString FileNameOf(const std::string& path) {
     return QFileInfo(QString::fromStdString(path)).fileName();
 }
 
-// Icon 128: the drawing, with hand-checked renderings for the small sizes.
-QIcon LoadProgramIcon() {
+// Icon 128: the drawing, with hand-checked renderings for the small sizes; up to `largestSize` pixels.
+QIcon LoadProgramIcon(int largestSize) {
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256}) {
-        icon.addFile(QStringLiteral(":/icons/varnex-%1.png").arg(size), QSize(size, size));
+        if (size <= largestSize) {
+            icon.addFile(QStringLiteral(":/icons/varnex-%1.png").arg(size), QSize(size, size));
+        }
     }
     return icon;
 }
+
+// The other windows show the icon in their title bars only. A window's icon goes to the X server whole,
+// every size of it: the two large ones are 330 KB of the 360, which the progress dialog would send while
+// the worker it has just started reads the data set.
+constexpr int kDialogIconSize = 64;
 
 } // namespace
 
@@ -170,10 +177,10 @@ CVarnexDlg::CVarnexDlg(QWidget* pParent)
     m_dataSetLine->setObjectName(QStringLiteral("dataSetLine"));
     setAcceptDrops(true);
     m_listCtrl.SetNotifyHandler([this](NMHDR* pNMHDR) { OnNotify(pNMHDR); });
-    m_hIcon = LoadProgramIcon();
+    m_hIcon = LoadProgramIcon(256);
     // The program's icon is also that of its other windows (progress, options, About).
     if (QApplication::windowIcon().isNull()) {
-        QApplication::setWindowIcon(m_hIcon);
+        QApplication::setWindowIcon(LoadProgramIcon(kDialogIconSize));
     }
 }
 

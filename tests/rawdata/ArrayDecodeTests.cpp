@@ -301,6 +301,40 @@ TEST(ArrayDecoding, DamagedAndUnusualTextAsTheReferenceDecodesIt) {
     ExpectSameAsReference(wrapped, {64, false, false, Numpress::None, false}, "wrapped");
 }
 
+TEST(ArrayDecoding, EveryByteAnywhereInABlockAsTheReferenceDecodesIt) {
+    // Base64 is decoded 32 or 8 characters at a time where it can be: any byte at any place of such a
+    // block must leave it to the character-wise decoding, and valid text must come out the same whatever
+    // room is left after it.
+    std::string text;
+    for (int i = 0; i < 96; ++i) {
+        text += "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[(i * 37 + 11) % 64];
+    }
+    std::vector<unsigned char> expected;
+    std::vector<unsigned char> decoded(text.size());
+    for (int byte = 0; byte < 256; ++byte) {
+        for (std::size_t at : {std::size_t{0}, std::size_t{5}, std::size_t{31}, std::size_t{32},
+                               std::size_t{47}, std::size_t{63}, std::size_t{70}}) {
+            std::string changed = text;
+            changed[at] = static_cast<char>(byte);
+            const bool valid = ReferenceBase64(changed, expected);
+            std::size_t written = 0;
+            ASSERT_EQ(varnex::rawdata::DecodeBase64(changed, decoded.data(), decoded.size(), written), valid)
+                << byte << " at " << at;
+            if (valid) {
+                ASSERT_EQ(std::vector<unsigned char>(decoded.begin(), decoded.begin() + written), expected)
+                    << byte << " at " << at;
+            }
+        }
+    }
+    ASSERT_TRUE(ReferenceBase64(text, expected));
+    for (std::size_t room = expected.size(); room <= expected.size() + 40; ++room) {
+        std::vector<unsigned char> out(room);
+        std::size_t written = 0;
+        ASSERT_TRUE(varnex::rawdata::DecodeBase64(text, out.data(), out.size(), written)) << room;
+        EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + written), expected) << room;
+    }
+}
+
 TEST(ArrayDecoding, NumpressOfAnyBytesAsTheLibraryDecodesIt) {
     // Arbitrary bytes as Numpress: the decoder sizes its buffer from the half-byte heads rather than
     // from the format's worst case, so any byte pattern must still fit (AddressSanitizer would see an

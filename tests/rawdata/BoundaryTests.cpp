@@ -118,6 +118,52 @@ TEST(Numbering, ScanFunctionsCountFromOneAndTheReaderFromZero) {
     EXPECT_EQ(stats.GetFloat(ScanStatsRecord::kOffsetSetMass), 0.0f);
 }
 
+TEST(Numbering, ScanPointsAreTheDecodedValuesEachRoundedToFloat) {
+    // Spectra of 0 to 9 points, so that every count of points left over after groups of four is read,
+    // with values that round up, down, to zero, to infinity or not at all.
+    const std::vector<double> intensities = {1.0 / 3.0, 2.0 / 3.0,  1e-40,  3.4e38, 1e39,
+                                             -0.1,      16777217.0, 1e-300, 0.0};
+    std::vector<rawtest::HandSpectrum> spectra;
+    for (std::size_t points = 0; points <= intensities.size(); ++points) {
+        rawtest::HandSpectrum s;
+        s.id = "scan=" + std::to_string(points + 1);
+        s.rtParam = rawtest::RtParam(std::to_string(points + 1), "minute");
+        std::vector<double> mz;
+        for (std::size_t i = 0; i < points; ++i) {
+            mz.push_back(400.0 + 0.1 * static_cast<double>(i) + 1e-9 / 3.0);
+        }
+        s.mz = rawtest::Encode(mz, rawtest::Encoding::Float64);
+        s.intensity = rawtest::Encode({intensities.begin(), intensities.begin() + static_cast<long>(points)},
+                                      rawtest::Encoding::Float64);
+        s.declaredLength = points;
+        spectra.push_back(s);
+    }
+    const std::string path = rawtest::WriteFile("float-points.mzML", rawtest::MzmlDocument(spectra));
+    const auto run = MsRun::Open(path);
+    ASSERT_TRUE(run);
+    CRawDatafile reader;
+    ASSERT_TRUE(reader.Open(path.c_str(), 0));
+    reader.SelectFunction(0);
+    for (std::size_t points = 0; points <= intensities.size(); ++points) {
+        float* masses = nullptr;
+        float* heights = nullptr;
+        int count = -1;
+        ASSERT_TRUE(reader.GetScan(static_cast<long long>(points), masses, heights, count)) << points;
+        QXSpectrum spectrum;
+        spectrum.SetData(masses, heights, count);
+        const auto decoded = run->Decode(run->ScansOfFunction(1)[points]);
+        ASSERT_TRUE(decoded);
+        ASSERT_EQ(static_cast<std::size_t>(count), points);
+        for (std::size_t i = 0; i < points; ++i) {
+            const float mz = static_cast<float>(decoded->mz[i]);
+            const float height = static_cast<float>(decoded->intensity[i]);
+            EXPECT_EQ(std::memcmp(&spectrum.m_pMasses[i], &mz, sizeof mz), 0) << points << "/" << i;
+            EXPECT_EQ(std::memcmp(&spectrum.m_pIntensities[i], &height, sizeof height), 0)
+                << points << "/" << i;
+        }
+    }
+}
+
 TEST(Numbering, ReadsOutsideAFunctionAreEmptyOrRefused) {
     const std::string path = rawtest::SamplePath();
     RawPathRecord record = RecordFor(path, 1);

@@ -337,3 +337,62 @@ TEST(ArrayEncodings, UnsortedMassesComeBackAscending) {
     EXPECT_EQ(spectrum->mz, (std::vector<double>{100.0, 200.0, 300.0}));
     EXPECT_EQ(spectrum->intensity, (std::vector<double>{1.0, 2.0, 3.0}));
 }
+
+TEST(ArrayEncodings, BinaryTextReadsAsTheXmlGivesIt) {
+    using rawtest::Encoding;
+    rawtest::HandSpectrum s;
+    s.id = "scan=1";
+    s.rtParam = rawtest::RtParam("1", "minute");
+    s.mz = rawtest::Encode({100.5, 200.25, 300.125, 400.0625}, Encoding::Float64Zlib);
+    s.intensity = rawtest::Encode({10.0, 20.0, 30.0, 40.0}, Encoding::Float32);
+    s.declaredLength = 4;
+    const std::string clean = rawtest::MzmlDocument({s});
+    const auto reference = MsRun::OpenBytes(clean);
+    ASSERT_TRUE(reference);
+    const auto expected = reference->Decode(0);
+    ASSERT_TRUE(expected);
+    ASSERT_EQ(expected->mz.size(), 4u);
+
+    // Each edit rewrites the text of the m/z array's <binary> element, or puts something before it.
+    const std::string payload = s.mz.base64;
+    const std::string element = "<binary>" + payload + "</binary>";
+    const std::vector<std::pair<const char*, std::string>> edits = {
+        {"line breaks", "<binary>\r\n" + payload.substr(0, 8) + "\n  " + payload.substr(8) + "\n</binary>"},
+        {"a character reference",
+         "<binary>&#" + std::to_string(static_cast<int>(payload[0])) + ";" + payload.substr(1) + "</binary>"},
+        {"attributes", "<binary note=\"x\">" + payload + "</binary>"},
+        {"a comment after the text", "<binary>" + payload + "<!-- <binary>AAAA</binary> --></binary>"},
+        {"a commented-out element before it", "<!-- <binary>AAAA</binary> -->" + element},
+    };
+    for (const auto& [name, replacement] : edits) {
+        std::string text = clean;
+        const std::size_t at = text.find(element);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, element.size(), replacement);
+        const auto run = MsRun::OpenBytes(text);
+        ASSERT_TRUE(run) << name;
+        const auto spectrum = run->Decode(0);
+        ASSERT_TRUE(spectrum) << name;
+        EXPECT_EQ(spectrum->mz, expected->mz) << name;
+        EXPECT_EQ(spectrum->intensity, expected->intensity) << name;
+    }
+}
+
+TEST(ArrayEncodings, NamesAreReadWholeNotByTheirStart) {
+    // Attributes and elements whose names begin or end like the ones read are other names.
+    rawtest::HandSpectrum s;
+    s.id = "scan=1";
+    s.msLevel = 1;
+    s.rtParam = rawtest::RtParam("3", "minute");
+    s.extraHeader = "<cvParamX cvRef=\"MS\" accession=\"MS:1000511\" name=\"ms level\" value=\"3\"/>"
+                    "<cvParam cvRef=\"MS\" accessio=\"MS:1000511\" accessionX=\"MS:1000511\" "
+                    "accession=\"MS:1000511\" name=\"ms level\" valu=\"5\" values=\"7\" value=\"2\"/>";
+    s.mz = rawtest::Encode({100.0, 200.0}, rawtest::Encoding::Float64);
+    s.intensity = rawtest::Encode({1.0, 2.0}, rawtest::Encoding::Float32);
+    s.declaredLength = 2;
+    const auto run = MsRun::OpenBytes(rawtest::MzmlDocument({s}));
+    ASSERT_TRUE(run);
+    ASSERT_EQ(run->Scans().size(), 1u);
+    EXPECT_EQ(run->Scans()[0].msLevel, 2);
+    EXPECT_DOUBLE_EQ(run->Scans()[0].rtMinutes, 3.0);
+}

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -308,6 +310,23 @@ TEST_F(ListWindow, MenuBarHoldsFileEditDisplayAndHelp) {
         EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Edit", "&Display", "&Help"}));
         EXPECT_EQ(dialog_.windowTitle(), "Varnex");
         EXPECT_FALSE(dialog_.windowIcon().isNull());
+    });
+}
+
+// The list window offers every size of the icon; the other windows (the progress dialog among them, whose
+// icon goes to the X server while the build starts) only the small ones their title bars show.
+TEST_F(ListWindow, OnlyTheListWindowCarriesTheLargeIcons) {
+    const auto largest = [](const QIcon& icon) {
+        int size = 0;
+        for (const QSize& available : icon.availableSizes()) {
+            size = std::max(size, available.width());
+        }
+        return size;
+    };
+    RunWindow(dialog_, [&] {
+        EXPECT_EQ(largest(dialog_.windowIcon()), 256);
+        EXPECT_EQ(largest(QApplication::windowIcon()), 64);
+        EXPECT_TRUE(QApplication::windowIcon().availableSizes().contains(QSize(16, 16)));
     });
 }
 

@@ -659,9 +659,10 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
         maxShift = std::max(maxShift, peak.shiftMz);
     }
     // Profile peaks pushed aside keep about their height. Centroids merged with another ion's sum their
-    // heights; an isotope that only such a centroid may hold is no evidence either way, so it never makes
-    // a charge, but a multiple of the answer that fits better with it leaves the answer undetermined: the
-    // answer may be a divisor read from the envelope's remaining steps.
+    // heights; an isotope that only such a centroid may hold is no evidence either way, so it never counts
+    // for a charge (a fit leaving it out decides only when nothing else fits), but a multiple of the answer
+    // that fits better with it leaves the answer undetermined: the answer may be a divisor read from the
+    // envelope's remaining steps.
     const Matching matching =
         profile ? Matching{kMaxChanceProfile, kMissingFraction, kExcessFactor, 0.0, 0.0}
                 : Matching{kMaxChance, HUGE_VAL, 0.0, kSinglePartnerChance,
@@ -718,21 +719,30 @@ int ChargeOfPeak(const Window& window, const Peak& selected, std::vector<double>
             }
         }
     }
-    // An envelope shown by one partner only is weaker evidence than any other: it decides only when no
-    // charge fits otherwise.
-    const bool anyFit =
-        std::any_of(scores + 1, scores + kMaxCharge + 1, [](double score) { return score >= kMinScore; });
-    const int charge = anyFit ? ChooseCharge(scores, holeFreeScores)
-                              : ChooseCharge(singlePartnerScores, singlePartnerScores);
+    const auto fits = [](const double* charges) {
+        return std::any_of(charges + 1, charges + kMaxCharge + 1,
+                           [](double score) { return score >= kMinScore; });
+    };
+    const bool anyFit = fits(scores);
+    // When no charge fits with every isotope where it is seen, an isotope merged into a foreign centroid
+    // leaves the charge to the isotopes around it: the fit that neither counts nor misses it decides, its
+    // evidence drawn from those other isotopes alone. An envelope shown by one partner only is weaker
+    // evidence than either: it decides only when no charge fits otherwise.
+    const bool mergedFit = !anyFit && fits(mergedScores);
+    const double* chosenScores = anyFit ? scores : mergedFit ? mergedScores : singlePartnerScores;
+    const int charge = ChooseCharge(chosenScores, anyFit ? holeFreeScores : chosenScores);
     if (charge < 0) {
         return -1;
     }
-    // ... and not when a multiple's isotope may hide in a taller peak beside the selected one: the one
-    // partner may then be another ion's.
+    // ... and neither decides when a multiple's isotope may hide in a taller peak beside the selected one:
+    // the isotopes seen may then be another ion's.
     for (int multiple = 2 * charge; !anyFit && multiple <= kMaxCharge; multiple += charge) {
         if (besideMerged[multiple]) {
             return -1;
         }
+    }
+    if (mergedFit) {
+        return charge;
     }
     for (int other = 1; other <= kMaxCharge; ++other) {
         if (other % charge == 0 && other != charge && mergedScores[other] >= kMinScore &&

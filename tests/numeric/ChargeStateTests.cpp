@@ -190,6 +190,37 @@ TEST(ChargeStateNeighbours, IsotopeMergedIntoAnotherIonsCentroidDoesNotGiveADivi
     }
 }
 
+// An envelope whose tallest isotope merged with another ion's signal into one centroid, off its step by
+// more than the spectrum's precision: the merged centroid says nothing either way, and the isotopes on
+// either side of it, precisely on their steps, still show the charge. An ion alone beside the same
+// merged centroid, with nothing on its other steps, stays undetermined.
+TEST(ChargeStateNeighbours, IsotopeMergedIntoAForeignCentroidLeavesTheChargeToTheOtherIsotopes) {
+    constexpr double kResolvingPpm = 20.0;
+    // Isotopes 0 to 3 of a 2.2 kDa envelope as a thresholded scan keeps them, isotope 1 taller than
+    // averagine's; isotope 2 merges with a foreign signal half its height.
+    const double heights[] = {1.4e5, 2.6e5, 0.65e5, 0.7e5};
+    for (int charge : {2, 4, 5}) {
+        for (double foreignOffset : {0.009, -0.009}) {
+            SyntheticSpectrum spectrum;
+            const double mono = MonoMz(540.0 * 4, charge);
+            for (int isotope = 0; isotope < 4; ++isotope) {
+                spectrum.AddPeak(mono + isotope * test_spectra::kCarbon13Step / charge, heights[isotope]);
+            }
+            spectrum.AddPeak(mono + 2.0 * test_spectra::kCarbon13Step / charge + foreignOffset, 0.65e5);
+            // Weak peaks of other ions away from the envelope set the scan's detection level.
+            for (double offset = -6.5; offset < 10.0; offset += 0.37) {
+                if (offset < -1.5 || offset > 2.5) {
+                    spectrum.AddPeak(mono + offset, offset < 0.0 ? 2.0e4 : 3.0e4);
+                }
+            }
+            std::vector<float> masses, intensities;
+            spectrum.Centroid(masses, intensities, kResolvingPpm);
+            EXPECT_EQ(Find(mono, masses, intensities).charge, charge)
+                << "charge " << charge << ", foreign peak " << foreignOffset;
+        }
+    }
+}
+
 // A weak envelope among noise of its own height: a noise peak at a half step between two isotopes
 // does not make the envelope's charge twice what it is, while an envelope of charge 2z, whose every
 // half step is filled, is still read as 2z.

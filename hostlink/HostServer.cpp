@@ -152,14 +152,13 @@ bool HostCommandServer::Listen(const std::string& socketPath, std::string& error
         error = ErrnoText("socket");
         return false;
     }
-    // The directory is private already; the mask keeps the socket file private as well.
-    const mode_t previousMask = ::umask(0177);
-    const int bound = ::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address));
-    ::umask(previousMask);
-    if (bound != 0) {
+    // The directory is private already, so the socket file can be made private after it is bound (the
+    // file-creation mask is the whole process's: narrowing it here would narrow other threads' files too).
+    if (::bind(listener.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0) {
         error = ErrnoText(("bind " + socketPath).c_str());
         return false;
     }
+    ::chmod(socketPath.c_str(), 0600);
     if (::listen(listener.Get(), 16) != 0) {
         error = ErrnoText("listen");
         ::unlink(socketPath.c_str());

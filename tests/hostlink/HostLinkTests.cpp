@@ -113,6 +113,9 @@ TEST_F(HostLinkTest, NewHostReplacesStaleSocketAndIsSeenRunning) {
     LeaveStaleSocket(runtime_.SocketPath());
     ThreadedHost host;
     EXPECT_TRUE(IsQuorixRunning());
+    struct stat socketInfo {};
+    ASSERT_EQ(::stat(runtime_.SocketPath().c_str(), &socketInfo), 0);
+    EXPECT_EQ(socketInfo.st_mode & 0777, 0600u) << "only the user may talk to the host";
     host.Stop();
     EXPECT_FALSE(IsQuorixRunning());
     EXPECT_FALSE(std::filesystem::exists(runtime_.SocketPath())) << "a host that ends removes its socket";

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -80,4 +84,31 @@ TEST(AtomicFileWrite, PermissionsAsAskedOrAsForANewFile) {
     ::umask(mask);
     EXPECT_EQ(PermissionsOf(target), 0644u);
     EXPECT_EQ(ContentsOf(target), "b");
+}
+
+// The file-creation mask is the whole process's: a write that cleared it even for a moment would let a file
+// another thread creates meanwhile come out writable by everyone.
+TEST(AtomicFileWrite, LeavesTheProcessFileCreationMaskAloneWhileOtherThreadsCreateFiles) {
+    const support::TempDirectory folder;
+    const mode_t mask = ::umask(022);
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        std::string error;
+        for (int i = 0; i < 3000; ++i) {
+            WriteFileAtomically(folder.Path().string() + "/written", "text", error);
+        }
+        writing = false;
+    });
+    int widened = 0;
+    for (int i = 0; writing; ++i) {
+        const std::string path = folder.Path().string() + "/created" + std::to_string(i % 16);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        widened += PermissionsOf(path) != 0644u ? 1 : 0;
+        ::unlink(path.c_str());
+    }
+    writer.join();
+    ::umask(mask);
+    EXPECT_EQ(widened, 0);
 }

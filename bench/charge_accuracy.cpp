@@ -40,20 +40,19 @@
 #include <utility>
 #include <vector>
 
+#include "model/ChargeStateCall.h"
 #include "numeric/Averagine.h"
-#include "numeric/ChargeState.h"
 #include "numeric/PeakList.h"
 #include "rawdata/MsRun.h"
 #include "rawdata/RawData.h"
 
 namespace {
 
+using varnex::model::ListChargeState;
 using varnex::rawdata::MsRun;
 using varnex::rawdata::ScanInfo;
 using varnex::rawdata::Spectrum;
 
-constexpr float kRelativeTolerance = 0.00065f;
-constexpr float kHydrogenMass = 1.00782f;
 // A real precursor counts as present in its survey scan when the routine's peak lies this close (ppm)
 // to the set mass.
 constexpr double kPresentPpm = 20.0;
@@ -149,9 +148,9 @@ std::vector<Tally> Score(const MsRun& run, std::vector<Case> cases, const std::s
         float massOut = 0.0f;
         float heightOut = 0.0f;
         const auto start = std::chrono::steady_clock::now();
-        int charge = FindChargeState(static_cast<float>(c.setMass), 0, survey.masses.data(),
-                                     survey.intensities.data(), static_cast<int>(survey.masses.size()),
-                                     kRelativeTolerance, kHydrogenMass, massOut, heightOut);
+        int charge =
+            ListChargeState(static_cast<float>(c.setMass), survey.masses.data(), survey.intensities.data(),
+                            static_cast<int>(survey.masses.size()), massOut, heightOut);
         tally.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ++tally.calls;
         std::size_t earlierIndex = 0;
@@ -159,9 +158,9 @@ std::vector<Tally> Score(const MsRun& run, std::vector<Case> cases, const std::s
             LoadSurvey(run, earlierIndex, earlier)) {
             float ignoredMass = 0.0f;
             float ignoredHeight = 0.0f;
-            charge = FindChargeState(static_cast<float>(c.setMass), 0, earlier.masses.data(),
+            charge = ListChargeState(static_cast<float>(c.setMass), earlier.masses.data(),
                                      earlier.intensities.data(), static_cast<int>(earlier.masses.size()),
-                                     kRelativeTolerance, kHydrogenMass, ignoredMass, ignoredHeight);
+                                     ignoredMass, ignoredHeight);
         }
         tally.allCorrect += charge == c.trueCharge ? 1 : 0;
         tally.allWrong += charge != c.trueCharge && charge != -1 ? 1 : 0;
@@ -580,9 +579,9 @@ std::vector<RealTally> ScoreReal(const std::string& path) {
         float massOut = 0.0f;
         float heightOut = 0.0f;
         const auto start = std::chrono::steady_clock::now();
-        int charge = FindChargeState(static_cast<float>(info.SetMass()), 0, survey.masses.data(),
+        int charge = ListChargeState(static_cast<float>(info.SetMass()), survey.masses.data(),
                                      survey.intensities.data(), static_cast<int>(survey.masses.size()),
-                                     kRelativeTolerance, kHydrogenMass, massOut, heightOut);
+                                     massOut, heightOut);
         tally.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         ++tally.calls;
         std::size_t earlierIndex = 0;
@@ -590,9 +589,9 @@ std::vector<RealTally> ScoreReal(const std::string& path) {
             LoadSurveyFor(*run, reader, mobility, earlierIndex, info, earlier)) {
             float ignoredMass = 0.0f;
             float ignoredHeight = 0.0f;
-            charge = FindChargeState(static_cast<float>(info.SetMass()), 0, earlier.masses.data(),
+            charge = ListChargeState(static_cast<float>(info.SetMass()), earlier.masses.data(),
                                      earlier.intensities.data(), static_cast<int>(earlier.masses.size()),
-                                     kRelativeTolerance, kHydrogenMass, ignoredMass, ignoredHeight);
+                                     ignoredMass, ignoredHeight);
         }
         const int instrument = std::abs(info.charge);
         tally.all.Add(charge, instrument);

@@ -8,22 +8,30 @@
 #include <optional>
 #include <vector>
 
+#include "model/ChargeStateCall.h"
 #include "model/PrecursorList.h"
 #include "model/SpectrumPoints.h"
 #include "model/SurveyScanTimes.h"
 #include "model/WorkerPool.h"
 #include "numeric/ChargeState.h"
 
+using varnex::model::ListChargeState;
 using varnex::model::MassesAscending;
 using varnex::model::NearestPointIntensity;
 using varnex::model::SurveyScanTimes;
 using varnex::model::WorkerPool;
 using varnex::rawdata::DataSetHold;
 
+int varnex::model::ListChargeState(float setMass, const float* masses, const float* intensities,
+                                   int pointCount, float& massOut, float& intensityOut) {
+    constexpr float kRelativeTolerance = 0.00065f;
+    constexpr float kHydrogenMassDa = 1.00782f;
+    return FindChargeState(setMass, 0, masses, intensities, pointCount, kRelativeTolerance, kHydrogenMassDa,
+                           massOut, intensityOut);
+}
+
 namespace {
 
-constexpr float kRelativeTolerance = 0.00065f;
-constexpr float kHydrogenMassDa = 1.00782f;
 constexpr int kSurveyFunctionIndex = 0;
 
 struct Assignment {
@@ -50,9 +58,8 @@ Assignment FirstAttempt(const SurveySpectrum& survey, float setMass) {
     if (setMass > 0.0f) {
         float massOut = 0.0f;
         float intensityOut = 0.0f;
-        result.chargeState =
-            FindChargeState(setMass, 0, spectrum.m_pMasses, spectrum.m_pIntensities, spectrum.m_nPoints,
-                            kRelativeTolerance, kHydrogenMassDa, massOut, intensityOut);
+        result.chargeState = ListChargeState(setMass, spectrum.m_pMasses, spectrum.m_pIntensities,
+                                             spectrum.m_nPoints, massOut, intensityOut);
     } else {
         result.chargeState = 0;
     }
@@ -69,9 +76,8 @@ Assignment SecondAttempt(const QXSpectrum& spectrum, float setMass) {
     float massOut = 0.0f;
     float intensityOut = 0.0f;
     Assignment result;
-    result.chargeState =
-        FindChargeState(setMass, 0, spectrum.m_pMasses, spectrum.m_pIntensities, spectrum.m_nPoints,
-                        kRelativeTolerance, kHydrogenMassDa, massOut, intensityOut);
+    result.chargeState = ListChargeState(setMass, spectrum.m_pMasses, spectrum.m_pIntensities,
+                                         spectrum.m_nPoints, massOut, intensityOut);
     result.intensity = intensityOut;
     return result;
 }

@@ -236,13 +236,13 @@ struct ParamText {
             const char* name = a.name();
             const char** target = nullptr;
             // cvRef and name, present on every param, are passed over by their first letter.
-            if (name[0] == 'a' && IsName(name, "accession")) {
+            if (IsName(name, "accession")) {
                 target = &accession;
-            } else if (name[0] == 'v' && IsName(name, "value")) {
+            } else if (IsName(name, "value")) {
                 target = &value;
-            } else if (name[0] == 'u' && IsName(name, "unitAccession")) {
+            } else if (IsName(name, "unitAccession")) {
                 target = &unitAccession;
-            } else if (name[0] == 'u' && IsName(name, "unitName")) {
+            } else if (IsName(name, "unitName")) {
                 target = &unitName;
             }
             if (target && !*target) {

@@ -417,25 +417,33 @@ TEST(ChargeStateUndecided, SetMassFarFromAnyPeakGivesMinusOneAndZeroHeight) {
     }
 }
 
+// How many of `trials` noise-only windows (`chargeOfTrial` builds one from the shared random source and
+// returns the routine's answer) are given a charge.
+template <typename ChargeOfTrial>
+int NoiseWindowsDecided(unsigned seed, int trials, ChargeOfTrial chargeOfTrial) {
+    std::mt19937 random(seed);
+    int decided = 0;
+    for (int trial = 0; trial < trials; ++trial) {
+        decided += chargeOfTrial(random) > 0 ? 1 : 0;
+    }
+    return decided;
+}
+
 // Two noise peaks per m/z of similar heights: an isotope step away from any peak there is often another,
 // so a charge may only be claimed on more evidence than one neighbour.
 TEST(ChargeStateUndecided, NoisePeaksRarelyPassForAnEnvelope) {
-    std::mt19937 random(99);
-    int decided = 0;
     const int trials = 200;
-    for (int trial = 0; trial < trials; ++trial) {
+    const int decided = NoiseWindowsDecided(99, trials, [](std::mt19937& random) {
         SyntheticSpectrum spectrum;
         spectrum.AddNoise(random, 80, 480.0, 520.0, 1e3, 1e5);
         std::vector<float> masses, intensities;
         spectrum.Centroid(masses, intensities);
         const std::size_t middle = masses.size() / 2;
-        decided += Find(masses[middle], masses, intensities).charge > 0 ? 1 : 0;
-    }
+        return Find(masses[middle], masses, intensities).charge;
+    });
     EXPECT_LE(decided, trials / 10);
 }
 
-// Many weak peaks crowd the window, but none is nearly as tall as the envelope's isotopes: chance
-// neighbours of such heights are rare, so the envelope's two strong isotopes are evidence enough.
 // Other ions' profile apexes near the half steps of a charge-2 envelope, but nearly half a peak width off
 // them: a merged isotope's apex would lie closer, so they do not make the envelope charge 4.
 TEST(ChargeStateNeighbours, ProfileApexesHalfAWidthOffTheHalfStepsDoNotDoubleTheCharge) {
@@ -462,19 +470,19 @@ TEST(ChargeStateNeighbours, ProfileApexesHalfAWidthOffTheHalfStepsDoNotDoubleThe
 // Profile scans crowded with peaks as tall as each other: the windows around isotope steps are matched
 // tightly but judged for chance over half a width, so noise alone rarely passes for an envelope.
 TEST(ChargeStateUndecided, CrowdedProfileNoiseRarelyPassesForAnEnvelope) {
-    std::mt19937 random(7);
-    int decided = 0;
     const int trials = 40;
-    for (int trial = 0; trial < trials; ++trial) {
+    const int decided = NoiseWindowsDecided(7, trials, [](std::mt19937& random) {
         SyntheticSpectrum spectrum;
         spectrum.AddNoise(random, 300, 793.0, 811.0, 1e5, 1e6);
         std::vector<float> masses, intensities;
         spectrum.Profile(kProfileGrid, kProfileFwhmAt1000, masses, intensities);
-        decided += Find(800.0, masses, intensities).charge > 0 ? 1 : 0;
-    }
+        return Find(800.0, masses, intensities).charge;
+    });
     EXPECT_LE(decided, trials / 10);
 }
 
+// Many weak peaks crowd the window, but none is nearly as tall as the envelope's isotopes: chance
+// neighbours of such heights are rare, so the envelope's two strong isotopes are evidence enough.
 TEST(ChargeStateNeighbours, TallEnvelopeAmongManyWeakPeaksGivesItsCharge) {
     std::mt19937 random(7);
     for (int charge : {1, 2, 3}) {

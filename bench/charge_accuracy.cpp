@@ -7,7 +7,8 @@
 //    over every MS/MS precursor whose charge the file gives and that has a survey scan before it, and
 //    the same for those whose peak is present in that survey scan (a survey peak within 20 ppm of the
 //    selected ion; sliced real files lack many survey scans). MS3 and deeper scans are counted apart:
-//    their set mass is a fragment, not a survey peak. A total row sums the files.
+//    their set mass is a fragment, not a survey peak. A total row sums the files; a last line gives the
+//    MS2 total once more without the precursors whose survey scan contradicts the instrument's charge.
 // Every precursor is scored on the survey scan it was selected from, read as the program reads it (for
 // ion-mobility data: the points inside the MS/MS scan's mobility window), with the arguments the program
 // passes. Synthetic precursors whose peak the routine does not find within 20 ppm of the set mass are
@@ -311,12 +312,15 @@ struct RealTally {
     std::string source;
     Agreement all;
     Agreement present;
+    // Of `present`: those whose survey scan contradicts the instrument's charge (see Contradicts).
+    Agreement contradicted;
     double seconds = 0.0;
     long calls = 0;
 
     void Add(const RealTally& other) {
         all.Add(other.all);
         present.Add(other.present);
+        contradicted.Add(other.contradicted);
         seconds += other.seconds;
         calls += other.calls;
     }
@@ -457,6 +461,29 @@ const char* Classify(const ChargeEvidence& instrument, const ChargeEvidence* our
     return ours->partner || instrument.partner ? "both" : "neither";
 }
 
+// The survey peaks around the selected ion that --explain reads: two isotope steps of charge 1 either side.
+std::vector<varnex::numeric::Peak> PeaksAroundIon(const FloatSpectrum& survey, bool centroid, double ionMz) {
+    return PeaksBetween(survey, centroid, ionMz - 1.6, ionMz + 2.6);
+}
+
+// Whether the survey scan contradicts the instrument's charge, read as --explain reads it and without the
+// routine: no peak at either of that charge's +1 and -1 steps, while some other charge up to the largest
+// the routine gives has a partner. Our answer plays no part, so agreements and -1s are judged alike.
+bool Contradicts(const FloatSpectrum& survey, bool centroid, double ionMz, int instrument) {
+    constexpr int kLargestCharge = 8;
+    const std::vector<varnex::numeric::Peak> peaks = PeaksAroundIon(survey, centroid, ionMz);
+    const varnex::numeric::Peak* selected = NearestPeak(peaks, ionMz, kPresentPpm);
+    if (selected == nullptr || Evidence(peaks, *selected, instrument).anyPeak) {
+        return false;
+    }
+    for (int charge = 1; charge <= kLargestCharge; ++charge) {
+        if (charge != instrument && Evidence(peaks, *selected, charge).partner) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string StepCells(const ChargeEvidence& evidence) {
     std::string cells = "z=" + std::to_string(evidence.charge);
     char cell[32];
@@ -491,7 +518,7 @@ std::string ScanLabel(const MsRun& run, std::size_t index) {
 
 void Explain(const std::string& file, const MsRun& run, std::size_t index, const FloatSpectrum& survey,
              bool centroid, double ionMz, int instrument, int ours) {
-    const std::vector<varnex::numeric::Peak> peaks = PeaksBetween(survey, centroid, ionMz - 1.6, ionMz + 2.6);
+    const std::vector<varnex::numeric::Peak> peaks = PeaksAroundIon(survey, centroid, ionMz);
     const varnex::numeric::Peak* selected = NearestPeak(peaks, ionMz, kPresentPpm);
     if (selected == nullptr) {
         return;
@@ -599,6 +626,9 @@ std::vector<RealTally> ScoreReal(const std::string& path) {
         const bool present = PeakPresent(survey, scans[surveyIndex].centroid, ionMz);
         if (present) {
             tally.present.Add(charge, instrument);
+            if (Contradicts(survey, scans[surveyIndex].centroid, ionMz, instrument)) {
+                tally.contradicted.Add(charge, instrument);
+            }
             if (explain && info.msLevel == 2 && charge != instrument && (charge != -1 || explainMissing)) {
                 Explain(name, *run, i, survey, scans[surveyIndex].centroid, ionMz, instrument, charge);
             }
@@ -641,6 +671,23 @@ void PrintReal(const RealTally& t) {
                 p.disagree, percent(p.disagree, p.scored), p.undetermined,
                 t.calls > 0 ? 1e6 * t.seconds / t.calls : 0.0);
     std::fflush(stdout);
+}
+
+// The MS2 total's precursors whose peak is present, once more without those whose survey scan
+// contradicts the instrument's charge: what agreement the spectra allow at all.
+void PrintWithoutContradicted(const RealTally& total) {
+    const Agreement& c = total.contradicted;
+    const Agreement& p = total.present;
+    const long scored = p.scored - c.scored;
+    const auto percent = [scored](long part) { return scored > 0 ? 100.0 * part / scored : 0.0; };
+    std::printf(
+        "\nMS2, peak present: the survey scan contradicts the instrument's charge for %ld (no peak at "
+        "its +1 and -1\nsteps, a partner of another charge; see --explain): we agree with %ld, "
+        "disagree with %ld, -1 %ld.\nWithout them: %ld scored, agree %ld %.1f%%, disagree %ld %.1f%%, "
+        "-1 %ld %.1f%%\n",
+        c.scored, c.agree, c.disagree, c.undetermined, scored, p.agree - c.agree, percent(p.agree - c.agree),
+        p.disagree - c.disagree, percent(p.disagree - c.disagree), p.undetermined - c.undetermined,
+        percent(p.undetermined - c.undetermined));
 }
 
 } // namespace
@@ -717,6 +764,7 @@ int main(int argc, char** argv) {
         if (deeperTotal.all.scored > 0) {
             PrintReal(deeperTotal);
         }
+        PrintWithoutContradicted(total);
         if (explain) {
             PrintExplained();
         }

@@ -352,11 +352,6 @@ const varnex::numeric::Peak* NearestPeak(const std::vector<varnex::numeric::Peak
     return nearest;
 }
 
-// Whether the survey spectrum holds a peak within kPresentPpm of `mz`: a centroid, or a profile apex.
-bool PeakPresent(const FloatSpectrum& survey, bool centroid, double mz) {
-    return NearestPeak(PeaksBetween(survey, centroid, mz - 1.0, mz + 1.0), mz, kPresentPpm) != nullptr;
-}
-
 // The survey scan as the program reads it for the MS/MS scan `msms`: on ion-mobility data the points
 // inside its mobility window, else the whole spectrum.
 bool LoadSurveyFor(const MsRun& run, CRawDatafile& reader, bool mobility, std::size_t surveyIndex,
@@ -461,17 +456,11 @@ const char* Classify(const ChargeEvidence& instrument, const ChargeEvidence* our
     return ours->partner || instrument.partner ? "both" : "neither";
 }
 
-// The survey peaks around the selected ion that --explain reads: two isotope steps of charge 1 either side.
-std::vector<varnex::numeric::Peak> PeaksAroundIon(const FloatSpectrum& survey, bool centroid, double ionMz) {
-    return PeaksBetween(survey, centroid, ionMz - 1.6, ionMz + 2.6);
-}
-
 // Whether the survey scan contradicts the instrument's charge, read as --explain reads it and without the
 // routine: no peak at either of that charge's +1 and -1 steps, while some other charge up to the largest
 // the routine gives has a partner. Our answer plays no part, so agreements and -1s are judged alike.
-bool Contradicts(const FloatSpectrum& survey, bool centroid, double ionMz, int instrument) {
+bool Contradicts(const std::vector<varnex::numeric::Peak>& peaks, double ionMz, int instrument) {
     constexpr int kLargestCharge = 8;
-    const std::vector<varnex::numeric::Peak> peaks = PeaksAroundIon(survey, centroid, ionMz);
     const varnex::numeric::Peak* selected = NearestPeak(peaks, ionMz, kPresentPpm);
     if (selected == nullptr || Evidence(peaks, *selected, instrument).anyPeak) {
         return false;
@@ -516,9 +505,8 @@ std::string ScanLabel(const MsRun& run, std::size_t index) {
     return id.empty() ? "#" + std::to_string(index) : id;
 }
 
-void Explain(const std::string& file, const MsRun& run, std::size_t index, const FloatSpectrum& survey,
-             bool centroid, double ionMz, int instrument, int ours) {
-    const std::vector<varnex::numeric::Peak> peaks = PeaksAroundIon(survey, centroid, ionMz);
+void Explain(const std::string& file, const MsRun& run, std::size_t index,
+             const std::vector<varnex::numeric::Peak>& peaks, double ionMz, int instrument, int ours) {
     const varnex::numeric::Peak* selected = NearestPeak(peaks, ionMz, kPresentPpm);
     if (selected == nullptr) {
         return;
@@ -623,14 +611,18 @@ std::vector<RealTally> ScoreReal(const std::string& path) {
         const int instrument = std::abs(info.charge);
         tally.all.Add(charge, instrument);
         const double ionMz = info.selectedIonMz > 0.0 ? info.selectedIonMz : info.SetMass();
-        const bool present = PeakPresent(survey, scans[surveyIndex].centroid, ionMz);
+        // The survey peaks up to two isotope steps of charge 1 either side of the selected ion: enough to
+        // tell whether its peak is present, and for the evidence --explain and Contradicts read.
+        const std::vector<varnex::numeric::Peak> peaksAround =
+            PeaksBetween(survey, scans[surveyIndex].centroid, ionMz - 1.6, ionMz + 2.6);
+        const bool present = NearestPeak(peaksAround, ionMz, kPresentPpm) != nullptr;
         if (present) {
             tally.present.Add(charge, instrument);
-            if (Contradicts(survey, scans[surveyIndex].centroid, ionMz, instrument)) {
+            if (Contradicts(peaksAround, ionMz, instrument)) {
                 tally.contradicted.Add(charge, instrument);
             }
             if (explain && info.msLevel == 2 && charge != instrument && (charge != -1 || explainMissing)) {
-                Explain(name, *run, i, survey, scans[surveyIndex].centroid, ionMz, instrument, charge);
+                Explain(name, *run, i, peaksAround, ionMz, instrument, charge);
             }
         }
         if (verbose && charge != instrument) {
